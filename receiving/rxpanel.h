@@ -1,0 +1,36 @@
+/* rxpanel -- the receiving engine each receiving page embeds: its threshold,
+ * its digit stream, the microphone connection and file decoding.
+ * All functions run on the GUI thread except capture_frame_callback. */
+#ifndef TESSARY_RXPANEL_H
+#define TESSARY_RXPANEL_H
+
+#include <stdint.h>
+#include "core/dtmf_core.h"
+
+#define RX_MAX_DIGITS 4096
+#define DECODE_FRAME_SAMPLES 2048
+#define DECODE_HOP_SAMPLES 1024
+
+struct RxPanel {
+    int32_t digits[RX_MAX_DIGITS];
+    int32_t digit_count;
+    int32_t max_digits;
+    float threshold;
+    DigitStream stream;
+    int32_t listening;
+    int32_t panel_id;
+};
+
+typedef void (*RxDigitHandler)(int32_t digit);
+
+void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits);
+void rxpanel_reset(RxPanel *p);
+int32_t rxpanel_start_listening(RxPanel *p, char *err, uint64_t err_size);
+void rxpanel_stop_listening(RxPanel *p);
+void rxpanel_stop_active(void);
+RxPanel *rxpanel_get_active(void);
+void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, int32_t rate,
+                            RxDigitHandler handler);
+void capture_frame_callback(const float *frame, uint64_t count, void *panel);
+
+#endif
