@@ -143,4 +143,38 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
                        uint64_t hop, float threshold, int32_t repeater, DigitStream *ds,
                        FrameVisitor visit, void *ctx);
 
+/* ---- Shared by the program and tessary-cli ---------------------------- */
+
+/* Tone and gap lengths for a speed in percent (below 1 counts as 1):
+ * 0.18 s and 0.09 s at 100 %. */
+void speed_to_tone_gap(int32_t percent, double *tone_s, double *gap_s);
+
+/* A complete digit transmission with station identification, as the
+ * program plays and saves it. Empty callsign (no letters or digits): the
+ * digit block alone. Otherwise the callsign ID (Morse when cw is non-zero,
+ * else clips from audio_dir) at the start and every ten minutes, and the
+ * closing ID block (callsign ID, 50 ms, "website.wav") at the end.
+ * Returns 0, or -1 with the missing file's path in err and out untouched. */
+int32_t build_station_transmission(const uint32_t *digits, uint64_t count,
+                                   const char *audio_dir, const char *callsign, int32_t cw,
+                                   int32_t repeater, double tone_s, double gap_s,
+                                   SampleBuf *out, char *err, uint64_t err_size);
+
+/* The server exchange: request digits are the four directory digits
+ * ("0"-"6" each) followed by the letter code of the message, at most
+ * SERVER_MAX_DIGITS; the end marker follows the request as a block of its
+ * own. server_request_digits returns a malloc'd array (free() it), or null
+ * when dir is not exactly four characters "0"-"6". */
+#define SERVER_MAX_DIGITS 8300
+extern const uint32_t SERVER_MARKER[7]; /* 6 5 4 3 2 1 0 */
+uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *out_count);
+
+/* Received digits read as the receiving pages read them, pair by pair
+ * (first digit high). Text: num_to_letter(pair7_to_num(hi, lo)), so 27-48
+ * give "?". Hex: HEX_CHARS[pair6_to_hex_nibble(hi, lo)], "?" above 15. An
+ * unpaired last digit gives nothing. Output is NUL-terminated and cut to
+ * out_size - 1 characters; returns the number of characters written. */
+uint64_t digits_to_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size);
+uint64_t digits_to_hex_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size);
+
 #endif
