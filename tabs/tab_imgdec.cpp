@@ -1,9 +1,105 @@
-// Placeholder page: replaced when this page is built.
+// Image decode page: the first 64 digits heard become the 8x8 picture, row
+// by row from the top-left cell; later digits are ignored until Clear.
+#include <stdio.h>
 #include "shell/app.h"
+#include "tabs/rxpage.h"
 
-HWND build_img_dec_tab(HWND page) { return page; }
-void imgdec_toggle_listen(void) {}
-void imgdec_decode_file(void) {}
-void imgdec_clear(void) {}
-void imgdec_on_digit(int32_t) {}
-void imgdec_on_meters(int32_t, int32_t) {}
+#define IMG_PIXELS 64
+
+static ImgDecTab &D = g_app.imgdec;
+
+static RxPageUi imgdec_ui(void)
+{
+    RxPageUi u = {D.listen_button, D.led, D.status_label, D.row_meter, D.col_meter, &D.panel};
+    return u;
+}
+
+HWND build_img_dec_tab(HWND page)
+{
+    RECT rc;
+    GetClientRect(page, &rc);
+    int w = rc.right - rc.left;
+
+    rxpanel_init(&D.panel, 1, IMG_PIXELS);
+    for (int i = 0; i < IMG_PIXELS; i++) D.pixels[i] = -1;
+
+    D.listen_button = rxpage_make_buttons(page, 14, IDC_IMGDEC_LISTEN);
+    rxpage_make_status_row(page, 50, &D.led, &D.status_label);
+    rxpage_make_meters(page, 76, &D.row_meter, &D.col_meter);
+    D.threshold_bar = rxpage_make_threshold(page, 122, IDC_IMGDEC_THRESHOLD);
+    mk_static(page, "DECODED IMAGE", 14, 168, 200, 16, g_app.font_small, 1);
+    D.grid = CreateWindowExA(WS_EX_CLIENTEDGE, "DtmfPixelGrid", "", WS_CHILD | WS_VISIBLE, 14, 188,
+                             320, 320, page, NULL, g_app.instance, NULL);
+    SetWindowLongPtrA(D.grid, GWLP_USERDATA, 1);
+    int y = 168;
+    int rw = w - 378 > 200 ? w - 378 : 200;
+    D.digits_label = mk_readout_label(page, "DIGIT STREAM", 364, &y, rw, g_app.font_readout);
+    return page;
+}
+
+void imgdec_on_digit(int32_t digit)
+{
+    int32_t n = D.panel.digit_count;
+    if (n >= IMG_PIXELS) return;
+    D.panel.digits[n] = digit;
+    D.pixels[n] = digit;
+    D.panel.digit_count = ++n;
+
+    char text[IMG_PIXELS + 2];
+    rxpage_digits_text(D.panel.digits, n, text, sizeof text);
+    SetWindowTextA(D.digits_label, text);
+    InvalidateRect(D.grid, NULL, FALSE);
+    if (n == IMG_PIXELS) {
+        char status[64];
+        snprintf(status, sizeof status, "Image complete (%d/%d pixels)", IMG_PIXELS, IMG_PIXELS);
+        SetWindowTextA(D.status_label, status);
+    }
+}
+
+void imgdec_on_meters(int32_t row, int32_t col)
+{
+    RxPageUi u = imgdec_ui();
+    rxpage_set_meters(&u, row, col);
+}
+
+void imgdec_toggle_listen(void)
+{
+    RxPageUi u = imgdec_ui();
+    rxpage_toggle_listen(&u);
+}
+
+void imgdec_clear(void)
+{
+    rxpanel_reset(&D.panel);
+    for (int i = 0; i < IMG_PIXELS; i++) D.pixels[i] = -1;
+    SetWindowTextA(D.digits_label, " ");
+    InvalidateRect(D.grid, NULL, FALSE);
+}
+
+void imgdec_status_text(char *out, uint64_t size, int32_t count)
+{
+    if (count >= IMG_PIXELS)
+        snprintf(out, size, "Decoded full image (%d/%d pixels)", count, IMG_PIXELS);
+    else if (count < 1)
+        snprintf(out, size, "%s", RXPAGE_NO_TONES_TEXT);
+    else
+        snprintf(out, size, "Decoded %d/%d pixels -- try lowering the threshold", count,
+                 IMG_PIXELS);
+}
+
+int32_t imgdec_decode_path(const char *path)
+{
+    RxPageUi u = imgdec_ui();
+    int32_t n = rxpage_decode_wav(&u, path, imgdec_clear, imgdec_on_digit);
+    if (n < 0) return -1;
+    char status[96];
+    imgdec_status_text(status, sizeof status, n);
+    SetWindowTextA(D.status_label, status);
+    return 0;
+}
+
+void imgdec_decode_file(void)
+{
+    char path[260];
+    if (rxpage_ask_wav_path(path, sizeof path)) imgdec_decode_path(path);
+}

@@ -40,6 +40,7 @@ void imgenc_set_active_color(int32_t color);
 void imgenc_encode(void);
 void imgenc_play(void);
 void imgenc_save(void);
+int32_t imgenc_save_to(const char *path); /* the save after its dialog; 0 or -1 */
 
 /* ---- Receive (text) ---- */
 struct RxTab {
@@ -81,6 +82,9 @@ void imgdec_decode_file(void);
 void imgdec_clear(void);
 void imgdec_on_digit(int32_t digit);
 void imgdec_on_meters(int32_t row, int32_t col);
+int32_t imgdec_decode_path(const char *path); /* the decode after its dialog; 0 or -1 */
+/* Status after a file decode that left `count` cells. */
+void imgdec_status_text(char *out, uint64_t size, int32_t count);
 
 /* ---- Hex (file) ---- */
 struct HexTab {
@@ -113,9 +117,18 @@ void hex_clear(void);
 void hex_save_to_file(void);
 void hex_on_digit(int32_t digit);
 void hex_on_meters(int32_t row, int32_t col);
+void hex_update_digits_label(void);
+/* The largest file the page sends: all that one reception holds (4096 digits). */
+#define HEX_MAX_FILE_BYTES 1024
+/* The file steps after their dialogs; each returns 0, or -1 after telling the user. */
+int32_t hex_open_path(const char *path);
+int32_t hex_save_audio_to(const char *path);
+int32_t hex_decode_path(const char *path);
+int32_t hex_save_bytes_to(const char *path);
 
 /* ---- Reference ---- */
 HWND build_ref_tab(HWND page);
+HWND mk_cell(HWND page, const char *text, int x, int y, int width);
 
 /* ---- Server ---- */
 struct ServerTab {
@@ -145,5 +158,11 @@ void servertab_clear_click(void);
 void servertab_on_digit(int32_t digit);
 void servertab_on_meters(int32_t row, int32_t col);
 void servertab_on_tx_complete(void);
+void update_preview(void);
+void update_rx_digits_label(void);
+/* Keeps the digits 0-6 of `in`, at most four, in out (size >= 5); returns how many. */
+uint32_t server_filter_dir(const char *in, char *out);
+/* The WILL SEND text: dir as typed, then the message's digits; cut to size - 1. */
+uint64_t server_preview_text(const char *dir, const char *message, char *out, uint64_t size);
 
 #endif
