@@ -1,20 +1,165 @@
-// Placeholder so the program links until the receiver panel lands.
+/* rxpanel -- the receiving engine of the four receiving pages.
+ *
+ * Live frames arrive on the capture thread, which detects, feeds the panel's
+ * digit stream and posts WM_APP_METERS / WM_APP_DIGIT to the main window.
+ * Everything else runs on the GUI thread.
+ *
+ * Clear while listening: the GUI thread resets the same digit stream the
+ * capture thread feeds. One short lock (g_feed_cs) covers the capture
+ * thread's feed-and-post and the GUI thread's reset, so the stream is never
+ * half-reset; and since a digit is posted inside the lock, every digit of
+ * the old run is already queued when the reset takes the lock, where the
+ * reset removes it. The detection itself runs outside the lock.
+ */
 #include "receiving/rxpanel.h"
+#include "shell/app.h"
+#include "audio/audio.h"
+
+#include <stdlib.h>
 #include <string.h>
 
 static RxPanel *g_active_panel;
+static RxPanelStoppedFn g_stopped_notify;
 
-void rxpanel_init(RxPanel *p, int32_t id, int32_t max_digits) {
+static CRITICAL_SECTION g_feed_cs;
+static volatile LONG g_feed_cs_ready;
+
+/* GUI thread, before any capture thread exists. */
+static void feed_lock_init(void) {
+    if (g_feed_cs_ready) return;
+    InitializeCriticalSection(&g_feed_cs);
+    g_feed_cs_ready = 1;
+}
+
+/* Removes this panel's queued messages `msg` from the GUI thread's queue;
+ * other panels' messages are posted again in their order. GUI thread only. */
+static void drop_queued(UINT msg, int32_t panel_id) {
+    HWND w = g_app.main_wnd;
+    if (!w) return;
+    MSG m;
+    MSG *keep = NULL;
+    size_t nkeep = 0, cap = 0;
+    while (PeekMessageA(&m, w, msg, msg, PM_REMOVE | PM_NOYIELD | PM_QS_POSTMESSAGE)) {
+        if ((int32_t)m.wParam == panel_id) continue;
+        if (nkeep == cap) {
+            size_t ncap = cap ? cap * 2 : 16;
+            MSG *grown = (MSG *)realloc(keep, ncap * sizeof *grown);
+            if (!grown) break; /* that one message is lost rather than looping */
+            keep = grown;
+            cap = ncap;
+        }
+        keep[nkeep++] = m;
+    }
+    for (size_t i = 0; i < nkeep; i++) PostMessageA(w, keep[i].message, keep[i].wParam, keep[i].lParam);
+    free(keep);
+}
+
+void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
+    feed_lock_init();
     memset(p, 0, sizeof *p);
-    p->panel_id = id;
+    p->panel_id = panel_id;
     p->max_digits = max_digits;
     p->threshold = 0.3f;
     digit_stream_reset(&p->stream);
 }
-void rxpanel_reset(RxPanel *p) { p->digit_count = 0; digit_stream_reset(&p->stream); }
-int32_t rxpanel_start_listening(RxPanel *, char *, uint64_t) { return 0; }
-void rxpanel_stop_listening(RxPanel *p) { p->listening = 0; }
-void rxpanel_stop_active(void) {}
+
+void rxpanel_reset(RxPanel *p) {
+    feed_lock_init();
+    EnterCriticalSection(&g_feed_cs);
+    p->digit_count = 0;
+    digit_stream_reset(&p->stream);
+    drop_queued(WM_APP_DIGIT, p->panel_id);
+    LeaveCriticalSection(&g_feed_cs);
+}
+
+void rxpanel_set_stopped_notify(RxPanelStoppedFn fn) { g_stopped_notify = fn; }
+
+/* After the capture thread has ended: levels still queued would light the
+ * meters of a page that has just shown itself idle. Digits stay queued. */
+static void stop_capture_of(RxPanel *p) {
+    audio_capture_stop();
+    g_active_panel = NULL;
+    p->listening = 0;
+    drop_queued(WM_APP_METERS, p->panel_id);
+}
+
+/* Another panel or a transmission takes the microphone: tell the page. */
+static void displace(RxPanel *p) {
+    stop_capture_of(p);
+    if (g_stopped_notify) g_stopped_notify(p);
+}
+
+int32_t rxpanel_start_listening(RxPanel *p, char *err, uint64_t err_size) {
+    feed_lock_init();
+    if (g_active_panel == p) stop_capture_of(p);
+    else if (g_active_panel) displace(g_active_panel);
+    // A new capture is a new stretch of sound: a tone half-heard before must
+    // not complete with the first frame of this one.
+    digit_stream_reset(&p->stream);
+    if (!audio_capture_start(capture_frame_callback, p, err, err_size)) return 0;
+    g_active_panel = p;
+    p->listening = 1;
+    return 1;
+}
+
+void rxpanel_stop_listening(RxPanel *p) {
+    if (p == g_active_panel) stop_capture_of(p);
+    p->listening = 0;
+}
+
+void rxpanel_stop_active(void) {
+    if (g_active_panel) displace(g_active_panel);
+}
+
 RxPanel *rxpanel_get_active(void) { return g_active_panel; }
-void rxpanel_decode_samples(RxPanel *, const float *, uint64_t, int32_t, RxDigitHandler) {}
-void capture_frame_callback(const float *, uint64_t, void *) {}
+
+static int32_t meter_percent(float ratio) {
+    double v = (double)ratio * 100.0;
+    if (!(v > 0.0)) return 0; /* also NaN */
+    if (v >= 100.0) return 100;
+    return (int32_t)v;
+}
+
+void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
+    RxPanel *p = (RxPanel *)ctx;
+    float threshold = *(volatile float *)&p->threshold;
+    int32_t repeater = *(volatile int32_t *)&g_app.repeater_mode;
+    HWND w = g_app.main_wnd;
+    float row = 0.0f, col = 0.0f;
+    int32_t det = repeater
+        ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col)
+        : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col);
+
+    uint32_t r = (uint32_t)meter_percent(row);
+    uint32_t c = (uint32_t)meter_percent(col);
+    if (w) PostMessageA(w, WM_APP_METERS, (WPARAM)p->panel_id, (LPARAM)(r | (c << 16)));
+
+    EnterCriticalSection(&g_feed_cs);
+    int32_t digit = digit_stream_feed(&p->stream, det);
+    if (digit >= 0 && w) PostMessageA(w, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)digit);
+    LeaveCriticalSection(&g_feed_cs);
+}
+
+struct DecodeWalk {
+    RxPanel *panel;
+    RxDigitHandler handler;
+};
+
+static int32_t limit_reached(const RxPanel *p) {
+    return p->max_digits >= 0 && p->digit_count >= p->max_digits;
+}
+
+static int32_t decode_visit(void *ctx, uint64_t, int32_t, int32_t digit, float, float) {
+    DecodeWalk *walk = (DecodeWalk *)ctx;
+    if (digit >= 0 && walk->handler) walk->handler(digit);
+    return limit_reached(walk->panel); /* stop before the next frame */
+}
+
+void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, int32_t rate,
+                            RxDigitHandler handler) {
+    if (!samples || count < DECODE_FRAME_SAMPLES || rate <= 0) return;
+    if (limit_reached(p)) return;
+    DecodeWalk walk = {p, handler};
+    detect_frames(samples, count, rate, DECODE_FRAME_SAMPLES, DECODE_HOP_SAMPLES, p->threshold,
+                  g_app.repeater_mode, &p->stream, decode_visit, &walk);
+}

@@ -33,4 +33,10 @@ void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, in
                             RxDigitHandler handler);
 void capture_frame_callback(const float *frame, uint64_t count, void *panel);
 
+/* Called on the GUI thread when a panel stops listening other than by its
+ * own rxpanel_stop_listening (another panel started, or rxpanel_stop_active),
+ * so that its page can show that it no longer listens. Null: nobody. */
+typedef void (*RxPanelStoppedFn)(RxPanel *p);
+void rxpanel_set_stopped_notify(RxPanelStoppedFn fn);
+
 #endif

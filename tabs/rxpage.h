@@ -20,7 +20,8 @@
  *   rxpage_make_led and its own status label, and uses the rest as is.
  *
  *   Actions: describe the page's controls and panel with an RxPageUi, made
- *   afresh from the page's record whenever needed:
+ *   afresh from the page's record whenever needed, and register it once at
+ *   the end of the build (rxpage_register):
  *     static RxPageUi hex_ui(void) {
  *         RxPageUi u = { g_app.hex.listen_button, g_app.hex.led, g_app.hex.status_label,
  *                        g_app.hex.row_meter, g_app.hex.col_meter, &g_app.hex.panel };
@@ -77,6 +78,11 @@ void rxpage_make_meters(HWND page, int caption_y, HWND *row_meter, HWND *col_met
 HWND rxpage_make_threshold(HWND page, int y, int id);
 
 /* ---- listening and meters ---- */
+/* Once, at the end of the build: when another page (or a transmission)
+ * takes the microphone from this page's panel, the page is switched to its
+ * idle look (button, LED, "Microphone idle", meters 0) instead of going on
+ * showing a listening state it no longer has. */
+void rxpage_register(const RxPageUi *ui);
 /* Starts or stops the panel by its listening flag. Returns 1 when the panel
  * listens afterwards, 0 otherwise (a failed start shows "Microphone error"
  * and leaves the controls as they were). */

@@ -1,9 +1,96 @@
-// Placeholder page: replaced when this page is built.
+/* The "Receive (text)" page: listens or decodes a WAV file on panel 0 and
+ * shows the digits and the text their pairs spell. GUI thread only. */
 #include "shell/app.h"
+#include "tabs/rxpage.h"
 
-HWND build_rx_tab(HWND page) { return page; }
-void rx_toggle_listen(void) {}
-void rx_decode_file(void) {}
-void rx_clear(void) {}
-void rx_on_digit(int32_t) {}
-void rx_on_meters(int32_t, int32_t) {}
+#include <stdio.h>
+
+static RxPageUi rx_ui(void) {
+    RxTab *t = &g_app.rx;
+    RxPageUi u = {t->listen_button, t->led, t->status_label, t->row_meter, t->col_meter, &t->panel};
+    return u;
+}
+
+HWND build_rx_tab(HWND page) {
+    RxTab *t = &g_app.rx;
+    rxpanel_init(&t->panel, 0, -1);
+    t->text_len = 0;
+    t->text[0] = 0;
+
+    t->listen_button = rxpage_make_buttons(page, 14, IDC_RX_LISTEN);
+    rxpage_make_status_row(page, 50, &t->led, &t->status_label);
+    rxpage_make_meters(page, 76, &t->row_meter, &t->col_meter);
+    t->threshold_bar = rxpage_make_threshold(page, 122, IDC_RX_THRESHOLD);
+
+    RECT rc;
+    GetClientRect(page, &rc);
+    int w = (int)(rc.right - rc.left) - 28;
+    int y = 162;
+    t->digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w, g_app.font_readout);
+    t->text_label = mk_readout_label(page, "DECODED TEXT", 14, &y, w, g_app.font_readout);
+
+    RxPageUi u = rx_ui();
+    rxpage_register(&u);
+    return page;
+}
+
+void rx_toggle_listen(void) {
+    RxPageUi u = rx_ui();
+    rxpage_toggle_listen(&u);
+}
+
+void rx_clear(void) {
+    RxTab *t = &g_app.rx;
+    rxpanel_reset(&t->panel);
+    t->text_len = 0;
+    t->text[0] = 0;
+    SetWindowTextA(t->digits_label, " ");
+    SetWindowTextA(t->text_label, "");
+}
+
+void rx_update_digits_label(void) {
+    RxTab *t = &g_app.rx;
+    char s[RX_MAX_DIGITS + 1];
+    rxpage_digits_text(t->panel.digits, t->panel.digit_count, s, sizeof s);
+    SetWindowTextA(t->digits_label, s);
+}
+
+void rx_on_digit(int32_t digit) {
+    RxTab *t = &g_app.rx;
+    RxPanel *p = &t->panel;
+    int stored = 0;
+    if (p->digit_count >= 0 && p->digit_count < RX_MAX_DIGITS) {
+        p->digits[p->digit_count++] = digit;
+        stored = 1;
+    }
+    rx_update_digits_label();
+    if (!stored || p->digit_count % 2 != 0) return;
+
+    int32_t hi = p->digits[p->digit_count - 2];
+    int32_t lo = p->digits[p->digit_count - 1];
+    if (t->text_len >= 0 && t->text_len < RX_TEXT_MAX - 1) {
+        t->text[t->text_len++] = num_to_letter(pair7_to_num(hi, lo));
+        t->text[t->text_len] = 0;
+    }
+    SetWindowTextA(t->text_label, t->text);
+}
+
+void rx_on_meters(int32_t row, int32_t col) {
+    RxPageUi u = rx_ui();
+    rxpage_set_meters(&u, row, col);
+}
+
+int32_t rx_decode_path(const char *path) {
+    RxPageUi u = rx_ui();
+    int32_t n = rxpage_decode_wav(&u, path, rx_clear, rx_on_digit);
+    if (n < 0) return -1;
+    char status[96];
+    rxpage_decode_summary(status, sizeof status, n);
+    SetWindowTextA(g_app.rx.status_label, status);
+    return 0;
+}
+
+void rx_decode_file(void) {
+    char path[260];
+    if (rxpage_ask_wav_path(path, sizeof path)) rx_decode_path(path);
+}

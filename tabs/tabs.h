@@ -23,6 +23,9 @@ HWND build_tx_tab(HWND page);
 void tx_encode_text(void);
 void tx_play(void);
 void tx_save(void);
+/* Save's work after its dialog: renders and writes the WAV file, and tells
+ * the user either way. Returns 0 when the file was written, else -1. */
+int32_t tx_save_to(const char *path);
 
 /* ---- Image encode ---- */
 struct ImgEncTab {
@@ -62,6 +65,10 @@ void rx_decode_file(void);
 void rx_clear(void);
 void rx_on_digit(int32_t digit);
 void rx_on_meters(int32_t row, int32_t col);
+void rx_update_digits_label(void);
+/* Decode's work after its dialog. Returns 0, or -1 when the file could not
+ * be read (the user has been told). */
+int32_t rx_decode_path(const char *path);
 
 /* ---- Image decode ---- */
 struct ImgDecTab {

@@ -1,0 +1,159 @@
+/* rxpage -- what the receiving pages share; see rxpage.h for how a page
+ * uses it. GUI thread only. */
+#include "tabs/rxpage.h"
+#include "shell/app.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <stdio.h>
+#include <string.h>
+
+/* The pages that asked to be told when another page takes the microphone,
+ * by panel id. */
+static RxPageUi g_registered[4];
+
+HWND rxpage_make_buttons(HWND page, int y, int first_id) {
+    HWND listen = mk_button(page, "Start listening", 14, y, 130, 26, first_id);
+    mk_button(page, "Decode an audio file...", 152, y, 170, 26, first_id + 1);
+    mk_button(page, "Clear", 330, y, 70, 26, first_id + 2);
+    return listen;
+}
+
+HWND rxpage_make_led(HWND page, int x, int y) {
+    HWND led = CreateWindowExA(0, "DtmfLedDot", "", WS_CHILD | WS_VISIBLE, x, y, 12, 12, page,
+                               NULL, g_app.instance, NULL);
+    set_led(led, 0, LED_ON_COLOR);
+    return led;
+}
+
+void rxpage_make_status_row(HWND page, int y, HWND *led, HWND *status_label) {
+    *led = rxpage_make_led(page, 14, y + 3);
+    *status_label = mk_static(page, RXPAGE_IDLE_TEXT, 32, y, 300, 18, g_app.font_small, 1);
+}
+
+static HWND make_meter(HWND page, int x, int y) {
+    HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, x, y, 380, 16, page,
+                               NULL, g_app.instance, NULL);
+    SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    return bar;
+}
+
+void rxpage_make_meters(HWND page, int caption_y, HWND *row_meter, HWND *col_meter) {
+    mk_static(page, "ROW (697/770/941 Hz)", 14, caption_y, 200, 14, g_app.font_small, 1);
+    mk_static(page, "COL (1209/1336/1477 Hz)", 400, caption_y, 220, 14, g_app.font_small, 1);
+    *row_meter = make_meter(page, 14, caption_y + 16);
+    *col_meter = make_meter(page, 400, caption_y + 16);
+}
+
+HWND rxpage_make_threshold(HWND page, int y, int id) {
+    mk_static(page, "TONE THRESHOLD", 14, y + 6, 120, 16, g_app.font_small, 1);
+    HWND bar = CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE | TBS_AUTOTICKS, 140,
+                               y, 380, 30, page, (HMENU)(INT_PTR)id, g_app.instance, NULL);
+    SendMessageA(bar, TBM_SETRANGE, TRUE, MAKELPARAM(10, 70));
+    SendMessageA(bar, TBM_SETPOS, TRUE, 30);
+    return bar;
+}
+
+static void show_idle(const RxPageUi *ui) {
+    SetWindowTextA(ui->listen_button, "Start listening");
+    set_led(ui->led, 0, LED_ON_COLOR);
+    SetWindowTextA(ui->status_label, RXPAGE_IDLE_TEXT);
+    rxpage_set_meters(ui, 0, 0);
+}
+
+static void on_panel_stopped(RxPanel *p) {
+    for (int i = 0; i < 4; i++)
+        if (g_registered[i].panel == p) show_idle(&g_registered[i]);
+}
+
+void rxpage_register(const RxPageUi *ui) {
+    if (!ui->panel) return;
+    int32_t id = ui->panel->panel_id;
+    if (id < 0 || id >= 4) return;
+    g_registered[id] = *ui;
+    rxpanel_set_stopped_notify(on_panel_stopped);
+}
+
+int32_t rxpage_toggle_listen(const RxPageUi *ui) {
+    if (ui->panel->listening) {
+        rxpage_stop_listening(ui);
+        return 0;
+    }
+    char err[256] = "";
+    if (!rxpanel_start_listening(ui->panel, err, sizeof err)) {
+        MessageBoxA(g_app.main_wnd, err, "Microphone error", MB_ICONERROR);
+        return 0;
+    }
+    SetWindowTextA(ui->listen_button, "Stop listening");
+    set_led(ui->led, 1, LED_ON_COLOR);
+    SetWindowTextA(ui->status_label, RXPAGE_LISTENING_TEXT);
+    return 1;
+}
+
+void rxpage_stop_listening(const RxPageUi *ui) {
+    if (!ui->panel->listening) return;
+    rxpanel_stop_listening(ui->panel);
+    show_idle(ui);
+}
+
+void rxpage_set_meters(const RxPageUi *ui, int32_t row, int32_t col) {
+    SendMessageA(ui->row_meter, PBM_SETPOS, (WPARAM)row, 0);
+    SendMessageA(ui->col_meter, PBM_SETPOS, (WPARAM)col, 0);
+}
+
+int32_t rxpage_ask_wav_path(char *path, uint64_t size) {
+    if (!path || size == 0) return 0;
+    path[0] = 0;
+    OPENFILENAMEA ofn;
+    memset(&ofn, 0, sizeof ofn);
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = g_app.main_wnd;
+    ofn.lpstrFilter = "WAV audio\0*.wav\0All files\0*.*\0";
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = (DWORD)(size > 0xFFFFFFFFu ? 0xFFFFFFFFu : size);
+    ofn.Flags = OFN_FILEMUSTEXIST;
+    return GetOpenFileNameA(&ofn) ? 1 : 0;
+}
+
+int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(void),
+                          RxDigitHandler on_digit) {
+    rxpage_stop_listening(ui);
+    if (clear) clear();
+    else rxpanel_reset(ui->panel);
+
+    char status[320];
+    snprintf(status, sizeof status, "Decoding %s...", filename_only(path));
+    SetWindowTextA(ui->status_label, status);
+    UpdateWindow(ui->status_label); /* the decode below holds the GUI thread */
+
+    SampleBuf buf;
+    sb_init(&buf);
+    uint32_t rate = DTMF_SAMPLE_RATE;
+    if (load_wav_mono_float(path, &buf, &rate) != 0) {
+        sb_free(&buf);
+        MessageBoxA(g_app.main_wnd, "Could not read that WAV file.", "Decode error", MB_ICONERROR);
+        return -1;
+    }
+    rxpanel_decode_samples(ui->panel, buf.data, buf.len, (int32_t)rate, on_digit);
+    sb_free(&buf);
+    return ui->panel->digit_count;
+}
+
+void rxpage_decode_summary(char *out, uint64_t size, int32_t count) {
+    if (!out || size == 0) return;
+    if (count < 1)
+        snprintf(out, (size_t)size, "%s", RXPAGE_NO_TONES_TEXT);
+    else
+        snprintf(out, (size_t)size, "Decoded %d digit%s from file", (int)count, count == 1 ? "" : "s");
+}
+
+void rxpage_digits_text(const int32_t *digits, int32_t n, char *out, uint64_t size) {
+    if (!out || size == 0) return;
+    if (n <= 0 || size < 2) {
+        snprintf(out, (size_t)size, " ");
+        return;
+    }
+    uint64_t len = 0;
+    for (int32_t i = 0; i < n && len + 1 < size; i++) out[len++] = (char)('0' + digits[i]);
+    out[len] = 0;
+}
