@@ -96,6 +96,16 @@ struct AppState {
 extern AppState g_app;
 
 /* ---- main window and routing (shell/main, shell/handlers) ---- */
+/* WinMain's steps up to showing the window, without the message loop, so
+ * that tests can build the real window and pump messages themselves.
+ * Zero-fills g_app first. Returns the main window. */
+HWND app_create_main_window(HINSTANCE instance, int show);
+/* "<folder of path>\audio" into out (at most size bytes with the NUL). */
+void audio_dir_from_module_path(const char *path, char *out, uint64_t size);
+/* The callsign rule: ASCII letters and digits only, upper-cased, at most
+ * 255 kept. out holds at least 256 bytes. Returns the length. */
+uint64_t callsign_clean(const char *in, char *out);
+void callsign_sanitise(HWND edit);
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 void route_command(WPARAM wp, LPARAM lp); /* shared by the main window and every page */
 void handle_command(int id, LPARAM lp);
