@@ -1,0 +1,121 @@
+/*
+ * tessary-cli -- the headless companion: encode, decode and analyze from a
+ * shell, built on the same signal core as the window program.
+ *
+ * Every command returns its exit status: CLI_OK, CLI_BAD_INPUT (bad input,
+ * or nothing decoded where something was required) or CLI_USAGE. Errors go
+ * to stderr as one line: "tessary-cli: COMMAND: [FILE: ]reason".
+ */
+#ifndef TESSARY_CLI_H
+#define TESSARY_CLI_H
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+#include "core/dtmf_core.h"
+
+enum { CLI_OK = 0, CLI_BAD_INPUT = 1, CLI_USAGE = 2 };
+
+/* The file decoder's frame: 2048 samples, a new one every 1024. */
+#define CLI_FRAME_LEN 2048
+#define CLI_DEFAULT_HOP 1024
+
+/* save_wav's size fields are 32-bit: data bytes 2 x n must fit beside the
+ * 36 header bytes the RIFF size also counts. */
+#define CLI_WAV_MAX_SAMPLES 2147483629ull
+
+/* ---- Messages (cli_io.cpp) ---- */
+void cli_error(const char *cmd, const char *file, const char *fmt, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+void cli_warn(const char *cmd, const char *file, const char *fmt, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+/* A usage error: one line, pointing at the command's --help; returns CLI_USAGE. */
+int cli_usage_error(const char *cmd, const char *fmt, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+/* ---- Option parsing (main.cpp) ---- */
+struct CliArgs {
+    int argc;
+    char **argv;
+    int i; /* next argument to look at */
+};
+/* True when argv[i] is the option (or --name=value); moves past it and puts
+ * its value in *val when the option takes one. Sets *bad on a missing value. */
+int cli_opt(CliArgs *a, const char *name, const char *alias, const char **val, int *bad);
+int cli_flag(CliArgs *a, const char *name, const char *alias);
+/* Whole-string numbers; 0 on success, -1 when not a number. */
+int cli_parse_int(const char *s, long *out);
+int cli_parse_double(const char *s, double *out);
+
+/* ---- Files and streams (cli_io.cpp) ---- */
+void cli_binary_stdio(void);
+/* Whole file ("-" is stdin) into bytes; 0 or -1 with the reason in err. */
+int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err);
+/* Bytes to a file ("-" is stdout), checked to the last byte. */
+int cli_write_all(const char *path, const void *data, size_t n, std::string *err);
+/* A fresh temporary file name (the file exists, empty); "" on failure. */
+std::string cli_temp_path(void);
+/* The folder holding this executable, for the default clip folder. */
+std::string cli_exe_dir(const char *argv0);
+
+/* What a WAV file's header says, read before the core decodes it. */
+struct WavInfo {
+    uint32_t rate;
+    uint32_t channels;
+    uint32_t bits;
+    uint32_t format_tag; /* 1 PCM; 0xFFFE: sub_format holds the real one */
+    uint32_t sub_format;
+    uint64_t data_bytes;
+    int32_t has_fmt;
+    int32_t has_data;
+};
+/* Checks that the core can read the file as integer PCM it understands;
+ * 0, or -1 with a one-line reason in err. */
+int wav_probe(const char *path, WavInfo *info, std::string *err);
+/* Probes and loads a WAV file ("-": stdin) as mono samples at its own
+ * rate. Prints the error itself; returns CLI_OK or CLI_BAD_INPUT. */
+int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate);
+/* Writes a buffer as the program's WAV through save_wav ("-": stdout). */
+int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b);
+
+/* ---- Frame walk shared by decode and analyze (cmd_decode.cpp) ---- */
+struct FrameInfo {
+    uint64_t start;
+    int32_t detection;
+    int32_t digit;
+    float row_level;
+    float col_level;
+};
+struct DecodeSettings {
+    float threshold;
+    int32_t repeater;
+    uint64_t hop;
+};
+void cli_walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
+                     std::vector<FrameInfo> *frames, std::vector<int32_t> *digits);
+/* Parses --threshold, --hop and --repeater; 1 when argv[a->i] was one of them,
+ * 0 when not, -1 on a bad value (reported). */
+int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds);
+
+/* ---- Commands ---- */
+int cmd_encode(int argc, char **argv, const char *argv0);
+int cmd_decode(int argc, char **argv);
+int cmd_analyze(int argc, char **argv);
+void help_encode(void);
+void help_decode(void);
+void help_analyze(void);
+
+/* The SVG picture of a frame walk (cmd_analyze.cpp). */
+std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames, uint32_t rate,
+                        uint64_t n_samples, const DecodeSettings *ds);
+
+#endif

@@ -1,0 +1,302 @@
+/* tessary-cli analyze: why a recording does (not) decode -- the row and
+ * column levels of every frame against the threshold, as SVG. */
+#include "cli/cli.h"
+
+#include <math.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+static const char *const CMD = "analyze";
+
+void help_analyze(void)
+{
+    fputs("Usage: tessary-cli analyze FILE|- [-o OUT.svg] [OPTIONS]\n"
+          "\n"
+          "Prints a summary (rate, length, frames, digits found) and, with -o, draws\n"
+          "the strongest row and column tone level of every frame over time, the\n"
+          "threshold line and each reported digit as an SVG picture.\n"
+          "\n"
+          "Options:\n"
+          "  -o, --output FILE   the SVG (\"-\": standard output, summary to stderr)\n"
+          "  --threshold T       0.10-0.70, default 0.30\n"
+          "  --repeater          levels of tones disguised with the 1800 Hz carrier\n"
+          "  --hop N             samples between frame starts, default 1024\n"
+          "  -h, --help          this text\n",
+          stdout);
+}
+
+static std::string xml_escape(const char *s)
+{
+    std::string r;
+    for (; *s; s++) {
+        switch (*s) {
+        case '&': r += "&amp;"; break;
+        case '<': r += "&lt;"; break;
+        case '>': r += "&gt;"; break;
+        case '"': r += "&quot;"; break;
+        default:
+            /* Control bytes are not allowed in XML at all. */
+            r += ((unsigned char)*s < 0x20) ? '?' : *s;
+        }
+    }
+    return r;
+}
+
+static void add(std::string *s, const char *fmt, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+static void add(std::string *s, const char *fmt, ...)
+{
+    va_list ap, again;
+    va_start(ap, fmt);
+    va_copy(again, ap);
+    int n = vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    if (n > 0) {
+        size_t at = s->size();
+        s->resize(at + (size_t)n + 1);
+        vsnprintf(&(*s)[at], (size_t)n + 1, fmt, again);
+        s->resize(at + (size_t)n);
+    }
+    va_end(again);
+}
+
+/* A tick step giving roughly ten ticks over the span. */
+static double nice_step(double span)
+{
+    static const double steps[] = {0.05, 0.1, 0.2, 0.25, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800};
+    for (double st : steps)
+        if (span / st <= 12) return st;
+    return 3600;
+}
+
+std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames, uint32_t rate,
+                        uint64_t n_samples, const DecodeSettings *ds)
+{
+    const double seconds = rate ? (double)n_samples / rate : 0;
+    /* About 120 px per second keeps one digit at 100 % speed ~30 px wide. */
+    double pw = seconds * 120;
+    if (pw < 900) pw = 900;
+    if (pw > 3600) pw = 3600;
+    const double ml = 64, mr = 24, mt = 118, ph = 320, mb = 64;
+    const double W = ml + pw + mr, H = mt + ph + mb;
+    const double ymax = 1.5;
+    const double span = seconds > 0 ? seconds : 1;
+    auto X = [&](double t) { return ml + t / span * pw; };
+    auto Y = [&](double v) {
+        if (!(v >= 0)) v = 0;
+        if (v > ymax) v = ymax;
+        return mt + ph - v / ymax * ph;
+    };
+    auto centre = [&](const FrameInfo &f) { return ((double)f.start + CLI_FRAME_LEN / 2.0) / rate; };
+
+    std::string s;
+    add(&s, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    add(&s, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+            "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n",
+        W, H, W, H);
+    add(&s, "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n");
+    size_t n_digits = 0;
+    for (const FrameInfo &f : frames) n_digits += f.digit >= 0;
+    add(&s, "<text x=\"%.0f\" y=\"24\" font-size=\"16\" font-weight=\"bold\">%s</text>\n", ml,
+        xml_escape(title).c_str());
+    add(&s, "<text x=\"%.0f\" y=\"44\" font-size=\"12\" fill=\"#444\">%u Hz, %.2f s, %zu frames "
+            "(2048 samples every %llu), threshold %.2f%s: %zu digit%s found</text>\n",
+        ml, (unsigned)rate, seconds, frames.size(), (unsigned long long)ds->hop, ds->threshold,
+        ds->repeater ? ", repeater" : "", n_digits, n_digits == 1 ? "" : "s");
+
+    /* Grid and axes. */
+    for (double v = 0; v <= ymax + 1e-9; v += 0.25) {
+        add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#e4e4e4\"/>\n", ml,
+            Y(v), ml + pw, Y(v));
+        add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"end\" fill=\"#555\">%.2f</text>\n",
+            ml - 6, Y(v) + 4, v);
+    }
+    double step = nice_step(span);
+    for (double t = 0; t <= span + 1e-9; t += step) {
+        add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#eeeeee\"/>\n", X(t),
+            mt, X(t), mt + ph);
+        add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"middle\" fill=\"#555\">%g s</text>\n",
+            X(t), mt + ph + 16, t);
+    }
+    add(&s, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#888\"/>\n",
+        ml, mt, pw, ph);
+    add(&s, "<text transform=\"translate(16,%.1f) rotate(-90)\" font-size=\"12\" "
+            "text-anchor=\"middle\" fill=\"#333\">tone level / frame level</text>\n",
+        mt + ph / 2);
+
+    /* Frames whose tones pass: a band under the plot, so gaps in a burst show. */
+    double band_y = mt + ph + 24;
+    add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" text-anchor=\"end\" fill=\"#555\">detected</text>\n",
+        ml - 6, band_y + 8);
+    double frame_w = (double)ds->hop / rate / span * pw;
+    if (frame_w < 0.6) frame_w = 0.6;
+    for (size_t i = 0; i < frames.size();) {
+        if (frames[i].detection < 0) {
+            i++;
+            continue;
+        }
+        size_t j = i;
+        while (j + 1 < frames.size() && frames[j + 1].detection >= 0) j++;
+        double x0 = X(centre(frames[i])) - frame_w / 2, x1 = X(centre(frames[j])) + frame_w / 2;
+        add(&s, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"10\" fill=\"#9bd39b\"/>\n",
+            x0, band_y, x1 - x0);
+        i = j + 1;
+    }
+
+    /* Level curves: one point per frame, or the peak per pixel column when
+     * frames outnumber pixels (a peak is what a detection needs). */
+    for (int which = 0; which < 2; which++) {
+        const char *colour = which == 0 ? "#1f6fd1" : "#f08a00";
+        std::string pts;
+        double col_px = -1, best = -1, best_x = 0;
+        for (const FrameInfo &f : frames) {
+            double v = which == 0 ? f.row_level : f.col_level;
+            double x = X(centre(f));
+            double px = floor(x);
+            if (px != col_px && col_px >= 0) {
+                add(&pts, "%.1f,%.1f ", best_x, Y(best));
+                best = -1;
+            }
+            col_px = px;
+            if (!(v <= best)) {
+                best = v;
+                best_x = x;
+            }
+        }
+        if (col_px >= 0) add(&pts, "%.1f,%.1f", best_x, Y(best));
+        add(&s, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.4\" "
+                "stroke-linejoin=\"round\" points=\"%s\"/>\n",
+            colour, pts.c_str());
+    }
+
+    /* Threshold. */
+    add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d62728\" "
+            "stroke-width=\"1.5\" stroke-dasharray=\"6,4\"/>\n",
+        ml, Y(ds->threshold), ml + pw, Y(ds->threshold));
+
+    /* Reported digits: a tick across the plot and the digit above it,
+     * staggered over three rows when they crowd; a label that would still
+     * collide is left out (the tick stays). */
+    double last_x[3] = {-1e9, -1e9, -1e9};
+    for (const FrameInfo &f : frames) {
+        if (f.digit < 0) continue;
+        double x = X(centre(f));
+        add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#2a9d3a\" "
+                "stroke-opacity=\"0.55\"/>\n",
+            x, mt - 4, x, mt + ph);
+        for (int r = 0; r < 3; r++) {
+            if (x - last_x[r] >= 11) {
+                add(&s, "<text class=\"digit\" x=\"%.1f\" y=\"%.1f\" font-size=\"13\" "
+                        "font-weight=\"bold\" text-anchor=\"middle\" fill=\"#1d7a2b\">%d</text>\n",
+                    x, mt - 8 - 14.0 * r, f.digit);
+                last_x[r] = x;
+                break;
+            }
+        }
+    }
+
+    /* Legend, one row under the title. */
+    double lx = ml, ly = 64;
+    add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#1f6fd1\" stroke-width=\"2\"/>"
+            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">row 697/770/941 Hz</text>\n",
+        lx, ly, lx + 18, ly, lx + 22, ly + 4);
+    add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#f08a00\" stroke-width=\"2\"/>"
+            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">column 1209/1336/1477 Hz</text>\n",
+        lx + 160, ly, lx + 178, ly, lx + 182, ly + 4);
+    add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d62728\" stroke-width=\"1.5\" "
+            "stroke-dasharray=\"6,4\"/><text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">threshold</text>\n",
+        lx + 360, ly, lx + 378, ly, lx + 382, ly + 4);
+    add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" font-weight=\"bold\" fill=\"#1d7a2b\">5</text>"
+            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">digit reported</text>\n",
+        lx + 460, ly + 4, lx + 474, ly + 4);
+    add(&s, "<rect x=\"%.1f\" y=\"%.1f\" width=\"18\" height=\"8\" fill=\"#9bd39b\"/>"
+            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">frames holding a digit</text>\n",
+        lx + 580, ly - 4, lx + 602, ly + 4);
+    add(&s, "</svg>\n");
+    return s;
+}
+
+int cmd_analyze(int argc, char **argv)
+{
+    CliArgs a = {argc, argv, 0};
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP};
+    const char *out_path = nullptr, *in_path = nullptr;
+    int bad = 0;
+    while (a.i < a.argc) {
+        const char *arg = a.argv[a.i];
+        if (arg[0] != '-' || strcmp(arg, "-") == 0) {
+            if (in_path) return cli_usage_error(CMD, "one file at a time ('%s' is extra)", arg);
+            in_path = arg;
+            a.i++;
+            continue;
+        }
+        if (cli_flag(&a, "--help", "-h")) {
+            help_analyze();
+            return CLI_OK;
+        }
+        int r = cli_decode_option(CMD, &a, &ds);
+        if (r < 0) return CLI_USAGE;
+        if (r > 0) continue;
+        if (cli_opt(&a, "--output", "-o", &out_path, &bad)) {
+            if (bad) return cli_usage_error(CMD, "%s needs a value", arg);
+            continue;
+        }
+        return cli_usage_error(CMD, "unknown option '%s'", arg);
+    }
+    if (!in_path) return cli_usage_error(CMD, "give the WAV file to analyze (or - for stdin)");
+    const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
+
+    SampleBuf s;
+    sb_init(&s);
+    uint32_t rate = 44100;
+    int status = cli_load_audio(CMD, in_path, &s, &rate);
+    if (status != CLI_OK) {
+        sb_free(&s);
+        return status;
+    }
+    std::vector<FrameInfo> frames;
+    std::vector<int32_t> digits;
+    cli_walk_frames(&s, rate, &ds, &frames, &digits);
+    uint64_t n_samples = s.len;
+    sb_free(&s);
+
+    size_t passing = 0, detecting = 0;
+    for (const FrameInfo &f : frames) {
+        passing += f.row_level >= ds.threshold && f.col_level >= ds.threshold;
+        detecting += f.detection >= 0;
+    }
+    std::string sum;
+    add(&sum, "file: %s\n", shown);
+    add(&sum, "rate: %u Hz\n", (unsigned)rate);
+    add(&sum, "length: %.3f s (%llu samples)\n", (double)n_samples / rate,
+        (unsigned long long)n_samples);
+    add(&sum, "frames: %zu (2048 samples every %llu)\n", frames.size(), (unsigned long long)ds.hop);
+    add(&sum, "frames above threshold %.2f: %zu (row and column), %zu holding a digit\n",
+        ds.threshold, passing, detecting);
+    add(&sum, "digits found: %zu\n", digits.size());
+    if (!digits.empty()) {
+        std::string d;
+        for (int32_t x : digits) d += (char)('0' + x);
+        sum += "digits: " + d + "\n";
+        std::vector<char> buf(digits.size() / 2 + 1);
+        digits_to_text(digits.data(), digits.size(), buf.data(), buf.size());
+        sum += std::string("as text: ") + buf.data() + "\n";
+    }
+    int svg_to_stdout = out_path && strcmp(out_path, "-") == 0;
+    fputs(sum.c_str(), svg_to_stdout ? stderr : stdout);
+    fflush(stdout);
+
+    if (out_path) {
+        std::string svg = analyze_svg(shown, frames, rate, n_samples, &ds);
+        std::string err;
+        if (cli_write_all(out_path, svg.data(), svg.size(), &err) != 0) {
+            cli_error(CMD, svg_to_stdout ? "<stdout>" : out_path, "cannot write: %s", err.c_str());
+            return CLI_BAD_INPUT;
+        }
+    }
+    return CLI_OK;
+}

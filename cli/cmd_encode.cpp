@@ -1,0 +1,241 @@
+/* tessary-cli encode: the same transmission the window program saves for
+ * the same content and header settings, built by the same core helpers. */
+#include "cli/cli.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifndef _WIN32
+#include <unistd.h>
+#else
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#endif
+
+static const char *const CMD = "encode";
+
+void help_encode(void)
+{
+    fputs("Usage: tessary-cli encode KIND CONTENT [OPTIONS]\n"
+          "\n"
+          "Writes the WAV file the window program's Save writes for the same content.\n"
+          "\n"
+          "Kinds:\n"
+          "  text \"TEXT\"              letters and spaces, two tones each (other\n"
+          "                           characters are left out); \"-\" reads stdin\n"
+          "  file PATH                any file, four tones per byte; \"-\" reads stdin\n"
+          "  image DIGITS             64 colour digits 0-6, row by row from the\n"
+          "                           top left (spaces and line breaks allowed)\n"
+          "  request --dir NNNN \"MESSAGE\"\n"
+          "                           a server request: four directory digits 0-6,\n"
+          "                           the message, then the end marker 6543210\n"
+          "\n"
+          "Options:\n"
+          "  -o, --output FILE        where to write the WAV (\"-\": standard output;\n"
+          "                           the default when that is not a terminal)\n"
+          "  --speed PERCENT          50-500, default 100 (180 ms tone, 90 ms gap)\n"
+          "  --repeater               disguise the tones with the 1800 Hz carrier\n"
+          "  --callsign CALL          identify the station at the start, the end and\n"
+          "                           every ten minutes, from spoken clips ...\n"
+          "  --audio-dir DIR          ... in DIR (a.wav ... z.wav, 0.wav ... 9.wav,\n"
+          "                           website.wav); default: 'audio' beside tessary-cli\n"
+          "  --cw                     send the callsign as fast Morse instead\n"
+          "                           (the closing website.wav is still needed)\n"
+          "  --dir NNNN               the request's directory number\n"
+          "  -h, --help               this text\n",
+          stdout);
+}
+
+/* Digits of an image: exactly 64 colours 0-6, blanks ignored. */
+static int parse_image(const std::string &s, std::vector<uint32_t> *out)
+{
+    out->clear();
+    for (size_t i = 0; i < s.size(); i++) {
+        unsigned char c = (unsigned char)s[i];
+        if (isspace(c)) continue;
+        if (c < '0' || c > '6') {
+            cli_error(CMD, nullptr, "image: '%c' at position %zu is not a colour digit 0-6",
+                      isprint(c) ? c : '?', i + 1);
+            return -1;
+        }
+        out->push_back((uint32_t)(c - '0'));
+    }
+    if (out->size() != 64) {
+        cli_error(CMD, nullptr, "image: needs exactly 64 colour digits 0-6, got %zu",
+                  out->size());
+        return -1;
+    }
+    return 0;
+}
+
+/* Digit-block length, to turn away transmissions too long for a WAV file
+ * before gigabytes are rendered. */
+static uint64_t block_samples(uint64_t count, double tone_s, double gap_s)
+{
+    uint64_t n = (uint64_t)(tone_s * DTMF_SAMPLE_RATE);
+    if (n == 0) n = 1;
+    uint64_t g = (uint64_t)(gap_s * DTMF_SAMPLE_RATE);
+    return 2205 + count * (n + g) + 6615;
+}
+
+int cmd_encode(int argc, char **argv, const char *argv0)
+{
+    CliArgs a = {argc, argv, 0};
+    const char *out_path = nullptr, *speed_s = nullptr, *callsign = "", *audio_dir = nullptr,
+               *dir = nullptr;
+    int repeater = 0, cw = 0, bad = 0, only_positional = 0;
+    std::vector<std::string> pos;
+    while (a.i < a.argc) {
+        const char *arg = a.argv[a.i];
+        if (only_positional || arg[0] != '-' || strcmp(arg, "-") == 0) {
+            pos.push_back(arg);
+            a.i++;
+            continue;
+        }
+        if (strcmp(arg, "--") == 0) {
+            only_positional = 1;
+            a.i++;
+        } else if (cli_flag(&a, "--help", "-h")) {
+            help_encode();
+            return CLI_OK;
+        } else if (cli_opt(&a, "--output", "-o", &out_path, &bad) ||
+                   cli_opt(&a, "--speed", nullptr, &speed_s, &bad) ||
+                   cli_opt(&a, "--callsign", nullptr, &callsign, &bad) ||
+                   cli_opt(&a, "--audio-dir", nullptr, &audio_dir, &bad) ||
+                   cli_opt(&a, "--dir", nullptr, &dir, &bad)) {
+            if (bad) return cli_usage_error(CMD, "%s needs a value", arg);
+        } else if (cli_flag(&a, "--repeater", nullptr)) {
+            repeater = 1;
+        } else if (cli_flag(&a, "--cw", nullptr)) {
+            cw = 1;
+        } else {
+            return cli_usage_error(CMD, "unknown option '%s'", arg);
+        }
+    }
+    if (pos.empty()) return cli_usage_error(CMD, "say what to encode: text, file, image or request");
+    std::string kind = pos[0];
+    pos.erase(pos.begin());
+    if (kind != "text" && kind != "file" && kind != "image" && kind != "request")
+        return cli_usage_error(CMD, "unknown kind '%s' (text, file, image or request)", kind.c_str());
+    if (kind != "request" && dir) return cli_usage_error(CMD, "--dir belongs to 'encode request'");
+    if (kind == "request" && !dir) return cli_usage_error(CMD, "a request needs --dir NNNN");
+    if ((kind == "file" || kind == "image") && pos.size() != 1)
+        return cli_usage_error(CMD, "%s takes exactly one argument", kind.c_str());
+    if (kind == "text" && pos.empty()) return cli_usage_error(CMD, "text needs the text to send");
+
+    long speed = 100;
+    if (speed_s && (cli_parse_int(speed_s, &speed) != 0 || speed < 50 || speed > 500))
+        return cli_usage_error(CMD, "--speed must be a whole percent from 50 to 500, not '%s'",
+                               speed_s);
+    if (kind == "request") {
+        int ok = strlen(dir) == 4;
+        for (size_t i = 0; ok && i < 4; i++) ok = dir[i] >= '0' && dir[i] <= '6';
+        if (!ok)
+            return cli_usage_error(CMD, "--dir must be exactly four digits 0-6, not '%s'", dir);
+    }
+    if (!out_path) {
+        if (isatty(fileno(stdout)))
+            return cli_usage_error(CMD, "give -o FILE (or -o - to write the WAV to a pipe)");
+        out_path = "-";
+    }
+    std::string clip_dir = audio_dir ? audio_dir : cli_exe_dir(argv0) + "/audio";
+
+    /* Content to digits. */
+    std::string content;
+    for (size_t i = 0; i < pos.size(); i++) content += (i ? " " : "") + pos[i];
+    std::string err;
+    if ((kind == "text" || kind == "request" || kind == "image") && content == "-") {
+        std::vector<uint8_t> in;
+        if (cli_read_all("-", &in, &err) != 0) {
+            cli_error(CMD, "<stdin>", "%s", err.c_str());
+            return CLI_BAD_INPUT;
+        }
+        content.assign(in.begin(), in.end());
+    }
+    if (content.find('\0') != std::string::npos) content.resize(content.find('\0'));
+
+    std::vector<uint32_t> digits;
+    uint64_t count = 0;
+    if (kind == "text" || kind == "request") {
+        uint32_t *d = encode_text(content.c_str(), &count);
+        digits.assign(d, d + count);
+        free(d);
+        uint64_t dropped = 0;
+        for (size_t i = 0; i < content.size(); i++) {
+            unsigned char c = (unsigned char)content[i];
+            if (c != ' ' && !(c < 128 && isalpha(c)) && c != '\n' && c != '\r') dropped++;
+        }
+        if (dropped)
+            cli_warn(CMD, nullptr, "%llu character%s left out (only letters and spaces are sent)",
+                     (unsigned long long)dropped, dropped == 1 ? "" : "s");
+        if (kind == "text" && count == 0) {
+            cli_error(CMD, nullptr, "nothing to encode (no letters or spaces in the text)");
+            return CLI_BAD_INPUT;
+        }
+        if (kind == "request") {
+            /* The core cuts a request at SERVER_MAX_DIGITS; a cut message is lost text. */
+            if (count + 4 > SERVER_MAX_DIGITS) {
+                cli_error(CMD, nullptr,
+                          "message too long for one request (%llu letters and spaces, at most %d)",
+                          (unsigned long long)(count / 2), (SERVER_MAX_DIGITS - 4) / 2);
+                return CLI_BAD_INPUT;
+            }
+            uint32_t *r = server_request_digits(dir, content.c_str(), &count);
+            if (!r) return cli_usage_error(CMD, "--dir must be exactly four digits 0-6");
+            digits.assign(r, r + count);
+            free(r);
+        }
+    } else if (kind == "file") {
+        std::vector<uint8_t> bytes;
+        const char *path = content.c_str();
+        if (cli_read_all(path, &bytes, &err) != 0) {
+            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path, "%s", err.c_str());
+            return CLI_BAD_INPUT;
+        }
+        if (bytes.empty()) {
+            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path, "empty file, nothing to encode");
+            return CLI_BAD_INPUT;
+        }
+        uint32_t *d = encode_bytes_hex(bytes.data(), bytes.size(), &count);
+        digits.assign(d, d + count);
+        free(d);
+    } else {
+        if (parse_image(content, &digits) != 0) return CLI_BAD_INPUT;
+        count = digits.size();
+    }
+
+    double tone_s = 0, gap_s = 0;
+    speed_to_tone_gap((int32_t)speed, &tone_s, &gap_s);
+    uint64_t estimate = block_samples(count, tone_s, gap_s);
+    if (estimate > CLI_WAV_MAX_SAMPLES) {
+        cli_error(CMD, nullptr,
+                  "%llu digits make %.1f hours of audio, more than a WAV file can hold (%.1f hours)",
+                  (unsigned long long)count, estimate / 44100.0 / 3600.0,
+                  CLI_WAV_MAX_SAMPLES / 44100.0 / 3600.0);
+        return CLI_BAD_INPUT;
+    }
+
+    SampleBuf out;
+    sb_init(&out);
+    char clip_err[1024] = "";
+    if (build_station_transmission(digits.data(), count, clip_dir.c_str(), callsign, cw, repeater,
+                                   tone_s, gap_s, &out, clip_err, sizeof clip_err) != 0) {
+        cli_error(CMD, nullptr, "missing callsign clip: %s (give the clip folder with --audio-dir)",
+                  clip_err);
+        sb_free(&out);
+        return CLI_BAD_INPUT;
+    }
+    if (kind == "request") {
+        SampleBuf marker;
+        sb_init(&marker);
+        gen_digits_samples(&marker, SERVER_MARKER, 7, repeater, tone_s, gap_s);
+        sb_append_buf(&out, &marker);
+        sb_free(&marker);
+    }
+    int status = cli_save_wav(CMD, out_path, &out);
+    sb_free(&out);
+    return status;
+}

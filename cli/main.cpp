@@ -1,0 +1,124 @@
+/* tessary-cli: entry point, command dispatch and option parsing. */
+#include "cli/cli.h"
+
+#include <errno.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifndef TESSARY_VERSION
+#define TESSARY_VERSION "unknown"
+#endif
+
+static void help_main(void)
+{
+    fputs("Usage: tessary-cli COMMAND [OPTIONS] ...\n"
+          "\n"
+          "Sends and reads Tessary's DTMF tones (digits 0-6) as WAV files.\n"
+          "\n"
+          "Commands:\n"
+          "  encode   text, a file, an 8x8 image or a server request -> WAV\n"
+          "  decode   WAV -> digits, text, hex bytes or an image grid\n"
+          "  analyze  WAV -> tone levels over time as SVG, and a summary\n"
+          "\n"
+          "  tessary-cli COMMAND --help   options of one command\n"
+          "  tessary-cli --version        program version\n"
+          "\n"
+          "Exit status: 0 ok, 1 bad input or nothing decoded, 2 usage error.\n",
+          stdout);
+}
+
+int cli_parse_int(const char *s, long *out)
+{
+    if (!s || !*s) return -1;
+    char *end = nullptr;
+    errno = 0;
+    long v = strtol(s, &end, 10);
+    if (errno != 0 || *end != '\0') return -1;
+    *out = v;
+    return 0;
+}
+
+int cli_parse_double(const char *s, double *out)
+{
+    if (!s || !*s) return -1;
+    char *end = nullptr;
+    errno = 0;
+    double v = strtod(s, &end);
+    if (errno != 0 || *end != '\0' || !isfinite(v)) return -1;
+    *out = v;
+    return 0;
+}
+
+/* Matches "--name", "--name=value" or the short alias; only those. */
+static int match_name(const char *arg, const char *name, const char **inline_val)
+{
+    size_t n = strlen(name);
+    *inline_val = nullptr;
+    if (strncmp(arg, name, n) != 0) return 0;
+    if (arg[n] == '\0') return 1;
+    if (arg[n] == '=' && name[1] == '-') {
+        *inline_val = arg + n + 1;
+        return 1;
+    }
+    return 0;
+}
+
+int cli_opt(CliArgs *a, const char *name, const char *alias, const char **val, int *bad)
+{
+    const char *arg = a->argv[a->i];
+    const char *inl = nullptr;
+    if (!match_name(arg, name, &inl) && !(alias && match_name(arg, alias, &inl))) return 0;
+    a->i++;
+    if (inl) {
+        *val = inl;
+    } else if (a->i < a->argc) {
+        *val = a->argv[a->i++];
+    } else {
+        *bad = 1;
+        *val = nullptr;
+    }
+    return 1;
+}
+
+int cli_flag(CliArgs *a, const char *name, const char *alias)
+{
+    const char *arg = a->argv[a->i];
+    if (strcmp(arg, name) == 0 || (alias && strcmp(arg, alias) == 0)) {
+        a->i++;
+        return 1;
+    }
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    cli_binary_stdio();
+    if (argc < 2) {
+        help_main();
+        return CLI_USAGE;
+    }
+    const char *cmd = argv[1];
+    if (strcmp(cmd, "--help") == 0 || strcmp(cmd, "-h") == 0) {
+        help_main();
+        return CLI_OK;
+    }
+    if (strcmp(cmd, "--version") == 0 || strcmp(cmd, "-V") == 0) {
+        printf("tessary-cli %s\n", TESSARY_VERSION);
+        return CLI_OK;
+    }
+    if (strcmp(cmd, "help") == 0) {
+        const char *what = argc > 2 ? argv[2] : "";
+        if (strcmp(what, "encode") == 0) help_encode();
+        else if (strcmp(what, "decode") == 0) help_decode();
+        else if (strcmp(what, "analyze") == 0) help_analyze();
+        else help_main();
+        return CLI_OK;
+    }
+    if (strcmp(cmd, "encode") == 0) return cmd_encode(argc - 2, argv + 2, argv[0]);
+    if (strcmp(cmd, "decode") == 0) return cmd_decode(argc - 2, argv + 2);
+    if (strcmp(cmd, "analyze") == 0) return cmd_analyze(argc - 2, argv + 2);
+    fprintf(stderr, "tessary-cli: unknown command '%s' (see tessary-cli --help)\n", cmd);
+    return CLI_USAGE;
+}
