@@ -51,6 +51,8 @@ HWND build_hex_tab(HWND page)
     y = 378;
     H.rx_digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w - 28, g_app.font_readout);
     H.hex_label = mk_readout_label(page, "DECODED HEX", 14, &y, w - 28, g_app.font_readout);
+    RxPageUi u = hex_ui();
+    rxpage_register(&u);
     return page;
 }
 

@@ -34,6 +34,8 @@ HWND build_img_dec_tab(HWND page)
     int y = 168;
     int rw = w - 378 > 200 ? w - 378 : 200;
     D.digits_label = mk_readout_label(page, "DIGIT STREAM", 364, &y, rw, g_app.font_readout);
+    RxPageUi u = imgdec_ui();
+    rxpage_register(&u);
     return page;
 }
 
