@@ -11,7 +11,8 @@
  *     function that fills a buffer appends; it never clears it first. A
  *     buffer that cannot grow ends the process ("out of memory", exit 1).
  *   - Digit streams returned by encode_text / encode_bytes_hex are malloc'd
- *     arrays of digits 0-6; the caller releases them with free().
+ *     arrays of digits 0-6; the caller releases them with free(). They are
+ *     null (count 0) only when the array cannot be allocated.
  *   - Byte arrays returned by hex_string_to_bytes are malloc'd; free() them.
  *   - All synthesis happens at 44,100 samples per second.
  *
@@ -24,7 +25,8 @@
  *   encode_bytes_hex, hex_string_to_bytes                  digit codes
  *   envelope_apply, gen_digit_samples, gen_digits_samples,
  *   repeater_modulate                                      synthesis
- *   save_wav, load_wav_mono_float, resample_linear         WAV files
+ *   save_wav, load_wav_mono_float[_mem], resample_linear,
+ *   sample_to_pcm16                                        WAV files
  *   morse_pattern_for_char, build_morse_samples,
  *   load_callsign_audio, build_id_block,
  *   build_transmission_samples                             station ID
@@ -97,6 +99,21 @@ int32_t save_wav(const char *path, const SampleBuf *b);
 int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate);
 void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate,
                      SampleBuf *out);
+
+/* save_wav returns -1 also when writing or closing fails (a full disk) and,
+ * without touching the file, for a buffer whose size the 32-bit header
+ * fields cannot hold (more than 2,147,483,629 samples). The readers treat a
+ * "fmt " chunk with sample rate 0 (or above 2^31 - 1) as unreadable (-1),
+ * append nothing on failure, and size nothing from a header field beyond
+ * the bytes the file really holds. */
+
+/* load_wav_mono_float on a file image already in memory. */
+int32_t load_wav_mono_float_mem(const uint8_t *data, uint64_t size, SampleBuf *out,
+                                uint32_t *out_rate);
+
+/* The 16-bit rule of WAV writing and playback: above +1.0 gives 32767,
+ * otherwise limited to -1.0, times 32767, truncated; NaN gives 0. */
+int16_t sample_to_pcm16(float v);
 
 /* ---- Station identification and transmission assembly ----------------- */
 extern const char *const MORSE_TABLE[36];

@@ -1,0 +1,562 @@
+/*
+ * dtmf_core.cpp -- tone plan, sample buffer, digit codes, tone synthesis,
+ * station identification and the helpers the program and the CLI share.
+ * WAV files live in wav.cpp, the detector in detect.cpp.
+ */
+#include "core/dtmf_core.h"
+#include "core/core_internal.h"
+
+#include <ctype.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* ---- Tone plan ------------------------------------------------------- */
+
+const int32_t ROW_FREQS[3] = {697, 770, 941};
+const int32_t COL_FREQS[3] = {1209, 1336, 1477};
+const int32_t DIGIT_ROW[7] = {941, 697, 697, 697, 770, 770, 770};
+const int32_t DIGIT_COL[7] = {1336, 1209, 1336, 1477, 1209, 1336, 1477};
+
+int32_t dtmf_row_freq(uint32_t digit) { return digit <= 6 ? DIGIT_ROW[digit] : 0; }
+int32_t dtmf_col_freq(uint32_t digit) { return digit <= 6 ? DIGIT_COL[digit] : 0; }
+
+int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz)
+{
+    for (int32_t d = 0; d < 7; d++)
+        if (DIGIT_ROW[d] == row_hz && DIGIT_COL[d] == col_hz) return d;
+    return -1;
+}
+
+/* ---- Sample buffer ---------------------------------------------------- */
+
+void core_out_of_memory(void)
+{
+    fwrite("out of memory\n", 1, 14, stderr);
+    exit(1);
+}
+
+void sb_init(SampleBuf *b)
+{
+    b->data = NULL;
+    b->len = 0;
+    b->cap = 0;
+}
+
+void sb_free(SampleBuf *b)
+{
+    free(b->data);
+    sb_init(b);
+}
+
+void sb_reserve(SampleBuf *b, uint64_t extra)
+{
+    uint64_t need = b->len + extra;
+    if (need < b->len) core_out_of_memory(); /* a wrapped request can never be met */
+    if (b->cap >= need) return;
+    uint64_t cap = b->cap ? b->cap * 2 : 1024;
+    while (cap < need) {
+        if (cap > UINT64_MAX / 2) core_out_of_memory();
+        cap *= 2;
+    }
+    if (cap > SIZE_MAX / sizeof(float)) core_out_of_memory();
+    float *p = (float *)realloc(b->data, (size_t)cap * sizeof(float));
+    if (!p) core_out_of_memory();
+    b->data = p;
+    b->cap = cap;
+}
+
+void sb_append(SampleBuf *b, const float *src, uint64_t n)
+{
+    if (n == 0) return;
+    sb_reserve(b, n);
+    memcpy(b->data + b->len, src, (size_t)n * sizeof(float));
+    b->len += n;
+}
+
+void sb_append_silence(SampleBuf *b, uint64_t n)
+{
+    if (n == 0) return;
+    sb_reserve(b, n);
+    memset(b->data + b->len, 0, (size_t)n * sizeof(float));
+    b->len += n;
+}
+
+void sb_append_buf(SampleBuf *dst, const SampleBuf *src)
+{
+    if (src && src->len) sb_append(dst, src->data, src->len);
+}
+
+/* ---- Digit codes ------------------------------------------------------ */
+
+const char HEX_CHARS[17] = "0123456789abcdef";
+
+int32_t letter_to_num(char c)
+{
+    if (c == ' ') return 0;
+    int l = tolower((unsigned char)c);
+    return (l >= 'a' && l <= 'z') ? l - 'a' + 1 : -1;
+}
+
+char num_to_letter(int32_t n)
+{
+    if (n == 0) return ' ';
+    return (n >= 1 && n <= 26) ? (char)('a' + n - 1) : '?';
+}
+
+void num_to_pair7(int32_t n, int32_t *hi, int32_t *lo)
+{
+    *hi = n / 7;
+    *lo = n % 7;
+}
+
+int32_t pair7_to_num(int32_t hi, int32_t lo) { return 7 * hi + lo; }
+
+uint32_t *encode_text(const char *text, uint64_t *out_count)
+{
+    size_t len = text ? strlen(text) : 0;
+    uint64_t count = 0;
+    uint32_t *d = (uint32_t *)malloc((len * 2 + 2) * sizeof(uint32_t));
+    if (d) {
+        for (size_t i = 0; i < len; i++) {
+            int32_t n = letter_to_num(text[i]);
+            if (n < 0) continue;
+            d[count++] = (uint32_t)(n / 7);
+            d[count++] = (uint32_t)(n % 7);
+        }
+    }
+    if (out_count) *out_count = count;
+    return d;
+}
+
+void hex_nibble_to_pair6(int32_t v, int32_t *hi, int32_t *lo)
+{
+    *hi = v / 6;
+    *lo = v % 6;
+}
+
+int32_t pair6_to_hex_nibble(int32_t hi, int32_t lo) { return 6 * hi + lo; }
+
+/* Four digits per byte value, built at compile time: the encoder is then a
+ * branch-free 16-byte copy per input byte. */
+struct HexDigitTable {
+    uint32_t d[256][4];
+};
+
+static constexpr HexDigitTable make_hex_digit_table()
+{
+    HexDigitTable t{};
+    for (int b = 0; b < 256; b++) {
+        int h = b >> 4, l = b & 15;
+        t.d[b][0] = (uint32_t)(h / 6);
+        t.d[b][1] = (uint32_t)(h % 6);
+        t.d[b][2] = (uint32_t)(l / 6);
+        t.d[b][3] = (uint32_t)(l % 6);
+    }
+    return t;
+}
+
+static constexpr HexDigitTable HEX_DIGITS = make_hex_digit_table();
+
+void encode_bytes_hex_into(const uint8_t *bytes, uint64_t n, uint32_t *out)
+{
+    for (uint64_t i = 0; i < n; i++) memcpy(out + 4 * i, HEX_DIGITS.d[bytes[i]], 16);
+}
+
+uint32_t *encode_bytes_hex(const uint8_t *bytes, uint64_t n, uint64_t *out_count)
+{
+    uint32_t *d = NULL;
+    if (n < (SIZE_MAX / 16) - 1) d = (uint32_t *)malloc((size_t)(4 * n + 1) * sizeof(uint32_t));
+    if (!d) {
+        if (out_count) *out_count = 0;
+        return NULL;
+    }
+    encode_bytes_hex_into(bytes, n, d);
+    if (out_count) *out_count = 4 * n;
+    return d;
+}
+
+static int hex_value(char c)
+{
+    int l = tolower((unsigned char)c);
+    if (l >= '0' && l <= '9') return l - '0';
+    if (l >= 'a' && l <= 'f') return l - 'a' + 10;
+    return -1;
+}
+
+uint8_t *hex_string_to_bytes(const char *chars, uint64_t len, uint64_t *out_n,
+                             const char **out_err)
+{
+    static const char *const ERR_INVALID =
+        "Decoded hex contains invalid characters (marked '?') -- lower the tone threshold or "
+        "re-transmit.";
+    static const char *const ERR_ODD =
+        "Decoded hex has an odd number of characters -- reception may be incomplete.";
+    const char *err = NULL;
+    uint8_t *bytes = NULL;
+
+    if (len == 0) {
+        bytes = (uint8_t *)malloc(1);
+        if (bytes && out_n) *out_n = 0;
+    } else {
+        for (uint64_t i = 0; i < len && !err; i++)
+            if (!chars || hex_value(chars[i]) < 0) err = ERR_INVALID;
+        if (!err && (len & 1)) err = ERR_ODD;
+        if (!err) {
+            bytes = (uint8_t *)malloc((size_t)(len / 2));
+            if (bytes) {
+                for (uint64_t i = 0; i < len / 2; i++)
+                    bytes[i] = (uint8_t)(hex_value(chars[2 * i]) * 16 + hex_value(chars[2 * i + 1]));
+                if (out_n) *out_n = len / 2;
+            }
+        }
+    }
+    if (out_err) *out_err = err;
+    return bytes;
+}
+
+/* ---- Synthesis -------------------------------------------------------- */
+
+static const uint64_t DIGIT_RAMP = 529;    /* 12 ms fades: no clicks at the burst edges */
+static const uint64_t BLOCK_LEAD_IN = 2205; /* 50 ms for the receiver's level to settle */
+static const uint64_t BLOCK_TAIL = 6615;    /* 150 ms so the last digit's frames close */
+
+void envelope_apply(float *s, uint64_t n, uint64_t ramp)
+{
+    uint64_t r = n / 2 < ramp ? n / 2 : ramp;
+    if (r < 2) return;
+    float den = (float)(r - 1);
+    for (uint64_t i = 0; i < r; i++) {
+        float g = (float)i / den;
+        s[i] *= g;
+        s[n - 1 - i] *= g;
+    }
+}
+
+/* Seconds to a sample count, truncated; nonsense (NaN, negative) counts as
+ * nothing, and absurd lengths end in the buffer's out-of-memory exit. */
+static uint64_t seconds_to_samples(double seconds)
+{
+    double v = seconds * (double)DTMF_SAMPLE_RATE;
+    if (!(v >= 1.0)) return 0;
+    if (v >= 9.0e15) return (uint64_t)9.0e15;
+    return (uint64_t)v;
+}
+
+void core_render_burst(float *dst, uint32_t digit, uint64_t n)
+{
+    const double wr = (double)dtmf_row_freq(digit) * CORE_TWO_PI;
+    const double wc = (double)dtmf_col_freq(digit) * CORE_TWO_PI;
+    const double amp = CORE_TONE_AMP;
+    for (uint64_t i = 0; i < n; i++) {
+        double t = (double)i / (double)DTMF_SAMPLE_RATE;
+        dst[i] = (float)((sin(wr * t) + sin(wc * t)) * amp);
+    }
+    envelope_apply(dst, n, DIGIT_RAMP);
+}
+
+void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s)
+{
+    uint64_t n = seconds_to_samples(tone_s);
+    if (n == 0) n = 1;
+    sb_reserve(b, n);
+    core_render_burst(b->data + b->len, digit, n);
+    b->len += n;
+    sb_append_silence(b, seconds_to_samples(gap_s));
+}
+
+void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count,
+                        int32_t repeater, double tone_s, double gap_s)
+{
+    if (count == 0) return;
+    uint64_t n = seconds_to_samples(tone_s);
+    if (n == 0) n = 1;
+    uint64_t g = seconds_to_samples(gap_s);
+    uint64_t per = n + g;
+    if (count > (UINT64_MAX - BLOCK_LEAD_IN - BLOCK_TAIL) / per) core_out_of_memory();
+    uint64_t start = b->len;
+    sb_reserve(b, BLOCK_LEAD_IN + count * per + BLOCK_TAIL);
+    sb_append_silence(b, BLOCK_LEAD_IN);
+
+    /* Every burst of a digit is identical (phase 0, same length), so each
+     * is rendered once and later ones copy it from inside the buffer. Slot
+     * 7 stands for every digit above 6, which is silent. */
+    uint64_t first_at[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    int have[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (uint64_t i = 0; i < count; i++) {
+        uint32_t slot = digits[i] > 6 ? 7 : digits[i];
+        float *dst = b->data + b->len;
+        if (have[slot]) {
+            memcpy(dst, b->data + first_at[slot], (size_t)n * sizeof(float));
+        } else {
+            core_render_burst(dst, digits[i], n);
+            first_at[slot] = b->len;
+            have[slot] = 1;
+        }
+        b->len += n;
+        memset(b->data + b->len, 0, (size_t)g * sizeof(float));
+        b->len += g;
+    }
+    sb_append_silence(b, BLOCK_TAIL);
+    /* Only this block is disguised: samples the caller already had stay. */
+    if (repeater) repeater_modulate(b->data + start, b->len - start, DTMF_SAMPLE_RATE);
+}
+
+void repeater_modulate(float *s, uint64_t n, int32_t rate)
+{
+    if (n == 0 || rate <= 0) return;
+    const double d = CORE_TWO_PI * 1800.0 / (double)rate;
+    double p = 0.0, m = 1.0;
+    for (uint64_t i = 0; i < n; i++) {
+        p += d;
+        s[i] = (float)((double)s[i] * m);
+        if (p > CORE_TWO_PI) p -= CORE_TWO_PI;
+        m = cos(p);
+    }
+}
+
+/* ---- Station identification ------------------------------------------- */
+
+const char *const MORSE_TABLE[36] = {
+    ".-",    "-...",  "-.-.",  "-..",   ".",     "..-.",  "--.",   "....",  "..",
+    ".---",  "-.-",   ".-..",  "--",    "-.",    "---",   ".--.",  "--.-",  ".-.",
+    "...",   "-",     "..-",   "...-",  ".--",   "-..-",  "-.--",  "--..",  "-----",
+    ".----", "..---", "...--", "....-", ".....", "-....", "--...", "---..", "----.",
+};
+
+static const uint64_t MORSE_DOT = 2116;  /* 48 ms: about 25 words per minute */
+static const uint64_t MORSE_DASH = 6350; /* 144 ms; also the gap between characters */
+static const uint64_t MORSE_RAMP = 176;  /* 4 ms fades keep fast keying click-free */
+static const uint64_t ID_CLIP_GAP = 2205;   /* 50 ms between spoken characters */
+static const uint64_t ID_SILENCE = 13230;   /* 300 ms around every identification */
+static const uint64_t ID_INTERVAL = 26460000; /* ten minutes of digits between IDs */
+
+const char *morse_pattern_for_char(char c)
+{
+    int l = tolower((unsigned char)c);
+    if (l >= 'a' && l <= 'z') return MORSE_TABLE[l - 'a'];
+    if (l >= '0' && l <= '9') return MORSE_TABLE[26 + l - '0'];
+    return NULL;
+}
+
+static void render_morse_element(float *dst, uint64_t n)
+{
+    const double amp = 2.0 * (double)CORE_TONE_AMP;
+    dst[0] = 0.0f;
+    for (uint64_t i = 1; i < n; i++)
+        dst[i] = (float)(amp * sin(CORE_TWO_PI * 800.0 * (double)i / (double)DTMF_SAMPLE_RATE));
+    envelope_apply(dst, n, MORSE_RAMP);
+}
+
+void build_morse_samples(const char *text, SampleBuf *out)
+{
+    if (!text) return;
+    float *dot = NULL, *dash = NULL; /* rendered on first use, then copied */
+    int first = 1;
+    for (const char *c = text; *c; c++) {
+        const char *pat = morse_pattern_for_char(*c);
+        if (!pat) continue;
+        if (!first) sb_append_silence(out, MORSE_DASH);
+        first = 0;
+        for (const char *e = pat; *e; e++) {
+            float **el = *e == '-' ? &dash : &dot;
+            uint64_t len = *e == '-' ? MORSE_DASH : MORSE_DOT;
+            if (!*el) {
+                *el = (float *)malloc((size_t)len * sizeof(float));
+                if (!*el) core_out_of_memory();
+                render_morse_element(*el, len);
+            }
+            sb_append(out, *el, len);
+            if (e[1]) sb_append_silence(out, MORSE_DOT);
+        }
+    }
+    free(dot);
+    free(dash);
+}
+
+static void put_error(char *err, uint64_t err_size, const char *path)
+{
+    if (err && err_size) snprintf(err, (size_t)err_size, "%s", path);
+}
+
+/* Formats folder/name; 0 when the path fits (a cut path would name some
+ * other file). */
+static int clip_path(char *path, size_t size, const char *folder, const char *name)
+{
+    int w = snprintf(path, size, "%s/%s", folder ? folder : ".", name);
+    return (w >= 0 && (size_t)w < size) ? 0 : -1;
+}
+
+static int file_exists(const char *path)
+{
+    FILE *f = fopen(path, "rb");
+    if (!f) return 0;
+    fclose(f);
+    return 1;
+}
+
+/* Appends a clip at 44,100 Hz; a file that is not a readable WAV adds nothing. */
+static void append_clip(const char *path, SampleBuf *out)
+{
+    SampleBuf clip = {NULL, 0, 0};
+    uint32_t rate = DTMF_SAMPLE_RATE;
+    if (load_wav_mono_float(path, &clip, &rate) == 0)
+        resample_linear(&clip, (int32_t)rate, DTMF_SAMPLE_RATE, out);
+    sb_free(&clip);
+}
+
+int32_t load_callsign_audio(const char *folder, const char *callsign, SampleBuf *out,
+                            char *err, uint64_t err_size)
+{
+    char chars[256];
+    size_t n = 0;
+    for (const char *c = callsign ? callsign : ""; *c && n < 255; c++)
+        if (isalnum((unsigned char)*c)) chars[n++] = (char)tolower((unsigned char)*c);
+
+    for (size_t i = 0; i < n; i++) {
+        char name[16], path[1024];
+        snprintf(name, sizeof name, "%c.wav", chars[i]);
+        if (clip_path(path, sizeof path, folder, name) != 0 || !file_exists(path)) {
+            put_error(err, err_size, path);
+            return -1;
+        }
+        append_clip(path, out);
+        if (i + 1 < n) sb_append_silence(out, ID_CLIP_GAP);
+    }
+    return 0;
+}
+
+int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf *out,
+                       char *err, uint64_t err_size)
+{
+    if (!callsign || callsign->len == 0) return 0;
+    char path[1024];
+    if (clip_path(path, sizeof path, folder, "website.wav") != 0 || !file_exists(path)) {
+        put_error(err, err_size, path);
+        return -1;
+    }
+    SampleBuf clip = {NULL, 0, 0};
+    append_clip(path, &clip);
+    sb_reserve(out, callsign->len + ID_CLIP_GAP + clip.len);
+    sb_append_buf(out, callsign);
+    sb_append_silence(out, ID_CLIP_GAP);
+    sb_append_buf(out, &clip);
+    sb_free(&clip);
+    return 0;
+}
+
+void build_transmission_samples(const uint32_t *digits, uint64_t count,
+                                const SampleBuf *periodic_id, const SampleBuf *final_id,
+                                int32_t repeater, double tone_s, double gap_s, SampleBuf *out)
+{
+    SampleBuf block = {NULL, 0, 0};
+    gen_digits_samples(&block, digits, count, repeater, tone_s, gap_s);
+
+    if (!periodic_id || periodic_id->len == 0) {
+        sb_append_buf(out, &block);
+        sb_free(&block);
+        return;
+    }
+    const SampleBuf *closing = (final_id && final_id->len) ? final_id : periodic_id;
+    uint64_t pieces = block.len ? (block.len + ID_INTERVAL - 1) / ID_INTERVAL : 0;
+    uint64_t inserts = pieces > 1 ? pieces - 1 : 0;
+    sb_reserve(out, periodic_id->len + 2 * ID_SILENCE + block.len + closing->len +
+                        inserts * (periodic_id->len + 2 * ID_SILENCE));
+
+    sb_append_buf(out, periodic_id);
+    sb_append_silence(out, ID_SILENCE);
+    for (uint64_t at = 0; at < block.len; at += ID_INTERVAL) {
+        if (at) {
+            sb_append_silence(out, ID_SILENCE);
+            sb_append_buf(out, periodic_id);
+            sb_append_silence(out, ID_SILENCE);
+        }
+        uint64_t left = block.len - at;
+        sb_append(out, block.data + at, left < ID_INTERVAL ? left : ID_INTERVAL);
+    }
+    sb_append_silence(out, ID_SILENCE);
+    sb_append_buf(out, closing);
+    sb_free(&block);
+}
+
+/* ---- Shared by the program and tessary-cli ---------------------------- */
+
+void speed_to_tone_gap(int32_t percent, double *tone_s, double *gap_s)
+{
+    int32_t p = percent < 1 ? 1 : percent;
+    double factor = 100.0 / (double)p;
+    if (tone_s) *tone_s = 0.18 * factor;
+    if (gap_s) *gap_s = 0.09 * factor;
+}
+
+int32_t build_station_transmission(const uint32_t *digits, uint64_t count,
+                                   const char *audio_dir, const char *callsign, int32_t cw,
+                                   int32_t repeater, double tone_s, double gap_s,
+                                   SampleBuf *out, char *err, uint64_t err_size)
+{
+    SampleBuf id = {NULL, 0, 0}, final_id = {NULL, 0, 0};
+    int32_t rc = 0;
+    if (cw)
+        build_morse_samples(callsign ? callsign : "", &id);
+    else
+        rc = load_callsign_audio(audio_dir, callsign, &id, err, err_size);
+    if (rc == 0) rc = build_id_block(audio_dir, &id, &final_id, err, err_size);
+    if (rc == 0)
+        build_transmission_samples(digits, count, &id, &final_id, repeater, tone_s, gap_s, out);
+    sb_free(&id);
+    sb_free(&final_id);
+    return rc;
+}
+
+const uint32_t SERVER_MARKER[7] = {6, 5, 4, 3, 2, 1, 0};
+
+uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *out_count)
+{
+    if (out_count) *out_count = 0;
+    if (!dir || strlen(dir) != 4) return NULL;
+    for (int i = 0; i < 4; i++)
+        if (dir[i] < '0' || dir[i] > '6') return NULL;
+
+    uint64_t mc = 0;
+    uint32_t *msg = encode_text(message ? message : "", &mc);
+    if (!msg) return NULL;
+    uint64_t total = 4 + mc;
+    if (total > SERVER_MAX_DIGITS) total = SERVER_MAX_DIGITS;
+    uint32_t *d = (uint32_t *)malloc((size_t)total * sizeof(uint32_t));
+    if (d) {
+        for (int i = 0; i < 4; i++) d[i] = (uint32_t)(dir[i] - '0');
+        memcpy(d + 4, msg, (size_t)(total - 4) * sizeof(uint32_t));
+        if (out_count) *out_count = total;
+    }
+    free(msg);
+    return d;
+}
+
+/* Pairs of received digits, first digit high; values that no code gives
+ * (out of range, or digits that are not 0-6) read as '?'. */
+static uint64_t pairs_to_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size,
+                              int hex)
+{
+    if (!out || out_size == 0) return 0;
+    uint64_t w = 0;
+    for (uint64_t i = 0; i + 1 < n && w + 1 < out_size; i += 2) {
+        int64_t v = (int64_t)(hex ? 6 : 7) * digits[i] + digits[i + 1];
+        if (hex)
+            out[w++] = (v >= 0 && v < 16) ? HEX_CHARS[v] : '?';
+        else
+            out[w++] = (v >= 0 && v <= 26) ? num_to_letter((int32_t)v) : '?';
+    }
+    out[w] = '\0';
+    return w;
+}
+
+uint64_t digits_to_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size)
+{
+    return pairs_to_text(digits, n, out, out_size, 0);
+}
+
+uint64_t digits_to_hex_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size)
+{
+    return pairs_to_text(digits, n, out, out_size, 1);
+}
