@@ -54,6 +54,10 @@ int drv_running(const DrvApp *app);
 /* ---- windows and controls ---- */
 HWND drv_page(const DrvApp *app, int tab);
 HWND drv_item(const DrvApp *app, int tab, int id);
+/* Controls without an id: the child of `parent` at a point of its client
+ * area, and the value box of a readout by its caption ("DECODED TEXT"). */
+HWND drv_child_at(HWND parent, int x, int y);
+HWND drv_readout(const DrvApp *app, int tab, const char *caption);
 int drv_select_tab(const DrvApp *app, int tab);
 int drv_selected_tab(const DrvApp *app);
 std::string drv_window_text(HWND w);
@@ -66,6 +70,7 @@ void drv_set_trackbar(HWND bar, int pos);
 int drv_trackbar_pos(HWND bar);
 int drv_progress_pos(HWND bar);
 int drv_enabled(HWND w);
+LONG_PTR drv_window_data(HWND w); /* the user-data slot: an LED's colour */
 
 /* ---- waiting ---- */
 int drv_wait_text(HWND w, const char *expected, DWORD timeout_ms);
