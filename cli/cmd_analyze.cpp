@@ -22,6 +22,7 @@ void help_analyze(void)
           "  --threshold T       0.10-0.70, default 0.30\n"
           "  --repeater          levels of tones disguised with the 1800 Hz carrier\n"
           "  --hop N             samples between frame starts, default 1024\n"
+          "  --resample          analyze at 44100 Hz whatever the file's rate\n"
           "  -h, --help          this text\n",
           stdout);
 }
@@ -223,7 +224,7 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
 int cmd_analyze(int argc, char **argv)
 {
     CliArgs a = {argc, argv, 0};
-    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP};
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 0};
     const char *out_path = nullptr, *in_path = nullptr;
     int bad = 0;
     while (a.i < a.argc) {
@@ -258,6 +259,8 @@ int cmd_analyze(int argc, char **argv)
         sb_free(&s);
         return status;
     }
+    uint32_t file_rate = rate;
+    cli_apply_resample(&ds, &s, &rate);
     std::vector<FrameInfo> frames;
     std::vector<int32_t> digits;
     cli_walk_frames(&s, rate, &ds, &frames, &digits);
@@ -271,7 +274,8 @@ int cmd_analyze(int argc, char **argv)
     }
     std::string sum;
     add(&sum, "file: %s\n", shown);
-    add(&sum, "rate: %u Hz\n", (unsigned)rate);
+    add(&sum, "rate: %u Hz%s\n", (unsigned)file_rate,
+        file_rate != rate ? " (analyzed at 44100 Hz)" : "");
     add(&sum, "length: %.3f s (%llu samples)\n", (double)n_samples / rate,
         (unsigned long long)n_samples);
     add(&sum, "frames: %zu (2048 samples every %llu)\n", frames.size(), (unsigned long long)ds.hop);

@@ -28,6 +28,9 @@ void help_decode(void)
           "  --repeater          listen for tones disguised with the 1800 Hz carrier\n"
           "  --hop N             samples between frame starts, 1-2048, default 1024;\n"
           "                      fast transmissions (over 150 %) need 256\n"
+          "  --resample          decode at 44100 Hz, as live reception does: frames\n"
+          "                      of 2048 samples last 256 ms at 8000 Hz, too long\n"
+          "                      for the gaps between tones\n"
           "  -h, --help          this text\n"
           "\n"
           "Exit status 1 when no digit is found, the image is incomplete, or the hex\n"
@@ -41,6 +44,10 @@ int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds)
     int bad = 0;
     if (cli_flag(a, "--repeater", nullptr)) {
         ds->repeater = 1;
+        return 1;
+    }
+    if (cli_flag(a, "--resample", nullptr)) {
+        ds->resample = 1;
         return 1;
     }
     if (cli_opt(a, "--threshold", nullptr, &val, &bad)) {
@@ -64,6 +71,17 @@ int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds)
         return 1;
     }
     return 0;
+}
+
+void cli_apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate)
+{
+    if (!ds->resample || *rate == DTMF_SAMPLE_RATE) return;
+    SampleBuf r;
+    sb_init(&r);
+    resample_linear(s, (int32_t)*rate, DTMF_SAMPLE_RATE, &r);
+    sb_free(s);
+    *s = r;
+    *rate = DTMF_SAMPLE_RATE;
 }
 
 struct WalkCtx {
@@ -105,7 +123,7 @@ static int write_text(const char *out_path, const std::string &text)
 int cmd_decode(int argc, char **argv)
 {
     CliArgs a = {argc, argv, 0};
-    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP};
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 0};
     const char *as = "text", *out_path = nullptr, *in_path = nullptr;
     int bad = 0;
     while (a.i < a.argc) {
@@ -144,6 +162,7 @@ int cmd_decode(int argc, char **argv)
         sb_free(&s);
         return status;
     }
+    cli_apply_resample(&ds, &s, &rate);
     std::vector<int32_t> digits;
     uint64_t n_samples = s.len;
     cli_walk_frames(&s, rate, &ds, nullptr, &digits);
@@ -175,7 +194,7 @@ int cmd_decode(int argc, char **argv)
         status = write_text(out_path, t);
         if (status != CLI_OK) return status;
         if (n < 64) {
-            cli_error(CMD, shown, "image incomplete: %llu of 64 pixels -- try a lower --threshold",
+            cli_error(CMD, shown, "image incomplete: %llu of 64 pixels -- try a lower --threshold, or --hop 256 above 150 %% speed",
                       (unsigned long long)n);
             return CLI_BAD_INPUT;
         }

@@ -168,7 +168,7 @@ int cmd_encode(int argc, char **argv, const char *argv0)
             unsigned char c = (unsigned char)content[i];
             if (c != ' ' && !(c < 128 && isalpha(c)) && c != '\n' && c != '\r') dropped++;
         }
-        if (dropped)
+        if (dropped && !(kind == "text" && count == 0))
             cli_warn(CMD, nullptr, "%llu character%s left out (only letters and spaces are sent)",
                      (unsigned long long)dropped, dropped == 1 ? "" : "s");
         if (kind == "text" && count == 0) {
