@@ -25,22 +25,18 @@ enum { CLI_OK = 0, CLI_BAD_INPUT = 1, CLI_USAGE = 2 };
 #define CLI_WAV_MAX_SAMPLES 2147483629ull
 
 /* ---- Messages (cli_io.cpp) ---- */
-void cli_error(const char *cmd, const char *file, const char *fmt, ...)
-#ifdef __GNUC__
-    __attribute__((format(printf, 3, 4)))
+/* MinGW's C++ stdio is the C99 one (%zu, %llu), not msvcrt's. */
+#if defined(__MINGW32__)
+#define CLI_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#elif defined(__GNUC__)
+#define CLI_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#define CLI_PRINTF(f, a)
 #endif
-    ;
-void cli_warn(const char *cmd, const char *file, const char *fmt, ...)
-#ifdef __GNUC__
-    __attribute__((format(printf, 3, 4)))
-#endif
-    ;
+void cli_error(const char *cmd, const char *file, const char *fmt, ...) CLI_PRINTF(3, 4);
+void cli_warn(const char *cmd, const char *file, const char *fmt, ...) CLI_PRINTF(3, 4);
 /* A usage error: one line, pointing at the command's --help; returns CLI_USAGE. */
-int cli_usage_error(const char *cmd, const char *fmt, ...)
-#ifdef __GNUC__
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+int cli_usage_error(const char *cmd, const char *fmt, ...) CLI_PRINTF(2, 3);
 
 /* ---- Option parsing (main.cpp) ---- */
 struct CliArgs {

@@ -44,11 +44,7 @@ static std::string xml_escape(const char *s)
     return r;
 }
 
-static void add(std::string *s, const char *fmt, ...)
-#ifdef __GNUC__
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+static void add(std::string *s, const char *fmt, ...) CLI_PRINTF(2, 3);
 static void add(std::string *s, const char *fmt, ...)
 {
     va_list ap, again;
