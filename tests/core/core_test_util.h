@@ -1,0 +1,100 @@
+// Helpers for the core tests: temporary files, hand-built WAV images and
+// decoding a buffer into digits the way the receiving pages do.
+#ifndef TESSARY_CORE_TEST_UTIL_H
+#define TESSARY_CORE_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdint.h>
+#include <string>
+#include <vector>
+#include "core/dtmf_core.h"
+
+// A SampleBuf released at the end of the test.
+struct Buf : SampleBuf {
+    Buf() : SampleBuf{nullptr, 0, 0} {}
+    Buf(const Buf &) = delete;
+    ~Buf() { sb_free(this); }
+};
+
+inline std::string temp_path(const std::string &name)
+{
+    const testing::TestInfo *t = testing::UnitTest::GetInstance()->current_test_info();
+    return testing::TempDir() + "tessary_" + t->test_suite_name() + "_" + t->name() + "_" + name;
+}
+
+inline void write_file(const std::string &path, const std::string &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f != nullptr) << path;
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+inline std::string read_file(const std::string &path)
+{
+    std::string s;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f) return s;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+inline std::string le(uint32_t v, int bytes)
+{
+    std::string s;
+    for (int i = 0; i < bytes; i++) s += (char)(v >> (8 * i));
+    return s;
+}
+
+inline std::string chunk(const std::string &id, const std::string &body)
+{
+    std::string c = id + le((uint32_t)body.size(), 4) + body;
+    if (body.size() & 1) c += '\0';
+    return c;
+}
+
+inline std::string fmt_body(uint32_t channels, uint32_t rate, uint32_t bits, uint32_t tag = 1)
+{
+    uint32_t frame = channels * bits / 8;
+    return le(tag, 2) + le(channels, 2) + le(rate, 4) + le(rate * frame, 4) + le(frame, 2) +
+           le(bits, 2);
+}
+
+inline std::string riff(const std::string &chunks) { return "RIFF" + le(4 + (uint32_t)chunks.size(), 4) + "WAVE" + chunks; }
+
+// PCM data for samples in [-1, 1]; every channel carries the same value.
+inline std::string pcm(const SampleBuf *b, uint32_t channels, uint32_t bits)
+{
+    std::string s;
+    for (uint64_t i = 0; i < b->len; i++) {
+        double v = b->data[i] > 1.0f ? 1.0 : b->data[i] < -1.0f ? -1.0 : b->data[i];
+        uint32_t code = bits == 8 ? (uint32_t)(128 + (int)(v * 127))
+                      : bits == 16 ? (uint32_t)(int32_t)(v * 32767)
+                                   : (uint32_t)(int32_t)(v * 2147483647.0);
+        for (uint32_t c = 0; c < channels; c++) s += le(code, (int)bits / 8);
+    }
+    return s;
+}
+
+inline int32_t collect_digit(void *ctx, uint64_t, int32_t, int32_t digit, float, float)
+{
+    if (digit >= 0) static_cast<std::vector<int32_t> *>(ctx)->push_back(digit);
+    return 0;
+}
+
+inline std::vector<int32_t> decode_digits(const SampleBuf *b, int32_t rate, int32_t repeater)
+{
+    std::vector<int32_t> got;
+    DigitStream ds;
+    digit_stream_reset(&ds);
+    detect_frames(b->data, b->len, rate, 2048, 1024, 0.30f, repeater, &ds, collect_digit, &got);
+    return got;
+}
+
+inline std::vector<int32_t> as_ints(const uint32_t *d, uint64_t n) { return std::vector<int32_t>(d, d + n); }
+
+#endif

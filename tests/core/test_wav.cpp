@@ -1,0 +1,146 @@
+// Writing and reading WAV files, malformed ones included, and resampling.
+#include "core_test_util.h"
+#include "core/core_internal.h"
+#include <math.h>
+#include <string.h>
+
+TEST(Wav, SavedBytesAreExact)
+{
+    Buf b;
+    const float v[] = {1.5f, 1.0f, 0.5f, -0.00001f, -1.0f, -2.0f, NAN};
+    sb_append(&b, v, 7);
+    std::string path = temp_path("x.wav");
+    ASSERT_EQ(save_wav(path.c_str(), &b), 0);
+    std::string expect = "RIFF" + le(36 + 14, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) +
+                         le(44100, 4) + le(88200, 4) + le(2, 2) + le(16, 2) + "data" + le(14, 4) +
+                         le(32767, 2) + le(32767, 2) + le(16383, 2) + le(0, 2) + le(-32767, 2) +
+                         le(-32767, 2) + le(0, 2);
+    EXPECT_EQ(read_file(path), expect);
+
+    Buf back;
+    uint32_t rate = 0;
+    ASSERT_EQ(load_wav_mono_float(path.c_str(), &back, &rate), 0);
+    EXPECT_EQ(rate, 44100u);
+    ASSERT_EQ(back.len, 7u);
+    EXPECT_NEAR(back.data[2], 0.5f, 1.0 / 16384);
+
+    Buf empty;
+    ASSERT_EQ(save_wav(path.c_str(), &empty), 0);
+    EXPECT_EQ(read_file(path).substr(0, 8), "RIFF" + le(36, 4));
+    EXPECT_EQ(read_file(path).size(), 44u);
+}
+
+TEST(Wav, SaveReportsFailures)
+{
+    Buf b;
+    sb_append_silence(&b, 100000);
+    EXPECT_EQ(save_wav((testing::TempDir() + "no/such/dir/x.wav").c_str(), &b), -1);
+#ifndef _WIN32
+    EXPECT_EQ(save_wav("/dev/full", &b), -1);  // a full disk
+#endif
+    // Too long for the 32-bit size fields: refused before anything is read or written.
+    SampleBuf huge = {nullptr, CORE_WAV_MAX_SAMPLES + 1, CORE_WAV_MAX_SAMPLES + 1};
+    std::string path = temp_path("huge.wav");
+    write_file(path, "keep");
+    EXPECT_EQ(save_wav(path.c_str(), &huge), -1);
+    EXPECT_EQ(read_file(path), "keep");
+}
+
+struct BadFile {
+    const char *name;
+    std::string bytes;
+    int32_t rc;
+    uint64_t samples;
+    uint32_t rate;
+    float first;
+};
+
+TEST(Wav, MalformedFilesGiveTheDefinedResult)
+{
+    const std::string fmt16 = chunk("fmt ", fmt_body(1, 8000, 16));
+    const std::string four = le(16384, 2) + le(-16384, 2) + le(16384, 2) + le(16384, 2);
+    std::string lying = riff(fmt16 + "data" + le(0xFFFFFFFF, 4) + four);
+    std::string odd_pad = riff(fmt16 + chunk("LIST", "abc") + chunk("data", four));
+    std::string late_fmt = riff(chunk("data", std::string("\x80\x00\xff", 3)) +
+                                chunk("fmt ", fmt_body(1, 22050, 8)));
+    std::string float_tag = riff(chunk("fmt ", fmt_body(1, 48000, 32, 3)) + chunk("data", le(0x40000000, 4)));
+    std::string stereo = riff(chunk("fmt ", fmt_body(2, 8000, 16)) + chunk("data", four));
+    std::string cut_fmt = riff(chunk("data", four) + "fmt " + le(16, 4) + le(1, 2) + le(2, 2));
+    const BadFile cases[] = {
+        {"empty", "", -1, 0, 0, 0},
+        {"cut header", std::string("RIFF\x10\0\0\0WAV", 11), -1, 0, 0, 0},
+        {"not wave", riff("").replace(8, 4, "AVI "), -1, 0, 0, 0},
+        {"no chunks", riff(""), -1, 0, 0, 0},
+        {"no data", riff(fmt16), -1, 0, 0, 0},
+        {"rate 0", riff(chunk("fmt ", fmt_body(1, 0, 16)) + chunk("data", four)), -1, 0, 0, 0},
+        {"lying size", lying, 0, 4, 8000, 0.5f},
+        {"lying size cut mid-sample", lying.substr(0, lying.size() - 1), 0, 3, 8000, 0.5f},
+        {"cut chunk header", riff(fmt16 + chunk("data", four)) + "da", 0, 4, 8000, 0.5f},
+        {"odd chunk and pad", odd_pad, 0, 4, 8000, 0.5f},
+        {"fmt after data", late_fmt, 0, 3, 22050, 0.0f},
+        {"cut fmt keeps defaults", cut_fmt, 0, 4, 44100, 0.5f},
+        {"no fmt", riff(chunk("data", four)), 0, 4, 44100, 0.5f},
+        {"float tag read as int", float_tag, 0, 1, 48000, 0.5f},
+        {"stereo mixes", stereo, 0, 2, 8000, 0.0f},
+        {"zero channels", riff(chunk("fmt ", fmt_body(0, 8000, 16)) + chunk("data", four)), 0, 4, 8000, 0.0f},
+        {"24-bit", riff(chunk("fmt ", fmt_body(1, 8000, 24)) + chunk("data", four + "ab")), 0, 3, 8000, 0.0f},
+        {"4-bit", riff(chunk("fmt ", fmt_body(1, 8000, 4)) + chunk("data", four)), 0, 0, 8000, 0.0f},
+        {"65535 channels", riff(chunk("fmt ", fmt_body(65535, 8000, 32)) + chunk("data", four)), 0, 0, 8000, 0.0f},
+        {"empty data", riff(fmt16 + chunk("data", "")), 0, 0, 8000, 0.0f},
+    };
+    for (const BadFile &c : cases) {
+        std::string path = temp_path("bad.wav");
+        write_file(path, c.bytes);
+        for (int from_file = 0; from_file < 2; from_file++) {
+            Buf b;
+            uint32_t rate = 12345;
+            int32_t rc = from_file ? load_wav_mono_float(path.c_str(), &b, &rate)
+                                   : load_wav_mono_float_mem((const uint8_t *)c.bytes.data(), c.bytes.size(), &b, &rate);
+            SCOPED_TRACE(std::string(c.name) + (from_file ? " (file)" : " (memory)"));
+            EXPECT_EQ(rc, c.rc);
+            EXPECT_EQ(b.len, c.samples);
+            EXPECT_EQ(rate, c.rc ? 12345u : c.rate);
+            if (b.len) {
+                EXPECT_EQ(b.data[0], c.first);
+            }
+        }
+    }
+    Buf b;
+    EXPECT_EQ(load_wav_mono_float((testing::TempDir() + "missing.wav").c_str(), &b, nullptr), -1);
+}
+
+TEST(Wav, SampleEncodings)
+{
+    Buf b;
+    std::string eight = riff(chunk("fmt ", fmt_body(1, 8000, 8)) + chunk("data", std::string("\x80\x00\xff", 3)));
+    ASSERT_EQ(load_wav_mono_float_mem((const uint8_t *)eight.data(), eight.size(), &b, nullptr), 0);
+    EXPECT_EQ(b.data[0], 0.0f);
+    EXPECT_EQ(b.data[1], -1.0f);
+    EXPECT_EQ(b.data[2], 0.9921875f);
+}
+
+TEST(Resample, PositionsAndLengths)
+{
+    Buf in, out;
+    const float abc[] = {1.0f, 2.0f, 4.0f};
+    sb_append(&in, abc, 3);
+    resample_linear(&in, 22050, 44100, &out);
+    const float expect[] = {1.0f, 1.4f, 1.8f, 2.4f, 3.2f, 4.0f};
+    ASSERT_EQ(out.len, 6u);
+    for (int i = 0; i < 6; i++) EXPECT_FLOAT_EQ(out.data[i], expect[i]);
+
+    Buf same, big, down, one, none;
+    resample_linear(&in, 8000, 8000, &same);
+    EXPECT_EQ(memcmp(same.data, abc, sizeof abc), 0);
+    sb_append_silence(&big, 1000);
+    resample_linear(&big, 48000, 44100, &down);
+    EXPECT_EQ(down.len, 919u);
+    Buf single;
+    sb_append(&single, abc + 2, 1);
+    resample_linear(&single, 44100, 8000, &one);  // rounds to 0 samples: one is kept
+    ASSERT_EQ(one.len, 1u);
+    EXPECT_EQ(one.data[0], 4.0f);
+    Buf nothing;
+    resample_linear(&nothing, 8000, 44100, &none);
+    EXPECT_EQ(none.len, 0u);
+}
