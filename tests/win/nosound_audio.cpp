@@ -1,0 +1,49 @@
+// With no sound server reachable: capture fails with the microphone text and
+// leaves nothing open; playback fails silently and its thread still ends.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include "audio/audio.h"
+
+TEST(NoSound, TheEnvironmentReallyHasNoRecordingDevice) {
+    WAVEFORMATEX f = {WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
+    HWAVEIN h = NULL;
+    MMRESULT r = waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL);
+    if (r == MMSYSERR_NOERROR) waveInClose(h);
+    ASSERT_NE(r, (MMRESULT)MMSYSERR_NOERROR) << "a recording device opened: the test environment is wrong";
+}
+
+TEST(NoSound, CaptureStartReportsTheMicrophoneAndLeavesNothingOpen) {
+    WAVEFORMATEX f = {WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
+    HWAVEIN h = NULL;
+    MMRESULT r = waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL);
+    ASSERT_NE(r, (MMRESULT)MMSYSERR_NOERROR);
+
+    char want[256];
+    snprintf(want, sizeof want,
+             "Could not open microphone (MMRESULT %u). Check that a recording device is "
+             "connected and not in use.",
+             (unsigned)r);
+    for (int i = 0; i < 3; i++) {
+        char err[256] = "untouched";
+        EXPECT_EQ(audio_capture_start(NULL, NULL, err, sizeof err), 0);
+        EXPECT_STREQ(err, want);
+        EXPECT_EQ(audio_capture_is_running(), 0);
+    }
+    // A small error buffer is cut, never overrun.
+    char small[12];
+    memset(small, 'x', sizeof small);
+    EXPECT_EQ(audio_capture_start(NULL, NULL, small, 8), 0);
+    EXPECT_STREQ(small, "Could n");
+    EXPECT_EQ(small[8], 'x');
+    EXPECT_EQ(audio_capture_start(NULL, NULL, NULL, 0), 0);
+    audio_capture_stop();
+}
+
+TEST(NoSound, PlaybackFailsQuietlyAndItsThreadEnds) {
+    float s[4410] = {0};
+    audio_play(s, 4410);
+    ULONGLONG end = GetTickCount64() + 5000;
+    while (audio_play_threads_alive() > 0 && GetTickCount64() < end) Sleep(10);
+    EXPECT_EQ(audio_play_threads_alive(), 0);
+    audio_shutdown();
+}
