@@ -204,6 +204,11 @@ int cmd_decode(int argc, char **argv)
         return CLI_OK;
     }
 
+    if (n < 2) {
+        cli_error(CMD, shown, "only one digit found, no pair to read as %s -- try a lower --threshold",
+                  as);
+        return CLI_BAD_INPUT;
+    }
     if (n % 2)
         cli_warn(CMD, shown, "odd number of digits (%llu): the last one has no partner",
                  (unsigned long long)n);

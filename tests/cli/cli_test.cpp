@@ -310,6 +310,12 @@ TEST_F(Cli, HexSavesOnlyCleanBytesAndSaysWhyNot)
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("invalid characters (marked '?')"), std::string::npos) << r.err;
     EXPECT_EQ(access(at("out.bin").c_str(), F_OK), -1);
+    // A lone digit is no hex character: nothing to save, not an empty file.
+    write_tones(at("one.wav"), "1", 44100, 16, 1, 0.3);
+    r = cli("decode one.wav --as hex -o out.bin");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("only one digit"), std::string::npos) << r.err;
+    EXPECT_EQ(access(at("out.bin").c_str(), F_OK), -1);
     // Without -o the characters are shown as received.
     r = cli("decode bad.wav --as hex");
     EXPECT_EQ(r.code, 0);
