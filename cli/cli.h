@@ -113,8 +113,8 @@ void help_encode(void);
 void help_decode(void);
 void help_analyze(void);
 
-/* The SVG picture of a frame walk (cmd_analyze.cpp). */
+/* The SVG picture of the frames of a walk between t0 and t1 seconds. */
 std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames, uint32_t rate,
-                        uint64_t n_samples, const DecodeSettings *ds);
+                        double t0, double t1, const DecodeSettings *ds);
 
 #endif

@@ -22,6 +22,8 @@ void help_analyze(void)
           "  --threshold T       0.10-0.70, default 0.30\n"
           "  --repeater          levels of tones disguised with the 1800 Hz carrier\n"
           "  --hop N             samples between frame starts, default 1024\n"
+          "  --from S, --to S    draw only this stretch, in seconds (the summary\n"
+          "                      still covers the whole file)\n"
           "  --resample          analyze at 44100 Hz whatever the file's rate\n"
           "  -h, --help          this text\n",
           stdout);
@@ -71,18 +73,18 @@ static double nice_step(double span)
 }
 
 std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames, uint32_t rate,
-                        uint64_t n_samples, const DecodeSettings *ds)
+                        double t0, double t1, const DecodeSettings *ds)
 {
-    const double seconds = rate ? (double)n_samples / rate : 0;
+    const double seconds = t1 - t0;
     /* About 120 px per second keeps one digit at 100 % speed ~30 px wide. */
     double pw = seconds * 120;
     if (pw < 900) pw = 900;
     if (pw > 3600) pw = 3600;
-    const double ml = 64, mr = 24, mt = 118, ph = 320, mb = 64;
+    const double ml = 64, mr = 24, mt = 126, ph = 320, mb = 64;
     const double W = ml + pw + mr, H = mt + ph + mb;
     const double ymax = 1.5;
     const double span = seconds > 0 ? seconds : 1;
-    auto X = [&](double t) { return ml + t / span * pw; };
+    auto X = [&](double t) { return ml + (t - t0) / span * pw; };
     auto Y = [&](double v) {
         if (!(v >= 0)) v = 0;
         if (v > ymax) v = ymax;
@@ -100,9 +102,9 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
     for (const FrameInfo &f : frames) n_digits += f.digit >= 0;
     add(&s, "<text x=\"%.0f\" y=\"24\" font-size=\"16\" font-weight=\"bold\">%s</text>\n", ml,
         xml_escape(title).c_str());
-    add(&s, "<text x=\"%.0f\" y=\"44\" font-size=\"12\" fill=\"#444\">%u Hz, %.2f s, %zu frames "
-            "(2048 samples every %llu), threshold %.2f%s: %zu digit%s found</text>\n",
-        ml, (unsigned)rate, seconds, frames.size(), (unsigned long long)ds->hop, ds->threshold,
+    add(&s, "<text x=\"%.0f\" y=\"44\" font-size=\"12\" fill=\"#444\">%u Hz, %.2f-%.2f s, %zu frames "
+            "(2048 samples every %llu), threshold %.2f%s: %zu digit%s reported</text>\n",
+        ml, (unsigned)rate, t0, t1, frames.size(), (unsigned long long)ds->hop, ds->threshold,
         ds->repeater ? ", repeater" : "", n_digits, n_digits == 1 ? "" : "s");
 
     /* Grid and axes. */
@@ -113,11 +115,11 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
             ml - 6, Y(v) + 4, v);
     }
     double step = nice_step(span);
-    for (double t = 0; t <= span + 1e-9; t += step) {
+    for (double t = ceil(t0 / step - 1e-9) * step; t <= t1 + 1e-9; t += step) {
         add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#eeeeee\"/>\n", X(t),
             mt, X(t), mt + ph);
         add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"middle\" fill=\"#555\">%g s</text>\n",
-            X(t), mt + ph + 16, t);
+            X(t), mt + ph + 16, fabs(t) < 1e-9 ? 0.0 : t);
     }
     add(&s, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#888\"/>\n",
         ml, mt, pw, ph);
@@ -144,27 +146,34 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
         i = j + 1;
     }
 
-    /* Level curves: one point per frame, or the peak per pixel column when
-     * frames outnumber pixels (a peak is what a detection needs). */
+    /* Level curves: one point per frame, or the lowest and highest level of
+     * each pixel column when frames outnumber pixels, so that the dips
+     * between tones stay visible. */
     for (int which = 0; which < 2; which++) {
         const char *colour = which == 0 ? "#1f6fd1" : "#f08a00";
         std::string pts;
-        double col_px = -1, best = -1, best_x = 0;
+        double col_px = -1e9, lo = 0, hi = 0, first_x = 0;
+        int in_col = 0;
+        auto flush = [&]() {
+            if (in_col == 1) add(&pts, "%.1f,%.1f ", first_x, Y(lo));
+            else if (in_col > 1) add(&pts, "%.1f,%.1f %.1f,%.1f ", col_px + 0.5, Y(lo), col_px + 0.5, Y(hi));
+        };
         for (const FrameInfo &f : frames) {
             double v = which == 0 ? f.row_level : f.col_level;
+            if (!(v >= 0)) v = 0;
             double x = X(centre(f));
-            double px = floor(x);
-            if (px != col_px && col_px >= 0) {
-                add(&pts, "%.1f,%.1f ", best_x, Y(best));
-                best = -1;
+            if (floor(x) != col_px) {
+                flush();
+                col_px = floor(x);
+                lo = hi = v;
+                first_x = x;
+                in_col = 0;
             }
-            col_px = px;
-            if (!(v <= best)) {
-                best = v;
-                best_x = x;
-            }
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+            in_col++;
         }
-        if (col_px >= 0) add(&pts, "%.1f,%.1f", best_x, Y(best));
+        flush();
         add(&s, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.4\" "
                 "stroke-linejoin=\"round\" points=\"%s\"/>\n",
             colour, pts.c_str());
@@ -177,15 +186,20 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
 
     /* Reported digits: a tick across the plot and the digit above it,
      * staggered over three rows when they crowd; a label that would still
-     * collide is left out (the tick stays). */
+     * collide is left out. Too dense to read, they shrink to short ticks. */
+    int dense = n_digits > 0 && pw / (double)n_digits < 6;
+    if (dense)
+        add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#1d7a2b\">%zu digits, too "
+                "close to label: draw a shorter stretch with --from and --to</text>\n",
+            ml, mt - 30, n_digits);
     double last_x[3] = {-1e9, -1e9, -1e9};
     for (const FrameInfo &f : frames) {
         if (f.digit < 0) continue;
         double x = X(centre(f));
         add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#2a9d3a\" "
                 "stroke-opacity=\"0.55\"/>\n",
-            x, mt - 4, x, mt + ph);
-        for (int r = 0; r < 3; r++) {
+            x, mt - (dense ? 12 : 4), x, dense ? mt : mt + ph);
+        for (int r = 0; r < 3 && !dense; r++) {
             if (x - last_x[r] >= 11) {
                 add(&s, "<text class=\"digit\" x=\"%.1f\" y=\"%.1f\" font-size=\"13\" "
                         "font-weight=\"bold\" text-anchor=\"middle\" fill=\"#1d7a2b\">%d</text>\n",
@@ -221,7 +235,7 @@ int cmd_analyze(int argc, char **argv)
 {
     CliArgs a = {argc, argv, 0};
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 0};
-    const char *out_path = nullptr, *in_path = nullptr;
+    const char *out_path = nullptr, *in_path = nullptr, *from_s = nullptr, *to_s = nullptr;
     int bad = 0;
     while (a.i < a.argc) {
         const char *arg = a.argv[a.i];
@@ -238,13 +252,19 @@ int cmd_analyze(int argc, char **argv)
         int r = cli_decode_option(CMD, &a, &ds);
         if (r < 0) return CLI_USAGE;
         if (r > 0) continue;
-        if (cli_opt(&a, "--output", "-o", &out_path, &bad)) {
+        if (cli_opt(&a, "--output", "-o", &out_path, &bad) ||
+            cli_opt(&a, "--from", nullptr, &from_s, &bad) || cli_opt(&a, "--to", nullptr, &to_s, &bad)) {
             if (bad) return cli_usage_error(CMD, "%s needs a value", arg);
             continue;
         }
         return cli_usage_error(CMD, "unknown option '%s'", arg);
     }
     if (!in_path) return cli_usage_error(CMD, "give the WAV file to analyze (or - for stdin)");
+    double from = 0, to = -1;
+    if (from_s && (cli_parse_double(from_s, &from) != 0 || from < 0))
+        return cli_usage_error(CMD, "--from must be a number of seconds, not '%s'", from_s);
+    if (to_s && (cli_parse_double(to_s, &to) != 0 || to <= from))
+        return cli_usage_error(CMD, "--to must be a number of seconds after --from, not '%s'", to_s);
     const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
 
     SampleBuf s;
@@ -291,7 +311,18 @@ int cmd_analyze(int argc, char **argv)
     fflush(stdout);
 
     if (out_path) {
-        std::string svg = analyze_svg(shown, frames, rate, n_samples, &ds);
+        double length = (double)n_samples / rate;
+        double t1 = to_s && to < length ? to : length;
+        if (from >= t1) {
+            cli_error(CMD, shown, "--from %.2f is past the end (%.2f s)", from, length);
+            return CLI_BAD_INPUT;
+        }
+        std::vector<FrameInfo> shown_frames;
+        for (const FrameInfo &f : frames) {
+            double c = ((double)f.start + CLI_FRAME_LEN / 2.0) / rate;
+            if (c >= from && c <= t1) shown_frames.push_back(f);
+        }
+        std::string svg = analyze_svg(shown, shown_frames, rate, from, t1, &ds);
         std::string err;
         if (cli_write_all(out_path, svg.data(), svg.size(), &err) != 0) {
             cli_error(CMD, svg_to_stdout ? "<stdout>" : out_path, "cannot write: %s", err.c_str());
