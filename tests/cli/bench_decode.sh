@@ -21,12 +21,12 @@ bench() {
     t0=$(date +%s.%N)
     "$cli" decode "$work/ten.wav" "$@" >"$work/out.txt"
     t1=$(date +%s.%N)
-    el=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$el < $best" | bc -l)" = 1 ]; then best=$el; fi
+    el=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
+    if [ -z "$best" ] || awk -v e="$el" -v b="$best" 'BEGIN { exit !(e < b) }'; then best=$el; fi
   done
   [ "$(cat "$work/out.txt")" = "$text" ] || { echo "$label: decoded text differs" >&2; exit 1; }
-  printf '%-22s %6.2f s for %.0f s of audio: %6.1f x real time\n' "$label" "$best" "$seconds" \
-    "$(echo "$seconds / $best" | bc -l)"
+  awk -v l="$label" -v b="$best" -v s="$seconds" \
+    'BEGIN { printf "%-22s %6.2f s for %.0f s of audio: %6.1f x real time\n", l, b, s, s / b }'
 }
 
 echo "tessary-cli decode, $(basename "$cli"), best of $runs:"
