@@ -1,0 +1,227 @@
+// The Receive (text) page and its receiver panel, in a real hidden main window.
+#include <gtest/gtest.h>
+#include "tests/win/test_rx_kit.h"
+#include <commctrl.h>
+
+static RxTab &R = g_app.rx;
+
+class RxPage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shell_app();
+        rx_clear();
+    }
+    static void digits(std::initializer_list<int> ds) {
+        for (int d : ds) rx_on_digit(d);
+    }
+};
+
+TEST_F(RxPage, PairsSpellLettersSpacesAndQuestionMarks) {
+    rx_on_digit(2);
+    EXPECT_EQ(kit_text(R.digits_label), "2");
+    EXPECT_EQ(kit_text(R.text_label), "") << "an unpaired digit adds nothing";
+    rx_on_digit(0);
+    digits({0, 0, 6, 6, 3, 5});
+    EXPECT_EQ(kit_text(R.digits_label), "20006635");
+    EXPECT_EQ(kit_text(R.text_label), "n ?z");
+
+    rx_clear();
+    EXPECT_EQ(kit_text(R.digits_label), " ");
+    EXPECT_EQ(kit_text(R.text_label), "");
+    digits({0, 1});
+    EXPECT_EQ(kit_text(R.text_label), "a") << "pairing starts afresh after Clear";
+}
+
+TEST_F(RxPage, DigitAndTextLimitsHold) {
+    for (int i = 0; i < RX_MAX_DIGITS; i++) rx_on_digit(i % 2); // "a" per pair
+    std::string full_digits = kit_text(R.digits_label);
+    EXPECT_EQ(full_digits.size(), (size_t)RX_MAX_DIGITS);
+    EXPECT_EQ(R.text_len, RX_MAX_DIGITS / 2);
+    digits({0, 2});
+    EXPECT_EQ(R.panel.digit_count, RX_MAX_DIGITS);
+    EXPECT_EQ(kit_text(R.digits_label), full_digits);
+    EXPECT_EQ(R.text_len, RX_MAX_DIGITS / 2);
+
+    // The text fills up only when it already holds text from elsewhere.
+    rx_clear();
+    memset(R.text, 'x', RX_TEXT_MAX - 2);
+    R.text_len = RX_TEXT_MAX - 2;
+    R.text[R.text_len] = 0;
+    digits({0, 2, 0, 3});
+    EXPECT_EQ(R.text_len, RX_TEXT_MAX - 1);
+    EXPECT_EQ(R.text[RX_TEXT_MAX - 2], 'b');
+    EXPECT_EQ(R.text[RX_TEXT_MAX - 1], 0);
+}
+
+TEST_F(RxPage, FileDecodeReportsWhatItFound) {
+    std::string one = kit_temp_path("rx-one.wav"), coffee = kit_temp_path("rx-coffee.wav");
+    std::string tiny = kit_temp_path("rx-tiny.wav"), junk = kit_temp_path("rx-junk.wav");
+    ASSERT_TRUE(kit_make_wav(one, {3}));
+    ASSERT_TRUE(kit_make_wav(coffee, {0, 3, 2, 1, 0, 6, 0, 6, 0, 5, 0, 5}));
+    SampleBuf b = {};
+    sb_append_silence(&b, 2047);
+    ASSERT_EQ(save_wav(tiny.c_str(), &b), 0);
+    sb_free(&b);
+    ASSERT_TRUE(kit_write_file(junk, {'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v'}));
+
+    ASSERT_EQ(rx_decode_path(one.c_str()), 0);
+    EXPECT_EQ(kit_text(R.status_label), "Decoded 1 digit from file");
+    ASSERT_EQ(rx_decode_path(coffee.c_str()), 0);
+    EXPECT_EQ(kit_text(R.status_label), "Decoded 12 digits from file");
+    EXPECT_EQ(kit_text(R.text_label), "coffee") << "a decode replaces what was there";
+    ASSERT_EQ(rx_decode_path(tiny.c_str()), 0);
+    EXPECT_EQ(kit_text(R.status_label), "No tones detected -- try lowering the threshold");
+
+    rx_decode_path(coffee.c_str());
+    {
+        RxBoxWatch boxes;
+        EXPECT_EQ(rx_decode_path(junk.c_str()), -1);
+        auto seen = boxes.boxes();
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].title, "Decode error");
+        EXPECT_EQ(seen[0].text, "Could not read that WAV file.");
+        EXPECT_TRUE(seen[0].error_icon);
+    }
+    EXPECT_EQ(kit_text(R.status_label), "Decoding " + std::string(filename_only(junk.c_str())) + "...");
+    EXPECT_EQ(kit_text(R.digits_label), " ") << "the failed decode still cleared the page";
+    EXPECT_EQ(R.text_len, 0);
+}
+
+TEST_F(RxPage, FileDecodeStopsAtThePanelsLimitAndFollowsRepeaterMode) {
+    std::vector<uint32_t> ten = {1, 2, 3, 4, 5, 6, 0, 1, 2, 3};
+    SampleBuf b = {};
+    gen_digits_samples(&b, ten.data(), ten.size(), 1, 0.18, 0.09);
+    std::vector<int32_t> got;
+    RxPanel p;
+    rxpanel_init(&p, 1, 4);
+    static std::vector<int32_t> *sink;
+    static RxPanel *panel;
+    sink = &got;
+    panel = &p;
+    RxDigitHandler keep = [](int32_t d) {
+        sink->push_back(d);
+        panel->digits[panel->digit_count++] = d;
+    };
+
+    rxpanel_decode_samples(&p, b.data, b.len, 44100, keep);
+    EXPECT_TRUE(got.empty()) << "disguised tones are not heard by the plain detector";
+    g_app.repeater_mode = 1;
+    rxpanel_reset(&p);
+    rxpanel_decode_samples(&p, b.data, b.len, 44100, keep);
+    g_app.repeater_mode = 0;
+    EXPECT_EQ(got, (std::vector<int32_t>{1, 2, 3, 4}));
+    sb_free(&b);
+}
+
+// Messages the capture side has posted for a panel, removed from the queue.
+static std::vector<MSG> take(UINT msg, int32_t panel_id) {
+    std::vector<MSG> out, others;
+    MSG m;
+    while (PeekMessageA(&m, g_app.main_wnd, msg, msg, PM_REMOVE))
+        (m.wParam == (WPARAM)panel_id ? out : others).push_back(m);
+    for (const MSG &o : others) PostMessageA(o.hwnd, o.message, o.wParam, o.lParam);
+    return out;
+}
+
+static void feed_on_thread(RxPanel *p, std::vector<int> frames) {
+    struct Job { RxPanel *p; std::vector<int> frames; } job = {p, frames};
+    HANDLE t = CreateThread(NULL, 0, [](LPVOID a) -> DWORD {
+        Job *j = (Job *)a;
+        for (int d : j->frames) capture_frame_callback(rx_frame(d).data(), 2048, j->p);
+        return 0;
+    }, &job, 0, NULL);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+}
+
+TEST_F(RxPage, CaptureFramesPostMetersAndOneDigitPerTone) {
+    feed_on_thread(&R.panel, {-2, -1, 4, 4, 4});
+    std::vector<MSG> meters = take(WM_APP_METERS, 0);
+    ASSERT_EQ(meters.size(), 5u) << "one meter message per frame";
+    EXPECT_EQ(LOWORD(meters[0].lParam), 100) << "a lone tone's ratio of 1.41 is capped";
+    EXPECT_LT(HIWORD(meters[0].lParam), 10);
+    EXPECT_EQ(meters[1].lParam, 0) << "silence reads 0 on both meters";
+    EXPECT_GT(LOWORD(meters[2].lParam), 50);
+    EXPECT_LE(HIWORD(meters[2].lParam), 100);
+    std::vector<MSG> ds = take(WM_APP_DIGIT, 0);
+    ASSERT_EQ(ds.size(), 1u) << "a held tone is one digit";
+    EXPECT_EQ(ds[0].lParam, 4);
+}
+
+TEST_F(RxPage, ClearWhileListeningForgetsTheOldRunEntirely) {
+    // Digits already posted before Clear never reach the page; another
+    // panel's digits and every meter message stay queued.
+    PostMessageA(g_app.main_wnd, WM_APP_DIGIT, 1, 5);
+    feed_on_thread(&R.panel, {2, 2, -1, 3, 3});
+    rx_clear();
+    EXPECT_TRUE(take(WM_APP_DIGIT, 0).empty());
+    EXPECT_EQ(take(WM_APP_DIGIT, 1).size(), 1u);
+    EXPECT_EQ(take(WM_APP_METERS, 0).size(), 5u);
+
+    // A tone half-heard before Clear needs two frames of its own after it.
+    feed_on_thread(&R.panel, {6});
+    rx_clear();
+    feed_on_thread(&R.panel, {6});
+    EXPECT_TRUE(take(WM_APP_DIGIT, 0).empty());
+    feed_on_thread(&R.panel, {6});
+    EXPECT_EQ(take(WM_APP_DIGIT, 0).size(), 1u);
+}
+
+TEST_F(RxPage, ClearRacingTheCaptureThreadLeavesNothingBehind) {
+    static volatile LONG stop;
+    stop = 0;
+    HANDLE t = CreateThread(NULL, 0, [](LPVOID) -> DWORD {
+        std::vector<float> tone = rx_frame(5), quiet = rx_frame(-1);
+        while (!stop)
+            for (const std::vector<float> *f : {&tone, &tone, &quiet}) {
+                capture_frame_callback(f->data(), 2048, &R.panel);
+                Sleep(1); // the device's pace, roughly; a flood would starve the pump
+            }
+        return 0;
+    }, NULL, 0, NULL);
+    for (int i = 0; i < 300; i++) {
+        rx_clear();
+        shell_pump(0);
+        for (int k = 0; k < R.panel.digit_count; k++) ASSERT_EQ(R.panel.digits[k], 5);
+        if (i % 16 == 0) Sleep(1);
+    }
+    Sleep(50); // digits pile up unread
+    InterlockedExchange(&stop, 1);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+    rx_clear();
+    shell_pump(100);
+    EXPECT_EQ(R.panel.digit_count, 0);
+    EXPECT_EQ(kit_text(R.digits_label), " ");
+    EXPECT_EQ(kit_text(R.text_label), "");
+}
+
+TEST_F(RxPage, ListeningMovesBetweenPagesAndEachShowsTheTruth) {
+    rx_toggle_listen();
+    if (!R.panel.listening) GTEST_SKIP() << "no recording device here";
+    EXPECT_EQ(kit_text(R.listen_button), "Stop listening");
+    EXPECT_EQ(kit_text(R.status_label), "Listening...");
+    EXPECT_EQ(GetWindowLongPtrA(R.led, GWLP_USERDATA), (LONG_PTR)LED_ON_COLOR);
+
+    // Another page takes the microphone: this one says so at once.
+    imgdec_toggle_listen();
+    EXPECT_EQ(rxpanel_get_active(), &g_app.imgdec.panel);
+    EXPECT_EQ(R.panel.listening, 0);
+    EXPECT_EQ(kit_text(R.listen_button), "Start listening");
+    EXPECT_EQ(kit_text(R.status_label), "Microphone idle");
+
+    rxpanel_stop_listening(&R.panel); // not active: disturbs nothing
+    EXPECT_EQ(rxpanel_get_active(), &g_app.imgdec.panel);
+    rx_toggle_listen();
+    EXPECT_EQ(rxpanel_get_active(), &R.panel);
+    EXPECT_EQ(g_app.imgdec.panel.listening, 0);
+
+    // Decoding a file stops listening first.
+    std::string wav = kit_temp_path("rx-listen.wav");
+    ASSERT_TRUE(kit_make_wav(wav, {0, 1}));
+    ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
+    EXPECT_EQ(rxpanel_get_active(), nullptr);
+    EXPECT_EQ(kit_text(R.listen_button), "Start listening");
+    EXPECT_EQ(kit_text(R.text_label), "a");
+    EXPECT_EQ(SendMessageA(R.row_meter, PBM_GETPOS, 0, 0), 0);
+}

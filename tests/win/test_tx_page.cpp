@@ -1,0 +1,75 @@
+// The Transmit (text) page, in a real hidden main window.
+#include <gtest/gtest.h>
+#include "tests/win/test_rx_kit.h"
+#include "audio/audio.h"
+
+static TxTab &T = g_app.tx;
+
+static void type_and_encode(const char *text) {
+    SetWindowTextA(T.text_edit, text);
+    tx_encode_text();
+}
+
+static std::string digits_of(const std::vector<int32_t> &ds) {
+    std::string s;
+    for (int32_t d : ds) s += (char)('0' + d);
+    return s;
+}
+
+TEST(TxPage, EncodesTheDefaultTextAtStart) {
+    shell_app();
+    EXPECT_EQ(kit_text(T.text_edit), "coffee");
+    EXPECT_EQ(kit_text(T.digits_label), "032106060505");
+    EXPECT_TRUE(IsWindowEnabled(T.play_button));
+    EXPECT_TRUE(IsWindowEnabled(T.save_button));
+}
+
+TEST(TxPage, OnlyLettersAndSpacesAreSentAndOnlyEncodeChangesTheStream) {
+    shell_app();
+    type_and_encode("2024!");
+    EXPECT_EQ(kit_text(T.digits_label), "(nothing to encode)");
+    EXPECT_FALSE(IsWindowEnabled(T.play_button));
+    EXPECT_FALSE(IsWindowEnabled(T.save_button));
+    SetWindowTextA(T.text_edit, "hi");
+    EXPECT_FALSE(IsWindowEnabled(T.play_button)) << "typing alone does not encode";
+
+    type_and_encode("Hi, Bo!");
+    EXPECT_EQ(kit_text(T.digits_label), "1112000221");
+    EXPECT_TRUE(IsWindowEnabled(T.play_button));
+
+    std::string huge(5000, 'a');
+    type_and_encode(huge.c_str());
+    EXPECT_EQ(T.tx_digit_count, 2u * 4095) << "the first 4095 characters";
+
+    // Play sends the last encoded stream, not what the edit now holds.
+    type_and_encode("coffee");
+    SetWindowTextA(T.text_edit, "a much longer text that was never encoded");
+    tx_play();
+    SampleBuf expect = {};
+    ASSERT_EQ(build_full_samples(T.tx_digits, T.tx_digit_count, &expect), 0);
+    EXPECT_EQ(g_app.tx_active, 1);
+    EXPECT_DOUBLE_EQ(g_app.tx_total_seconds, (double)(expect.len + 44100) / 44100.0);
+    sb_free(&expect);
+    audio_stop();
+    KillTimer(g_app.main_wnd, TX_TIMER_ID);
+}
+
+TEST(TxPage, SaveWritesTheStreamOrSaysWhyNot) {
+    shell_app();
+    type_and_encode("hello world");
+    std::string wav = kit_temp_path("tx-hello.wav");
+    std::string bad = "Z:\\no\\such\\folder\\tx.wav";
+    RxBoxWatch boxes;
+    EXPECT_EQ(tx_save_to(wav.c_str()), 0);
+    EXPECT_EQ(tx_save_to(bad.c_str()), -1);
+    auto seen = boxes.boxes();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].title, "Saved");
+    EXPECT_EQ(seen[0].text, "Saved to " + wav);
+    EXPECT_FALSE(seen[0].error_icon);
+    EXPECT_EQ(seen[1].title, "Save failed");
+    EXPECT_NE(seen[1].text.find(bad), std::string::npos) << seen[1].text;
+    EXPECT_TRUE(seen[1].error_icon);
+
+    EXPECT_EQ(digits_of(kit_wav_digits(wav)), kit_text(T.digits_label));
+}
