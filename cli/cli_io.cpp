@@ -66,18 +66,28 @@ void cli_binary_stdio(void)
 #endif
 }
 
-static int64_t path_size(const char *path, int *is_dir)
+enum { PATH_FILE, PATH_DIR, PATH_OTHER };
+
+/* Size and kind of a path; -1 when it does not exist. Devices and pipes
+ * (-o /dev/stdout) are PATH_OTHER: never size-checked, never removed. */
+static int64_t path_size(const char *path, int *kind)
 {
 #ifdef _WIN32
     struct _stat64 st;
     if (_stat64(path, &st) != 0) return -1;
-    *is_dir = (st.st_mode & _S_IFDIR) != 0;
+    *kind = (st.st_mode & _S_IFDIR) ? PATH_DIR : (st.st_mode & _S_IFREG) ? PATH_FILE : PATH_OTHER;
 #else
     struct stat st;
     if (stat(path, &st) != 0) return -1;
-    *is_dir = S_ISDIR(st.st_mode);
+    *kind = S_ISDIR(st.st_mode) ? PATH_DIR : S_ISREG(st.st_mode) ? PATH_FILE : PATH_OTHER;
 #endif
     return (int64_t)st.st_size;
+}
+
+static void remove_if_file(const char *path)
+{
+    int kind = PATH_OTHER;
+    if (path_size(path, &kind) >= 0 && kind == PATH_FILE) remove(path);
 }
 
 static std::string errno_text(void)
@@ -90,9 +100,9 @@ int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err)
     out->clear();
     FILE *f = stdin;
     if (strcmp(path, "-") != 0) {
-        int is_dir = 0;
+        int kind = PATH_FILE;
         errno = 0;
-        if (path_size(path, &is_dir) >= 0 && is_dir) {
+        if (path_size(path, &kind) >= 0 && kind == PATH_DIR) {
             *err = "is a directory";
             return -1;
         }
@@ -132,7 +142,7 @@ int cli_write_all(const char *path, const void *data, size_t n, std::string *err
     else failed |= fclose(f) != 0;
     if (failed) {
         *err = errno_text();
-        if (!to_stdout) remove(path);
+        if (!to_stdout) remove_if_file(path);
         return -1;
     }
     return 0;
@@ -194,14 +204,14 @@ int wav_probe(const char *path, WavInfo *info, std::string *err)
     info->bits = 16;
     info->format_tag = 1;
 
-    int is_dir = 0;
+    int kind = PATH_FILE;
     errno = 0;
-    int64_t size = path_size(path, &is_dir);
+    int64_t size = path_size(path, &kind);
     if (size < 0) {
         *err = errno_text();
         return -1;
     }
-    if (is_dir) {
+    if (kind == PATH_DIR) {
         *err = "is a directory";
         return -1;
     }
@@ -337,8 +347,8 @@ int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b)
         cli_error(cmd, shown, "cannot create a temporary file");
         return CLI_BAD_INPUT;
     }
-    int is_dir = 0;
-    if (!to_stdout && path_size(path, &is_dir) >= 0 && is_dir) {
+    int kind = PATH_FILE;
+    if (!to_stdout && path_size(path, &kind) >= 0 && kind == PATH_DIR) {
         cli_error(cmd, shown, "is a directory");
         return CLI_BAD_INPUT;
     }
@@ -350,11 +360,11 @@ int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b)
     /* save_wav does not see write errors; a short file means the disk
      * filled up, and must not pass for a transmission. */
     int64_t want = 44 + 2 * (int64_t)b->len;
-    int64_t got = path_size(file.c_str(), &is_dir);
-    if (got != want) {
+    int64_t got = path_size(file.c_str(), &kind);
+    if (kind == PATH_FILE && got != want) {
         cli_error(cmd, shown, "could not write the whole file (%lld of %lld bytes; disk full?)",
                   (long long)got, (long long)want);
-        remove(file.c_str());
+        remove_if_file(file.c_str());
         return CLI_BAD_INPUT;
     }
     if (!to_stdout) return CLI_OK;
