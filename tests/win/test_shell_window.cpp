@@ -469,3 +469,76 @@ TEST(ShellPieces, AudioFolderFileNamesAndTheme) {
 }
 
 } // namespace
+
+namespace {
+
+#pragma pack(push, 2)
+struct GroupIconEntry {
+    BYTE width, height, colors, reserved;
+    WORD planes, bit_count;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+TEST(ProgramResources, IconGroupVersionAndManifest) {
+    HMODULE exe = LoadLibraryExA(TESSARY_EXE_WIN, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(exe) << TESSARY_EXE_WIN;
+
+    HRSRC group = FindResourceA(exe, MAKEINTRESOURCEA(IDI_APPICON), MAKEINTRESOURCEA(14)); // RT_GROUP_ICON
+    ASSERT_TRUE(group);
+    const BYTE *dir = (const BYTE *)LockResource(LoadResource(exe, group));
+    WORD count = *(const WORD *)(dir + 4);
+    ASSERT_EQ(count, 7);
+    const GroupIconEntry *e = (const GroupIconEntry *)(dir + 6);
+    const int want[7] = {16, 24, 32, 48, 64, 128, 256};
+    for (int i = 0; i < 7; i++) {
+        EXPECT_EQ(e[i].width ? e[i].width : 256, want[i]);
+        EXPECT_EQ(e[i].bit_count, 32);
+        // Each image is a real, opaque-in-the-middle 32-bit DIB.
+        HRSRC img = FindResourceA(exe, MAKEINTRESOURCEA(e[i].id), MAKEINTRESOURCEA(3)); // RT_ICON
+        ASSERT_TRUE(img);
+        const BITMAPINFOHEADER *bih = (const BITMAPINFOHEADER *)LockResource(LoadResource(exe, img));
+        EXPECT_EQ(bih->biWidth, want[i]);
+        EXPECT_EQ(bih->biBitCount, 32);
+        const BYTE *px = (const BYTE *)(bih + 1);
+        int mid = want[i] / 2;
+        EXPECT_EQ(px[(mid * want[i] + mid) * 4 + 3], 255) << want[i];
+        EXPECT_EQ(px[3], 0) << want[i]; // corners are transparent
+    }
+    HICON small = (HICON)LoadImageA(exe, MAKEINTRESOURCEA(IDI_APPICON), IMAGE_ICON, 16, 16, 0);
+    EXPECT_TRUE(small);
+
+    HRSRC man = FindResourceA(exe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)); // RT_MANIFEST
+    ASSERT_TRUE(man);
+    std::string m((const char *)LockResource(LoadResource(exe, man)), SizeofResource(exe, man));
+    for (const char *s : {"version=\"1.0.0.0\"", "processorArchitecture=\"*\"", "type=\"win32\"",
+                          "<description>Tessary -- 0-6 Line</description>", "level=\"asInvoker\"",
+                          "uiAccess=\"false\"", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+                          "{e2011457-1546-43c5-a5fe-008deee3d3f0}"})
+        EXPECT_NE(m.find(s), std::string::npos) << s;
+    EXPECT_EQ(m.find("Common-Controls"), std::string::npos);
+    EXPECT_EQ(m.find("dpiAware"), std::string::npos);
+    FreeLibrary(exe);
+
+    DWORD size = GetFileVersionInfoSizeA(TESSARY_EXE_WIN, NULL);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(TESSARY_EXE_WIN, 0, size, info.data()));
+    VS_FIXEDFILEINFO *fixed = NULL;
+    UINT len = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&fixed, &len));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileType, (DWORD)VFT_APP);
+    for (const char *key : {"FileDescription", "ProductName"}) {
+        char path[64];
+        snprintf(path, sizeof path, "\\StringFileInfo\\040904b0\\%s", key);
+        char *value = NULL;
+        ASSERT_TRUE(VerQueryValueA(info.data(), path, (void **)&value, &len)) << key;
+        EXPECT_STREQ(value, "Tessary");
+    }
+}
+
+} // namespace
