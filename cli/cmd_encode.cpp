@@ -127,7 +127,9 @@ int cmd_encode(int argc, char **argv, const char *argv0)
     if (kind == "text" && pos.empty()) return cli_usage_error(CMD, "text needs the text to send");
 
     long speed = 100;
-    if (speed_s && (cli_parse_int(speed_s, &speed) != 0 || speed < 50 || speed > 500))
+    std::string speed_text = speed_s ? speed_s : "";
+    if (!speed_text.empty() && speed_text.back() == '%') speed_text.pop_back();
+    if (speed_s && (cli_parse_int(speed_text.c_str(), &speed) != 0 || speed < 50 || speed > 500))
         return cli_usage_error(CMD, "--speed must be a whole percent from 50 to 500, not '%s'",
                                speed_s);
     if (kind == "request") {
