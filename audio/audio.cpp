@@ -177,6 +177,14 @@ void audio_shutdown(void) {
     Sleep(50);
 }
 
+HWAVEOUT audio_current_output(void) {
+    play_lock_init();
+    EnterCriticalSection(&g_play_cs);
+    HWAVEOUT h = g_current_hwo;
+    LeaveCriticalSection(&g_play_cs);
+    return h;
+}
+
 int32_t audio_play_threads_alive(void) { return (int32_t)g_play_threads; }
 
 /* ---- capture ---- */

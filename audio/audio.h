@@ -59,6 +59,9 @@ int16_t audio_sample_to_i16(float s);
 typedef void *(*AudioAllocFn)(size_t size);
 void audio_set_capture_alloc(AudioAllocFn fn);
 
+/* The output device of the playback in progress, or null. */
+HWAVEOUT audio_current_output(void);
+
 /* Number of play threads still running (finished ones have freed all). */
 int32_t audio_play_threads_alive(void);
 

@@ -117,6 +117,16 @@ TEST(SoundLoopback, ANewPlaybackCutsTheOldOneShort) {
     audio_capture_stop();
     EXPECT_EQ(heard.get(), (std::vector<int32_t>{1, 5, 2}));
 
+    // Stopped before its thread has even opened the device: it never sounds.
+    SampleBuf again;
+    sb_init(&again);
+    gen_digit_samples(&again, 6, 5.0, 0.1);
+    audio_play(again.data, again.len);
+    sb_free(&again);
+    audio_stop();
+    EXPECT_TRUE(wait_for([] { return audio_play_threads_alive() == 0; }, 1500));
+    EXPECT_EQ(audio_current_output(), (HWAVEOUT)NULL);
+
     // A stop with nothing playing, and a play of nothing, are harmless.
     audio_stop();
     audio_play(NULL, 10);
@@ -154,6 +164,16 @@ TEST(SoundLoopback, TwoHundredCaptureCyclesLeaveNothingBehind) {
     audio_capture_stop();
     EXPECT_EQ(a.frames, a_mid);
     EXPECT_GE(a_mid, before_a);
+}
+
+TEST(SoundLoopback, ABufferThatNeverCompletesDoesNotHoldItsThreadForEver) {
+    std::vector<float> s(AUDIO_RATE / 5, 0.25f);
+    audio_play(s.data(), s.size());
+    ASSERT_TRUE(wait_for([] { return audio_current_output() != NULL; }, 3000));
+    waveOutPause(audio_current_output()); // the buffer will never be done now
+    // 0.2 s of sound, so the thread gives up a few seconds later and cleans up.
+    EXPECT_TRUE(wait_for([] { return audio_play_threads_alive() == 0; }, 8000));
+    EXPECT_EQ(audio_current_output(), (HWAVEOUT)NULL);
 }
 
 int g_allocs_left;
