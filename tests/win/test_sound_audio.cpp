@@ -176,6 +176,26 @@ TEST(SoundLoopback, ABufferThatNeverCompletesDoesNotHoldItsThreadForEver) {
     EXPECT_EQ(audio_current_output(), (HWAVEOUT)NULL);
 }
 
+volatile LONG g_in_slow_frame;
+void slow_frame(const float *, uint64_t, void *) {
+    InterlockedExchange(&g_in_slow_frame, 1);
+    Sleep(1500); // longer than any fixed wait a stop might give up after
+    InterlockedExchange(&g_in_slow_frame, 0);
+}
+
+TEST(SoundLoopback, StopWaitsForACallbackStillRunning) {
+    char err[256] = "";
+    ASSERT_EQ(audio_capture_start(slow_frame, NULL, err, sizeof err), 1) << err;
+    SampleBuf tone = digit_block({2});
+    audio_play(tone.data, tone.len);
+    sb_free(&tone);
+    ASSERT_TRUE(wait_for([] { return g_in_slow_frame == 1; }, 5000));
+    audio_capture_stop();
+    EXPECT_EQ(g_in_slow_frame, 0);
+    EXPECT_EQ(audio_capture_is_running(), 0);
+    audio_stop();
+}
+
 int g_allocs_left;
 void *failing_alloc(size_t n) { return g_allocs_left-- > 0 ? malloc(n) : NULL; }
 
