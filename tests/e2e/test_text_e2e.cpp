@@ -1,0 +1,156 @@
+// Text over the air, end to end: the real Tessary.exe driven through its
+// window; what the Transmit page plays into the sound loopback, the Receive
+// page hears, and WAV files saved by it or made by sox decode on the Receive
+// page.
+#include <gtest/gtest.h>
+#include <ctype.h>
+#include "tests/e2e/driver.h"
+#include "shell/app.h"
+
+static const char SENTENCE[] = "The quick brown fox jumps over the lazy dog, twice!";
+static const char SOX_TEXT[] = "tones made by sox"; /* see CMakeLists.txt */
+
+// The letter code written out independently of the program.
+static std::string code_of(const std::string &text, std::string *plain) {
+    std::string digits;
+    plain->clear();
+    for (char c : text) {
+        int n = c == ' ' ? 0 : isalpha((unsigned char)c) ? tolower(c) - 'a' + 1 : -1;
+        if (n < 0) continue;
+        *plain += n ? (char)tolower(c) : ' ';
+        digits += (char)('0' + n / 7);
+        digits += (char)('0' + n % 7);
+    }
+    return digits;
+}
+
+static std::string data_path(const char *name) {
+    return drv_win_path((std::string(E2E_DATA_DIR) + "/" + name).c_str());
+}
+
+class TextE2E : public ::testing::Test {
+protected:
+    DrvApp app;
+    void SetUp() override { ASSERT_TRUE(drv_start(&app, TESSARY_EXE, 30000)); }
+    void TearDown() override {
+        if (!app.pi.hProcess) return;
+        HWND stray = drv_find_any_box(&app, 0);
+        if (stray) drv_close_box(stray);
+        EXPECT_EQ(drv_close(&app, 15000), 0) << "the program closes cleanly";
+    }
+    HWND item(int tab, int id) { return drv_item(&app, tab, id); }
+    HWND rx_status() { return drv_child_at(drv_page(&app, DRV_TAB_RX), 40, 55); }
+    HWND tx_status() { return drv_child_at(app.main, 900, 15); }
+
+    void encode(const char *text, const std::string &digits) {
+        ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_TX));
+        drv_set_text(item(DRV_TAB_TX, IDC_TX_TEXT_EDIT), text);
+        drv_click(item(DRV_TAB_TX, IDC_TX_ENCODE));
+        EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_TX, "DIGIT STREAM")), digits);
+    }
+
+    // Types, encodes, listens, plays, and checks what the Receive page heard.
+    void over_the_air(double seconds_per_digit) {
+        std::string plain, digits = code_of(SENTENCE, &plain);
+        ASSERT_GE(plain.size(), 40u);
+        encode(SENTENCE, digits);
+
+        ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
+        drv_click(item(DRV_TAB_RX, IDC_RX_CLEAR));
+        drv_click(item(DRV_TAB_RX, IDC_RX_LISTEN));
+        ASSERT_EQ(drv_window_text(rx_status()), "Listening...");
+        ASSERT_EQ(drv_window_text(item(DRV_TAB_RX, IDC_RX_LISTEN)), "Stop listening");
+
+        ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_TX));
+        drv_click(item(DRV_TAB_TX, IDC_TX_PLAY));
+        EXPECT_EQ(drv_window_text(tx_status()), "TX in 3...");
+        DWORD play_ms = (DWORD)(1000 * (4 + digits.size() * seconds_per_digit));
+        ASSERT_TRUE(drv_wait_text_prefix(tx_status(), "0.", 6000)) << "playback starts";
+        ASSERT_TRUE(drv_wait_text(tx_status(), "", play_ms + 10000)) << "playback ends";
+
+        ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
+        HWND text = drv_readout(&app, DRV_TAB_RX, "DECODED TEXT");
+        drv_wait_text(text, plain.c_str(), 3000);
+        EXPECT_EQ(drv_window_text(text), plain);
+        EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DIGIT STREAM")), digits);
+
+        drv_click(item(DRV_TAB_RX, IDC_RX_LISTEN));
+        EXPECT_EQ(drv_window_text(rx_status()), "Microphone idle");
+    }
+
+    // Decode an audio file... through the real open dialog.
+    std::string decode(const std::string &path) {
+        EXPECT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
+        drv_click_async(item(DRV_TAB_RX, IDC_RX_DECODE_FILE));
+        EXPECT_TRUE(drv_file_dialog(&app, path.c_str(), 15000)) << path;
+        drv_wait_text_prefix(rx_status(), "Decoded ", 20000);
+        return drv_window_text(rx_status());
+    }
+};
+
+TEST_F(TextE2E, SentenceCrossesTheLoopbackAtFullSpeed) { over_the_air(0.27); }
+
+TEST_F(TextE2E, SentenceCrossesTheLoopbackInRepeaterMode) {
+    HWND check = item(DRV_HEADER, IDC_REPEATER_CHECK);
+    drv_click(check);
+    ASSERT_TRUE(drv_checked(check));
+    over_the_air(0.27);
+}
+
+TEST_F(TextE2E, SentenceCrossesTheLoopbackAtHalfSpeed) {
+    drv_set_trackbar(item(DRV_HEADER, IDC_SPEED_SLIDER), 50);
+    ASSERT_EQ(drv_window_text(drv_child_at(app.main, 360, 115)).rfind("50% speed", 0), 0u);
+    over_the_air(0.54);
+}
+
+TEST_F(TextE2E, SavedFileDecodesOnTheReceivePage) {
+    std::string plain, digits = code_of(SENTENCE, &plain);
+    encode(SENTENCE, digits);
+    char name[64];
+    snprintf(name, sizeof name, "saved-%lu.wav", GetCurrentProcessId());
+    std::string path = data_path(name);
+    DeleteFileA(path.c_str());
+
+    drv_click_async(item(DRV_TAB_TX, IDC_TX_SAVE));
+    ASSERT_TRUE(drv_file_dialog(&app, path.c_str(), 15000));
+    HWND box = drv_find_box(&app, "Saved", 15000);
+    ASSERT_TRUE(box);
+    EXPECT_NE(drv_box_message(box).find(name), std::string::npos) << drv_box_message(box);
+    drv_close_box(box);
+
+    char expect[64];
+    snprintf(expect, sizeof expect, "Decoded %zu digits from file", digits.size());
+    EXPECT_EQ(decode(path), expect);
+    EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DECODED TEXT")), plain);
+    EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DIGIT STREAM")), digits);
+    DeleteFileA(path.c_str());
+}
+
+TEST_F(TextE2E, FilesMadeBySoxDecodeAtTheirOwnRate) {
+    std::string plain, digits = code_of(SOX_TEXT, &plain);
+    char expect[64];
+    snprintf(expect, sizeof expect, "Decoded %zu digits from file", digits.size());
+    for (const char *f : {"sox-8000.wav", "sox-48000.wav", "sox-stereo.wav", "sox-8bit.wav"}) {
+        EXPECT_EQ(decode(data_path(f)), expect) << f;
+        EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DECODED TEXT")), plain) << f;
+    }
+}
+
+TEST_F(TextE2E, NotAWavFileIsRefusedAndThePageCarriesOn) {
+    ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
+    drv_click_async(item(DRV_TAB_RX, IDC_RX_DECODE_FILE));
+    ASSERT_TRUE(drv_file_dialog(&app, data_path("not-a-wav.wav").c_str(), 15000));
+    HWND box = drv_find_box(&app, "Decode error", 15000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(drv_box_message(box), "Could not read that WAV file.");
+    EXPECT_TRUE(drv_box_has_icon(box));
+    drv_close_box(box);
+    EXPECT_EQ(drv_window_text(rx_status()), "Decoding not-a-wav.wav...");
+
+    std::string plain;
+    code_of(SOX_TEXT, &plain);
+    EXPECT_EQ(decode(data_path("sox-48000.wav")).rfind("Decoded ", 0), 0u);
+    EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DECODED TEXT")), plain);
+    drv_click(item(DRV_TAB_RX, IDC_RX_CLEAR));
+    EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DIGIT STREAM")), " ");
+}
