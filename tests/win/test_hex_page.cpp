@@ -1,0 +1,146 @@
+// Hex (file) page, in a real (hidden) main window: opening files, the size
+// limit, the received pairs, and saving exactly the bytes that were sent.
+#include <gtest/gtest.h>
+#include "tests/win/pages_kit.h"
+
+static HexTab &H = g_app.hex;
+
+class HexPage : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        shell_app();
+        hex_clear();
+    }
+    static void feed(const char *digits)
+    {
+        for (const char *p = digits; *p; p++) hex_on_digit(*p - '0');
+    }
+};
+
+TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent)
+{
+    std::string abc = kit_temp_path("abc.bin");
+    ASSERT_TRUE(kit_write_file(abc, {'a', 'b', 'c'}));
+    ASSERT_EQ(hex_open_path(abc.c_str()), 0);
+    EXPECT_EQ(kit_text(H.file_label), std::string(filename_only(abc.c_str())) +
+                                          " -- 3 bytes -> 6 hex chars -> 12 tones");
+    EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
+    EXPECT_TRUE(IsWindowEnabled(H.play_button));
+    EXPECT_TRUE(IsWindowEnabled(H.save_audio_button));
+
+    // Too large, missing: a box each, and "abc" stays loaded.
+    std::string big = kit_temp_path("big.bin");
+    ASSERT_TRUE(kit_write_file(big, std::vector<uint8_t>(HEX_MAX_FILE_BYTES + 1, 0x5a)));
+    std::string missing = kit_temp_path("missing.bin");
+    {
+        ShellBoxWatch boxes;
+        EXPECT_EQ(hex_open_path(big.c_str()), -1);
+        EXPECT_EQ(hex_open_path(missing.c_str()), -1);
+        shell_pump(200);
+        auto seen = boxes.boxes();
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0].title, "File too large");
+        EXPECT_NE(seen[0].text.find("1025 bytes"), std::string::npos);
+        EXPECT_NE(seen[0].text.find("1024 bytes -> 2048 hex chars -> 4096 tones"),
+                  std::string::npos);
+        EXPECT_EQ(seen[1].title, "Open failed");
+        EXPECT_EQ(seen[1].text, "Could not open that file.");
+    }
+    EXPECT_EQ(H.tx_digit_count, 12u);
+    EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
+
+    // The largest file that fits is taken whole.
+    ASSERT_TRUE(kit_write_file(big, std::vector<uint8_t>(HEX_MAX_FILE_BYTES, 0xff)));
+    ASSERT_EQ(hex_open_path(big.c_str()), 0);
+    EXPECT_EQ(H.tx_digit_count, 4u * HEX_MAX_FILE_BYTES);
+
+    std::string empty = kit_temp_path("empty.bin");
+    ASSERT_TRUE(kit_write_file(empty, {}));
+    ASSERT_EQ(hex_open_path(empty.c_str()), 0);
+    EXPECT_EQ(kit_text(H.tx_digits_label), "(nothing to encode)");
+    EXPECT_NE(kit_text(H.file_label).find(" -- 0 bytes -> 0 hex chars -> 0 tones"),
+              std::string::npos);
+    EXPECT_FALSE(IsWindowEnabled(H.play_button));
+    EXPECT_FALSE(IsWindowEnabled(H.save_audio_button));
+    DeleteFileA(abc.c_str());
+    DeleteFileA(big.c_str());
+    DeleteFileA(empty.c_str());
+}
+
+TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave)
+{
+    EXPECT_FALSE(IsWindowEnabled(H.save_hex_button));
+    feed("1001");
+    EXPECT_EQ(kit_text(H.hex_label), "61");
+    EXPECT_EQ(kit_text(H.rx_digits_label), "1001");
+    EXPECT_TRUE(IsWindowEnabled(H.save_hex_button));
+    feed("3");
+    EXPECT_EQ(kit_text(H.hex_label), "61"); // half a pair adds nothing
+    feed("0");
+    EXPECT_EQ(kit_text(H.hex_label), "61?");
+
+    std::string out = kit_temp_path("never.bin");
+    ShellBoxWatch boxes;
+    EXPECT_EQ(hex_save_bytes_to(out.c_str()), -1);
+    hex_clear();
+    feed("100110");
+    EXPECT_EQ(hex_save_bytes_to(out.c_str()), -1);
+    shell_pump(200);
+    auto seen = boxes.boxes();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].title, "Cannot save");
+    EXPECT_EQ(seen[0].text, "Decoded hex contains invalid characters (marked '?') -- lower the "
+                            "tone threshold or re-transmit.");
+    EXPECT_EQ(seen[1].text,
+              "Decoded hex has an odd number of characters -- reception may be incomplete.");
+    EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(HexPage, FullReceptionDropsLaterDigitsAndSaysSo)
+{
+    for (int i = 0; i < RX_MAX_DIGITS; i++) hex_on_digit(i % 2 ? 1 : 0);
+    std::string hex = kit_text(H.hex_label);
+    EXPECT_EQ(hex.size(), 2048u);
+    hex_on_digit(2);
+    hex_on_digit(2);
+    EXPECT_EQ(H.panel.digit_count, RX_MAX_DIGITS);
+    EXPECT_EQ(kit_text(H.hex_label), hex);
+    EXPECT_NE(kit_text(H.status_label).find("later digits dropped"), std::string::npos);
+}
+
+TEST_F(HexPage, BytesGoOutAndComeBackUnalteredThroughAWavFile)
+{
+    // Every nibble value, the bytes a text-mode write would mangle, and both ends.
+    std::vector<uint8_t> bytes = {0x00, 0x0a, 0x0d, 0x1a, 0xff, 0x80, 0x7f, 0x0d, 0x0a};
+    for (int v = 0; v < 16; v++) bytes.push_back((uint8_t)(v * 17));
+    std::string src = kit_temp_path("src.bin");
+    std::string wav = kit_temp_path("hex.wav");
+    std::string out = kit_temp_path("out.bin");
+    ASSERT_TRUE(kit_write_file(src, bytes));
+    ASSERT_EQ(hex_open_path(src.c_str()), 0);
+    ShellBoxWatch boxes;
+    ASSERT_EQ(hex_save_audio_to(wav.c_str()), 0);
+    ASSERT_EQ(hex_decode_path(wav.c_str()), 0);
+    char want[64];
+    snprintf(want, sizeof want, "Decoded %d digits from file", (int)bytes.size() * 4);
+    EXPECT_EQ(kit_text(H.status_label), want);
+    ASSERT_EQ(hex_save_bytes_to(out.c_str()), 0);
+    EXPECT_EQ(kit_read_file(out), bytes);
+
+    // Writing where no file can be made is reported with the path, not as saved.
+    std::string bad = kit_temp_path("no-such-dir\\out.bin");
+    EXPECT_EQ(hex_save_bytes_to(bad.c_str()), -1);
+    shell_pump(200);
+    auto seen = boxes.boxes();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].text, "Saved to " + wav);
+    char saved[400];
+    snprintf(saved, sizeof saved, "Saved %d bytes to %s", (int)bytes.size(), out.c_str());
+    EXPECT_EQ(seen[1].text, saved);
+    EXPECT_EQ(seen[2].title, "Save failed");
+    EXPECT_NE(seen[2].text.find(bad), std::string::npos);
+    DeleteFileA(src.c_str());
+    DeleteFileA(wav.c_str());
+    DeleteFileA(out.c_str());
+}

@@ -1,0 +1,149 @@
+// Image encode and Image decode pages, in a real (hidden) main window.
+#include <gtest/gtest.h>
+#include "tests/win/pages_kit.h"
+
+static ImgEncTab &E = g_app.imgenc;
+static ImgDecTab &D = g_app.imgdec;
+
+static void mouse(UINT msg, int x, int y, WPARAM keys)
+{
+    SendMessageA(E.grid, msg, keys, MAKELPARAM((WORD)(short)x, (WORD)(short)y));
+}
+
+class ImagePages : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        shell_app();
+        for (int i = 0; i < 64; i++) E.pixels[i] = 1;
+        imgenc_set_active_color(0);
+        imgenc_encode();
+        imgdec_clear();
+    }
+};
+
+TEST_F(ImagePages, PaintingWithTheMouseWritesTheActiveColourAndOnlyEncodeSendsIt)
+{
+    // A press, a drag along the top row and out of the grid, and a release outside.
+    imgenc_set_active_color(6);
+    mouse(WM_LBUTTONDOWN, 5, 5, MK_LBUTTON);
+    EXPECT_EQ(GetCapture(), E.grid);
+    for (int x = 45; x < 320; x += 40) mouse(WM_MOUSEMOVE, x, 10, MK_LBUTTON);
+    mouse(WM_MOUSEMOVE, -39, 90, MK_LBUTTON); // truncates to column 0, row 2
+    mouse(WM_MOUSEMOVE, -40, 130, MK_LBUTTON); // column -1: nothing
+    mouse(WM_MOUSEMOVE, 100, 400, MK_LBUTTON); // row 10: nothing
+    mouse(WM_MOUSEMOVE, 100, 200, 0);           // button up: nothing
+    mouse(WM_LBUTTONUP, 500, 500, 0);
+    EXPECT_NE(GetCapture(), E.grid);
+
+    for (int c = 0; c < 8; c++) EXPECT_EQ(E.pixels[c], 6) << "top row cell " << c;
+    EXPECT_EQ(E.pixels[16], 6);
+    EXPECT_EQ(E.pixels[24], 1);
+    EXPECT_EQ(E.pixels[5 * 8 + 2], 1);
+    int painted = 0;
+    for (int i = 0; i < 64; i++) painted += E.pixels[i] == 6;
+    EXPECT_EQ(painted, 9);
+
+    // Painting alone changes neither the readout nor what Play would send.
+    EXPECT_EQ(kit_text(E.digits_label), std::string(64, '1'));
+    EXPECT_EQ(E.digits[0], 1);
+    imgenc_encode();
+    EXPECT_EQ(kit_text(E.digits_label).substr(0, 9), "666666661");
+    EXPECT_EQ(E.digits[16], 6);
+    EXPECT_TRUE(IsWindowEnabled(E.play_button));
+}
+
+TEST_F(ImagePages, SwatchClickSelectsItsColour)
+{
+    SendMessageA(E.swatches[4], WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    EXPECT_EQ(E.active_color, 4);
+    imgenc_set_active_color(9); // not a palette index: ignored
+    EXPECT_EQ(E.active_color, 4);
+}
+
+TEST_F(ImagePages, SavedPictureDecodesCellForCellOnTheDecodePage)
+{
+    for (int i = 0; i < 64; i++) E.pixels[i] = (i * 5 + i / 8) % 7;
+    imgenc_encode();
+    std::string wav = kit_temp_path("picture.wav");
+    {
+        ShellBoxWatch boxes;
+        ASSERT_EQ(imgenc_save_to(wav.c_str()), 0);
+        shell_pump(200);
+        auto seen = boxes.boxes();
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].title, "Saved");
+        EXPECT_EQ(seen[0].text, "Saved to " + wav);
+    }
+    ASSERT_EQ(imgdec_decode_path(wav.c_str()), 0);
+    for (int i = 0; i < 64; i++) EXPECT_EQ(D.pixels[i], E.pixels[i]) << "cell " << i;
+    EXPECT_EQ(kit_text(D.status_label), "Decoded full image (64/64 pixels)");
+    DeleteFileA(wav.c_str());
+}
+
+TEST_F(ImagePages, UnwritableWavIsReportedWithItsPath)
+{
+    std::string wav = kit_temp_path("no-such-dir\\picture.wav");
+    ShellBoxWatch boxes;
+    EXPECT_EQ(imgenc_save_to(wav.c_str()), -1);
+    shell_pump(200);
+    auto seen = boxes.boxes();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].title, "Save failed");
+    EXPECT_NE(seen[0].text.find(wav), std::string::npos);
+}
+
+TEST_F(ImagePages, DecodePageStopsAtSixtyFourDigits)
+{
+    for (int i = 0; i < 63; i++) imgdec_on_digit(i % 7);
+    EXPECT_NE(kit_text(D.status_label), "Image complete (64/64 pixels)");
+    EXPECT_EQ(D.pixels[63], -1);
+    imgdec_on_digit(5);
+    EXPECT_EQ(kit_text(D.status_label), "Image complete (64/64 pixels)");
+    std::string full = kit_text(D.digits_label);
+    imgdec_on_digit(2);
+    EXPECT_EQ(D.panel.digit_count, 64);
+    EXPECT_EQ(D.pixels[63], 5);
+    EXPECT_EQ(kit_text(D.digits_label), full);
+
+    imgdec_clear();
+    EXPECT_EQ(D.pixels[0], -1);
+    EXPECT_EQ(kit_text(D.digits_label), " ");
+    imgdec_on_digit(3);
+    EXPECT_EQ(D.pixels[0], 3);
+}
+
+TEST_F(ImagePages, FileDecodeStatusTexts)
+{
+    std::string wav = kit_temp_path("ten.wav");
+    std::vector<uint32_t> ten = {1, 2, 3, 4, 5, 6, 0, 1, 2, 3};
+    ASSERT_TRUE(kit_make_wav(wav, ten));
+    ASSERT_EQ(imgdec_decode_path(wav.c_str()), 0);
+    EXPECT_EQ(kit_text(D.status_label), "Decoded 10/64 pixels -- try lowering the threshold");
+    EXPECT_EQ(D.pixels[9], 3);
+    EXPECT_EQ(D.pixels[10], -1);
+
+    std::vector<uint32_t> hundred(100);
+    for (int i = 0; i < 100; i++) hundred[i] = (uint32_t)(i % 7);
+    ASSERT_TRUE(kit_make_wav(wav, hundred));
+    ASSERT_EQ(imgdec_decode_path(wav.c_str()), 0);
+    EXPECT_EQ(D.panel.digit_count, 64);
+    EXPECT_EQ(kit_text(D.status_label), "Decoded full image (64/64 pixels)");
+
+    ASSERT_TRUE(kit_write_file(wav, {'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v'}));
+    {
+        ShellBoxWatch boxes;
+        EXPECT_EQ(imgdec_decode_path(wav.c_str()), -1);
+        shell_pump(200);
+        auto seen = boxes.boxes();
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].title, "Decode error");
+    }
+    EXPECT_EQ(D.panel.digit_count, 0);
+    EXPECT_EQ(kit_text(D.status_label), "Decoding " + std::string(filename_only(wav.c_str())) + "...");
+
+    char text[96];
+    imgdec_status_text(text, sizeof text, 0);
+    EXPECT_STREQ(text, "No tones detected -- try lowering the threshold");
+    DeleteFileA(wav.c_str());
+}
