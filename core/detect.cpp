@@ -236,6 +236,28 @@ static int32_t decide(const BinPlan *p, const float *mags, double sumsq, float t
     return dtmf_pair_to_digit(best_f[0], best_f[1]);
 }
 
+/* Live capture always delivers 2048 samples at 44,100 Hz: the phase rows of
+ * a half-frame for both modes are made once (288 KiB) and then only read. */
+struct LivePhases {
+    BinPlan plan[2];
+    double tab[2][1024 * 2 * MAX_BINS];
+    LivePhases()
+    {
+        int owned;
+        const double *trig = trig_table(2048, &owned);
+        for (int rep = 0; rep < 2; rep++) {
+            plan_detector(&plan[rep], 2048, DTMF_SAMPLE_RATE, rep);
+            fill_phases(&plan[rep], trig, 0, 1024, tab[rep]);
+        }
+    }
+};
+
+static const LivePhases &live_phases()
+{
+    static const LivePhases live;
+    return live;
+}
+
 static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float threshold,
                             int repeater, float *row_level, float *col_level)
 {
@@ -244,12 +266,23 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
         if (col_level) *col_level = 0.0f;
         return -1;
     }
+    float mags[MAX_BINS];
+    double sumsq;
+    if (count == 2048 && rate == DTMF_SAMPLE_RATE) {
+        const LivePhases &live = live_phases();
+        const BinPlan *p = &live.plan[repeater];
+        Sums a, b;
+        memset(&a, 0, sizeof a);
+        memset(&b, 0, sizeof b);
+        accumulate(s, 1024, live.tab[repeater], p->nbins, &a);
+        accumulate(s + 1024, 1024, live.tab[repeater], p->nbins, &b);
+        sumsq = frame_mags(p, &a, &b, mags);
+        return decide(p, mags, sumsq, threshold, row_level, col_level);
+    }
     BinPlan p;
     plan_detector(&p, count, rate, repeater);
     int owned;
     double *trig = trig_table(count, &owned);
-    float mags[MAX_BINS];
-    double sumsq;
     if (count % 2 == 0) {
         Sums a, b;
         sum_stretch(&p, trig, s, 0, count / 2, &a);
