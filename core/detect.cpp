@@ -386,8 +386,9 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
     const uint64_t frames = (count - frame_len) / hop + 1;
     const int rep = repeater != 0;
 
-    /* Frames that do not overlap by exactly half gain nothing from sharing. */
-    if (frame_len % 2 != 0 || hop * 2 != frame_len || rate <= 0) {
+    /* Frames that do not overlap by exactly half gain nothing from sharing;
+     * huge ones would need a phase table many times the recording's size. */
+    if (frame_len % 2 != 0 || hop * 2 != frame_len || hop > 65536 || rate <= 0) {
         for (uint64_t f = 0; f < frames; f++) {
             float rl, cl;
             int32_t det = detect_frame(s + f * hop, frame_len, rate, threshold, rep, &rl, &cl);

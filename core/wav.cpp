@@ -126,6 +126,7 @@ static void decode_frames(const WavSource *src, uint64_t pos, uint64_t frames, u
     const uint64_t frame_bytes = (uint64_t)channels * bytes;
     uint64_t per_block = 65536 / frame_bytes;
     if (per_block == 0) per_block = 1;
+    if (per_block > frames) per_block = frames; /* never more than the file holds */
     uint8_t *buf = (uint8_t *)malloc((size_t)(per_block * frame_bytes));
     if (!buf) core_out_of_memory();
 
@@ -189,9 +190,9 @@ static int32_t wav_parse(const WavSource *src, SampleBuf *out, uint32_t *out_rat
         uint64_t frames = data_len / bytes;
         if (channels) frames /= channels;
         sb_reserve(out, frames);
-        if (channels == 0) {
-            sb_append_silence(out, frames);
-        } else {
+        if (channels == 0 || (bits != 8 && bits != 16 && bits != 32)) {
+            sb_append_silence(out, frames); /* nothing to decode: all 0.0 */
+        } else if (frames) {
             decode_frames(src, data_pos, frames, channels, bytes, bits, out);
         }
     }

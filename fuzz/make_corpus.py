@@ -31,6 +31,7 @@ seeds = {
     "cut_header": b"RIFF\x10\x00\x00\x00WAV",
     "many_channels": riff(fmt(65535, 8000, 32) + chunk(b"data", pcm16)),
     "empty_data": riff(fmt(1, 8000, 16) + chunk(b"data", b"")),
+    "wide_frames": riff(fmt(65535, 8000, 65535) + chunk(b"data", pcm16)),
 }
 for name, data in seeds.items():
     with open(os.path.join(out, name + ".wav"), "wb") as f:
