@@ -2,7 +2,8 @@
 #include "shell/app.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
-    app_create_main_window(instance, show);
+    // Without a window no WM_QUIT would ever come: end instead of idling unseen.
+    if (!app_create_main_window(instance, show)) return 1;
     MSG msg = {};
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
         TranslateMessage(&msg);
