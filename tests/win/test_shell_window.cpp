@@ -542,3 +542,51 @@ TEST(ProgramResources, IconGroupVersionAndManifest) {
 }
 
 } // namespace
+
+namespace {
+
+volatile LONG g_loud_frames;
+void count_loud(const float *frame, uint64_t count, void *) {
+    float peak = 0;
+    for (uint64_t i = 0; i < count; i++) peak = frame[i] > peak ? frame[i] : peak;
+    if (peak > 0.05f) InterlockedIncrement(&g_loud_frames);
+}
+
+TEST_F(ShellWindow, TheBuiltClipsSpeakACallsignOutOfTheBox) {
+    const char *names = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (const char *c = names; *c; c++) {
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "%s\\%c.wav", TESSARY_CLIPS_WIN, *c);
+        SampleBuf b;
+        sb_init(&b);
+        uint32_t rate = 0;
+        EXPECT_EQ(load_wav_mono_float(path, &b, &rate), 0) << path;
+        EXPECT_EQ(rate, 44100u) << path;
+        EXPECT_GT(b.len, 4410u) << path; // at least a tenth of a second of speech
+        sb_free(&b);
+    }
+    snprintf(g_app.audio_dir, sizeof g_app.audio_dir, "%s", TESSARY_CLIPS_WIN);
+    ShellBoxWatch watch;
+    set_callsign("K1");
+    char err[256] = "";
+    ASSERT_EQ(audio_capture_start(count_loud, NULL, err, sizeof err), 1) << err;
+    SendMessageA(g_app.main_wnd, WM_COMMAND, MAKEWPARAM(IDC_CALLSIGN_BUTTON, BN_CLICKED), 0);
+    EXPECT_EQ(shell_text(g_app.tx_status), "TX in 3...");
+    LONG before_play = 0;
+    run_tx(20000, [&](TxRun &) {
+        if (g_app.tx_countdown > 0) before_play = g_loud_frames;
+    });
+    audio_capture_stop();
+    EXPECT_EQ(before_play, 0);
+    EXPECT_GT(g_loud_frames, 10); // "kilo one" is well over half a second
+    signoff_click();                // QRT.wav and website.wav are there too
+    EXPECT_EQ(shell_text(g_app.tx_status), "TX in 3...");
+    uint32_t digits[3] = {1, 2, 3};
+    SampleBuf out;
+    sb_init(&out);
+    EXPECT_EQ(build_full_samples(digits, 3, &out), 0);
+    sb_free(&out);
+    EXPECT_TRUE(watch.boxes().empty());
+}
+
+} // namespace
