@@ -32,7 +32,10 @@
  *   build_transmission_samples                             station ID
  *   goertzel_mag, detect_digit_in_frame,
  *   detect_digit_in_frame_repeater, digit_stream_reset,
- *   digit_stream_feed                                      detection
+ *   digit_stream_feed, detect_frames                       detection
+ *   speed_to_tone_gap, build_station_transmission,
+ *   server_request_digits, digits_to_text,
+ *   digits_to_hex_text                                     shared helpers
  */
 #ifndef TESSARY_DTMF_CORE_H
 #define TESSARY_DTMF_CORE_H
@@ -90,6 +93,8 @@ uint8_t *hex_string_to_bytes(const char *chars, uint64_t len, uint64_t *out_n,
 
 void envelope_apply(float *s, uint64_t n, uint64_t ramp);
 void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s);
+/* In repeater mode only the block appended by this call is disguised, its
+ * first sample at carrier phase 0; samples already in b stay as they were. */
 void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count,
                         int32_t repeater, double tone_s, double gap_s);
 void repeater_modulate(float *s, uint64_t n, int32_t rate);
