@@ -70,8 +70,12 @@ void sb_reserve(SampleBuf *b, uint64_t extra)
 void sb_append(SampleBuf *b, const float *src, uint64_t n)
 {
     if (n == 0) return;
+    /* A source inside this very buffer would move with the reallocation. */
+    int inside = b->data && src >= b->data && src < b->data + b->len;
+    uint64_t offset = inside ? (uint64_t)(src - b->data) : 0;
     sb_reserve(b, n);
-    memcpy(b->data + b->len, src, (size_t)n * sizeof(float));
+    if (inside) src = b->data + offset;
+    memmove(b->data + b->len, src, (size_t)n * sizeof(float));
     b->len += n;
 }
 

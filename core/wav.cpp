@@ -43,7 +43,7 @@ int32_t save_wav(const char *path, const SampleBuf *b)
     uint64_t n = b ? b->len : 0;
     /* Larger buffers would need sizes the 32-bit fields cannot hold; refuse
      * rather than write a header that lies. */
-    if (n > CORE_WAV_MAX_SAMPLES) return -1;
+    if (n > CORE_WAV_MAX_SAMPLES || !path) return -1;
     FILE *f = fopen(path, "wb");
     if (!f) return -1;
 

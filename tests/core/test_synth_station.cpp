@@ -55,6 +55,8 @@ TEST(Synth, RepeaterMovesTheTones)
     b.data[3] = 0.75f;
     gen_digits_samples(&b, one, 1, 1, 0.18, 0.09);
     EXPECT_EQ(b.data[3], 0.75f);
+    sb_append_buf(&b, &b);  // from itself, across a reallocation
+    EXPECT_EQ(b.data[b.len / 2 + 3], 0.75f);
     const float *blk = b.data + 7;
     for (uint64_t i = 0; i < plain.len; i++)
         ASSERT_NEAR(blk[i], plain.data[i] * cos(CORE_TWO_PI * 1800.0 * i / 44100.0), 1e-6) << i;
