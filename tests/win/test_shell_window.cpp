@@ -210,6 +210,27 @@ TEST_F(ShellWindow, TabStripShowsExactlyTheChosenPage) {
     }
 }
 
+TEST_F(ShellWindow, CaptureMessagesAndThresholdsReachTheirOwnPage) {
+    RxPanel *panels[4] = {&g_app.rx.panel, &g_app.imgdec.panel, &g_app.hex.panel, &g_app.server.panel};
+    HWND bars[4] = {g_app.rx.threshold_bar, g_app.imgdec.threshold_bar, g_app.hex.threshold_bar,
+                    g_app.server.threshold_bar};
+    for (int id = 0; id <= 4; id++) {
+        int32_t before[4];
+        for (int i = 0; i < 4; i++) before[i] = panels[i]->digit_count;
+        PostMessageA(g_app.main_wnd, WM_APP_METERS, id, MAKELPARAM(40, 60));
+        PostMessageA(g_app.main_wnd, WM_APP_DIGIT, id, 3);
+        shell_pump(20);
+        for (int i = 0; i < 4; i++) EXPECT_EQ(panels[i]->digit_count, before[i] + (i == id)) << id << i;
+    }
+    // Thresholds: scroll messages arrive at the page that holds the trackbar.
+    for (int i = 0; i < 4; i++) {
+        ASSERT_TRUE(bars[i]) << i;
+        SendMessageA(bars[i], TBM_SETPOS, TRUE, 20 + i);
+        SendMessageA(GetParent(bars[i]), WM_HSCROLL, TB_ENDTRACK, (LPARAM)bars[i]);
+        EXPECT_FLOAT_EQ(panels[i]->threshold, (20 + i) / 100.0f) << i;
+    }
+}
+
 TEST_F(ShellWindow, CountdownProgressIdleAndOneCompletion) {
     ShellBoxWatch boxes;
     g_app.server.exchange_state = 1; // the Server page moves on when told of the end
