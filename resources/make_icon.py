@@ -31,7 +31,7 @@ def rounded_box(px, py, cx, cy, hw, hh, r):
 
 def wave_y(x):
     t = (x - 0.14) / 0.72
-    return 0.80 - 0.075 * (math.sin(2 * math.pi * 2.0 * t) + 0.6 * math.sin(2 * math.pi * 3.4 * t)) / 1.6
+    return 0.80 - 0.075 * (math.cos(2 * math.pi * 2.0 * t) + 0.6 * math.cos(2 * math.pi * 3.0 * t)) / 1.6
 
 
 def wave_dist(px, py):
