@@ -1,6 +1,6 @@
 // Helpers for the in-process tests of the image, hex and server pages,
 // beside shell_kit.h's window, pumping and message-box watch: long texts,
-// temporary files, and WAV files of given digits.
+// temporary files, and digits in and out of WAV files.
 #ifndef TESSARY_TESTS_PAGES_KIT_H
 #define TESSARY_TESTS_PAGES_KIT_H
 
@@ -47,6 +47,29 @@ inline std::vector<uint8_t> kit_read_file(const std::string &path)
     while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
     fclose(f);
     return out;
+}
+
+inline int32_t kit_collect(void *ctx, uint64_t, int32_t, int32_t digit, float, float)
+{
+    if (digit >= 0) ((std::vector<int32_t> *)ctx)->push_back(digit);
+    return 0;
+}
+
+// The digits a receiver would hear in a WAV file (plain tones, threshold 0.3).
+inline std::vector<int32_t> kit_wav_digits(const std::string &path)
+{
+    std::vector<int32_t> digits;
+    SampleBuf b;
+    sb_init(&b);
+    uint32_t rate = 44100;
+    if (load_wav_mono_float(path.c_str(), &b, &rate) == 0) {
+        DigitStream ds;
+        digit_stream_reset(&ds);
+        detect_frames(b.data, b.len, (int32_t)rate, 2048, 1024, 0.3f, 0, &ds, kit_collect,
+                      &digits);
+    }
+    sb_free(&b);
+    return digits;
 }
 
 // A WAV file holding the given digits as a plain digit block at 100 % speed.
