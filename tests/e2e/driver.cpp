@@ -56,6 +56,30 @@ static HWND top_window(DWORD pid, const char *cls, const char *title) {
 }
 
 int drv_start(DrvApp *app, const char *exe_path, DWORD timeout_ms) {
+    return drv_start_env(app, exe_path, NULL, timeout_ms);
+}
+
+/* This process's environment with `extra` ("NAME=value" lines, separated
+ * by '\n') added, as a block for CreateProcessA. */
+static std::string environment_with(const char *extra) {
+    std::string block;
+    char *env = GetEnvironmentStringsA();
+    for (const char *p = env; p && *p; p += strlen(p) + 1) (block += p) += '\0';
+    FreeEnvironmentStringsA(env);
+    std::string line;
+    for (const char *p = extra;; p++) {
+        if (*p == '\n' || *p == 0) {
+            if (!line.empty()) (block += line) += '\0';
+            line.clear();
+            if (!*p) break;
+        } else {
+            line += *p;
+        }
+    }
+    return block + '\0';
+}
+
+int drv_start_env(DrvApp *app, const char *exe_path, const char *extra_env, DWORD timeout_ms) {
     memset(app, 0, sizeof *app);
     std::string exe = drv_win_path(exe_path);
     std::string cmd = "\"" + exe + "\"";
@@ -65,9 +89,20 @@ int drv_start(DrvApp *app, const char *exe_path, DWORD timeout_ms) {
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    if (!CreateProcessA(exe.c_str(), &cmd[0], NULL, NULL, FALSE, 0, NULL,
+    std::string env = extra_env ? environment_with(extra_env) : std::string();
+    if (!CreateProcessA(exe.c_str(), &cmd[0], NULL, NULL, FALSE, 0,
+                        extra_env ? (LPVOID)env.data() : NULL,
                         dir.empty() ? NULL : dir.c_str(), &si, &app->pi))
         return 0;
+    // The program goes when this process goes, even when a time-out kills it.
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    if (job) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION lim;
+        memset(&lim, 0, sizeof lim);
+        lim.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &lim, sizeof lim);
+        AssignProcessToJobObject(job, app->pi.hProcess); /* the handle is kept until exit */
+    }
     DWORD start = GetTickCount();
     // The window is shown only after every page has been built.
     while (!expired(start, timeout_ms)) {

@@ -46,6 +46,9 @@ struct DrvApp {
 
 /* ---- the program ---- */
 int drv_start(DrvApp *app, const char *exe_path, DWORD timeout_ms);
+/* The same with variables added to its environment: "NAME=value" lines
+ * separated by '\n' (e.g. to take its sound server away). */
+int drv_start_env(DrvApp *app, const char *exe_path, const char *extra_env, DWORD timeout_ms);
 /* Closes the window and waits for the process; kills it after the time-out.
  * Returns the exit code, or -1 when it had to be killed. */
 int drv_close(DrvApp *app, DWORD timeout_ms);

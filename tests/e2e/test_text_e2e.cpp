@@ -4,6 +4,7 @@
 // page.
 #include <gtest/gtest.h>
 #include <ctype.h>
+#include <stdlib.h>
 #include "tests/e2e/driver.h"
 #include "shell/app.h"
 
@@ -153,4 +154,20 @@ TEST_F(TextE2E, NotAWavFileIsRefusedAndThePageCarriesOn) {
     EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DECODED TEXT")), plain);
     drv_click(item(DRV_TAB_RX, IDC_RX_CLEAR));
     EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DIGIT STREAM")), " ");
+}
+
+// Run by CTest with the sound server out of reach (see CMakeLists.txt).
+TEST_F(TextE2E, MicrophoneErrorIsShownAndThePageStaysIdle) {
+    if (!getenv("TESSARY_E2E_NO_SOUND")) GTEST_SKIP() << "needs a machine without sound";
+    ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
+    HWND listen = item(DRV_TAB_RX, IDC_RX_LISTEN);
+    drv_click_async(listen);
+    HWND box = drv_find_box(&app, "Microphone error", 15000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(drv_box_message(box).rfind("Could not open microphone (MMRESULT ", 0), 0u)
+        << drv_box_message(box);
+    EXPECT_TRUE(drv_box_has_icon(box));
+    drv_close_box(box);
+    EXPECT_EQ(drv_window_text(listen), "Start listening");
+    EXPECT_EQ(drv_window_text(rx_status()), "Microphone idle");
 }
