@@ -46,8 +46,12 @@ tessary_env_start() {
     wineboot -i >"$TESSARY_ENV_DIR/wineboot.log" 2>&1 || true
     wineserver -w 2>/dev/null || true
   fi
-  # keep one wineserver alive for the session: many short test processes
+  # Keep one wineserver alive for the session (many short test processes),
+  # and start Wine's background services now, detached from our output:
+  # started by a test they would inherit its stdout pipe and hold it open,
+  # so a caller waiting for end-of-output (CTest's test discovery) hangs.
   wineserver -p 2>/dev/null || true
+  wine cmd /c exit >"$TESSARY_ENV_DIR/wine-warmup.log" 2>&1 </dev/null || true
 }
 
 # Runs "$@" with no sound server reachable (for the failure paths).
