@@ -95,13 +95,13 @@ struct DecodeSettings {
     float threshold;
     int32_t repeater;
     uint64_t hop;
-    int32_t resample; /* decode at 44100 Hz whatever the file's rate */
+    int32_t resample; /* decode at 44100 Hz whatever the file's rate (default), as the program does */
 };
 void cli_walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
                      std::vector<FrameInfo> *frames, std::vector<int32_t> *digits);
 /* Brings a file's samples to 44100 Hz when asked; updates *rate. */
 void cli_apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate);
-/* Parses --threshold, --hop, --repeater and --resample; 1 when argv[a->i] was one of them,
+/* Parses --threshold, --hop, --repeater, --resample and --native-rate; 1 when argv[a->i] was one of them,
  * 0 when not, -1 on a bad value (reported). */
 int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds);
 

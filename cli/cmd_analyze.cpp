@@ -24,7 +24,7 @@ void help_analyze(void)
           "  --hop N             samples between frame starts, default 1024\n"
           "  --from S, --to S    draw only this stretch, in seconds (the summary\n"
           "                      still covers the whole file)\n"
-          "  --resample          analyze at 44100 Hz whatever the file's rate\n"
+          "  --native-rate       analyze at the file's own rate instead of 44100 Hz\n"
           "  -h, --help          this text\n",
           stdout);
 }
@@ -234,7 +234,7 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
 int cmd_analyze(int argc, char **argv)
 {
     CliArgs a = {argc, argv, 0};
-    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 0};
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
     const char *out_path = nullptr, *in_path = nullptr, *from_s = nullptr, *to_s = nullptr;
     int bad = 0;
     while (a.i < a.argc) {

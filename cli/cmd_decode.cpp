@@ -13,7 +13,7 @@ void help_decode(void)
     fputs("Usage: tessary-cli decode FILE|- [OPTIONS]\n"
           "\n"
           "Finds the digits in a WAV recording the way the window program decodes a\n"
-          "file: frames of 2048 samples at the file's own rate, two frames in a row\n"
+          "file: brought to 44100 Hz, frames of 2048 samples, two frames in a row\n"
           "per digit.\n"
           "\n"
           "Options:\n"
@@ -28,9 +28,9 @@ void help_decode(void)
           "  --repeater          listen for tones disguised with the 1800 Hz carrier\n"
           "  --hop N             samples between frame starts, 1-2048, default 1024;\n"
           "                      fast transmissions (over 150 %) need 256\n"
-          "  --resample          decode at 44100 Hz, as live reception does: frames\n"
-          "                      of 2048 samples last 256 ms at 8000 Hz, too long\n"
-          "                      for the gaps between tones\n"
+          "  --native-rate       decode at the file's own rate instead of 44100 Hz\n"
+          "                      (frames of 2048 samples then last 256 ms at 8000 Hz,\n"
+          "                      too long for the gaps between tones)\n"
           "  -h, --help          this text\n"
           "\n"
           "Exit status 1 when no digit is found, the image is incomplete, or the hex\n"
@@ -46,8 +46,12 @@ int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds)
         ds->repeater = 1;
         return 1;
     }
-    if (cli_flag(a, "--resample", nullptr)) {
+    if (cli_flag(a, "--resample", nullptr)) { /* the default; kept for old scripts */
         ds->resample = 1;
+        return 1;
+    }
+    if (cli_flag(a, "--native-rate", nullptr)) {
+        ds->resample = 0;
         return 1;
     }
     if (cli_opt(a, "--threshold", nullptr, &val, &bad)) {
@@ -123,7 +127,7 @@ static int write_text(const char *out_path, const std::string &text)
 int cmd_decode(int argc, char **argv)
 {
     CliArgs a = {argc, argv, 0};
-    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 0};
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
     const char *as = "text", *out_path = nullptr, *in_path = nullptr;
     int bad = 0;
     while (a.i < a.argc) {

@@ -157,9 +157,23 @@ static int32_t decode_visit(void *ctx, uint64_t, int32_t, int32_t digit, float, 
 
 void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, int32_t rate,
                             RxDigitHandler handler) {
-    if (!samples || count < DECODE_FRAME_SAMPLES || rate <= 0) return;
+    if (!samples || rate <= 0) return;
     if (limit_reached(p)) return;
-    DecodeWalk walk = {p, handler};
-    detect_frames(samples, count, rate, DECODE_FRAME_SAMPLES, DECODE_HOP_SAMPLES, p->threshold,
-                  g_app.repeater_mode, &p->stream, decode_visit, &walk);
+    /* Frames are counted in samples, so at the file's own rate a low-rate
+     * recording gets long frames (256 ms at 8000 Hz) that swallow the gaps
+     * between repeated digits. Bringing the file to the live rate first
+     * gives it the same 46 ms frames live reception has. */
+    SampleBuf at_live = {};
+    if (rate != DTMF_SAMPLE_RATE) {
+        SampleBuf in = {(float *)samples, count, count};
+        resample_linear(&in, rate, DTMF_SAMPLE_RATE, &at_live);
+        samples = at_live.data;
+        count = at_live.len;
+    }
+    if (count >= DECODE_FRAME_SAMPLES) {
+        DecodeWalk walk = {p, handler};
+        detect_frames(samples, count, DTMF_SAMPLE_RATE, DECODE_FRAME_SAMPLES, DECODE_HOP_SAMPLES,
+                      p->threshold, g_app.repeater_mode, &p->stream, decode_visit, &walk);
+    }
+    sb_free(&at_live);
 }
