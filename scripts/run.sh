@@ -14,12 +14,13 @@ if [ ! -f "$exe" ]; then
   exit 0
 fi
 
+source scripts/testenv.sh
 if [ -n "${DISPLAY:-}" ]; then
+  tessary_wine_fonts
   exec scripts/wine-run "$exe"
 fi
 
 echo "run: no DISPLAY; starting Tessary on a private X server."
-source scripts/testenv.sh
 tessary_env_start run
 scripts/wine-run "$exe" &
 pid=$!

@@ -9,7 +9,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64
-  xvfb xauth x11-apps x11-utils imagemagick
+  xvfb xauth x11-apps x11-utils imagemagick fonts-inconsolata
   pulseaudio pulseaudio-utils
   sox espeak-ng
 )

@@ -5,6 +5,8 @@
 # prefix. Several named environments can run side by side without hearing
 # each other.
 
+TESSARY_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
 tessary_env_start() {
   local name=${1:-default}
   TESSARY_ENV_DIR=${TESSARY_ENV_ROOT:-/tmp/tessary-env}/$name
@@ -45,6 +47,7 @@ tessary_env_start() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >"$TESSARY_ENV_DIR/wineboot.log" 2>&1 || true
     wineserver -w 2>/dev/null || true
+    tessary_wine_fonts
   fi
   # Keep one wineserver alive for the session (many short test processes),
   # and start Wine's background services now, detached from our output:
@@ -52,6 +55,13 @@ tessary_env_start() {
   # so a caller waiting for end-of-output (CTest's test discovery) hangs.
   wineserver -p 2>/dev/null || true
   wine cmd /c exit >"$TESSARY_ENV_DIR/wine-warmup.log" 2>&1 </dev/null || true
+}
+
+# Wine has no Consolas; its default stand-in is wider and cuts button texts.
+# Inconsolata (Debian's fonts-inconsolata) is drawn to the same proportions.
+tessary_wine_fonts() {
+  "$TESSARY_SCRIPTS/wine-run" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Consolas /t REG_SZ \
+    /d Inconsolata /f >/dev/null 2>&1 </dev/null || true
 }
 
 # Runs "$@" with no sound server reachable (for the failure paths).
