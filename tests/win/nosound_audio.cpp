@@ -4,19 +4,12 @@
 #include <stdio.h>
 #include "audio/audio.h"
 
-TEST(NoSound, TheEnvironmentReallyHasNoRecordingDevice) {
+TEST(NoSound, CaptureStartReportsTheMicrophoneAndLeavesNothingOpen) {
     WAVEFORMATEX f = {WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
     HWAVEIN h = NULL;
     MMRESULT r = waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL);
     if (r == MMSYSERR_NOERROR) waveInClose(h);
     ASSERT_NE(r, (MMRESULT)MMSYSERR_NOERROR) << "a recording device opened: the test environment is wrong";
-}
-
-TEST(NoSound, CaptureStartReportsTheMicrophoneAndLeavesNothingOpen) {
-    WAVEFORMATEX f = {WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
-    HWAVEIN h = NULL;
-    MMRESULT r = waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL);
-    ASSERT_NE(r, (MMRESULT)MMSYSERR_NOERROR);
 
     char want[256];
     snprintf(want, sizeof want,

@@ -1,9 +1,14 @@
 // Hex (file) page, in a real (hidden) main window: opening files, the size
 // limit, the received pairs, and saving exactly the bytes that were sent.
 #include <gtest/gtest.h>
-#include "tests/win/pages_kit.h"
+#include "tests/win/kit.h"
 
 static HexTab &H = g_app.hex;
+
+static void feed(const char *digits)
+{
+    for (const char *p = digits; *p; p++) hex_on_digit(*p - '0');
+}
 
 class HexPage : public ::testing::Test {
 protected:
@@ -12,15 +17,12 @@ protected:
         shell_app();
         hex_clear();
     }
-    static void feed(const char *digits)
-    {
-        for (const char *p = digits; *p; p++) hex_on_digit(*p - '0');
-    }
 };
 
 TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent)
 {
-    std::string abc = kit_temp_path("abc.bin");
+    std::string abc = kit_temp_path("abc.bin"), big = kit_temp_path("big.bin");
+    std::string empty = kit_temp_path("empty.bin"), missing = kit_temp_path("missing.bin");
     ASSERT_TRUE(kit_write_file(abc, {'a', 'b', 'c'}));
     ASSERT_EQ(hex_open_path(abc.c_str()), 0);
     EXPECT_EQ(kit_text(H.file_label), std::string(filename_only(abc.c_str())) +
@@ -30,11 +32,9 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent)
     EXPECT_TRUE(IsWindowEnabled(H.save_audio_button));
 
     // Too large, missing: a box each, and "abc" stays loaded.
-    std::string big = kit_temp_path("big.bin");
     ASSERT_TRUE(kit_write_file(big, std::vector<uint8_t>(HEX_MAX_FILE_BYTES + 1, 0x5a)));
-    std::string missing = kit_temp_path("missing.bin");
     {
-        ShellBoxWatch boxes;
+        BoxWatch boxes;
         EXPECT_EQ(hex_open_path(big.c_str()), -1);
         EXPECT_EQ(hex_open_path(missing.c_str()), -1);
         shell_pump(200);
@@ -44,10 +44,8 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent)
         EXPECT_NE(seen[0].text.find("1025 bytes"), std::string::npos);
         EXPECT_NE(seen[0].text.find("1024 bytes -> 2048 hex chars -> 4096 tones"),
                   std::string::npos);
-        EXPECT_EQ(seen[1].title, "Open failed");
-        EXPECT_EQ(seen[1].text, "Could not open that file.");
+        EXPECT_EQ(seen[1].title + "|" + seen[1].text, "Open failed|Could not open that file.");
     }
-    EXPECT_EQ(H.tx_digit_count, 12u);
     EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
 
     // The largest file that fits is taken whole.
@@ -55,7 +53,6 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent)
     ASSERT_EQ(hex_open_path(big.c_str()), 0);
     EXPECT_EQ(H.tx_digit_count, 4u * HEX_MAX_FILE_BYTES);
 
-    std::string empty = kit_temp_path("empty.bin");
     ASSERT_TRUE(kit_write_file(empty, {}));
     ASSERT_EQ(hex_open_path(empty.c_str()), 0);
     EXPECT_EQ(kit_text(H.tx_digits_label), "(nothing to encode)");
@@ -63,9 +60,7 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent)
               std::string::npos);
     EXPECT_FALSE(IsWindowEnabled(H.play_button));
     EXPECT_FALSE(IsWindowEnabled(H.save_audio_button));
-    DeleteFileA(abc.c_str());
-    DeleteFileA(big.c_str());
-    DeleteFileA(empty.c_str());
+    for (const std::string &p : {abc, big, empty}) DeleteFileA(p.c_str());
 }
 
 TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave)
@@ -81,7 +76,7 @@ TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave)
     EXPECT_EQ(kit_text(H.hex_label), "61?");
 
     std::string out = kit_temp_path("never.bin");
-    ShellBoxWatch boxes;
+    BoxWatch boxes;
     EXPECT_EQ(hex_save_bytes_to(out.c_str()), -1);
     hex_clear();
     feed("100110");
@@ -95,15 +90,13 @@ TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave)
     EXPECT_EQ(seen[1].text,
               "Decoded hex has an odd number of characters -- reception may be incomplete.");
     EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
-}
 
-TEST_F(HexPage, FullReceptionDropsLaterDigitsAndSaysSo)
-{
-    for (int i = 0; i < RX_MAX_DIGITS; i++) hex_on_digit(i % 2 ? 1 : 0);
+    // A full reception drops later digits and says so.
+    hex_clear();
+    for (int i = 0; i < RX_MAX_DIGITS; i++) hex_on_digit(i % 2);
     std::string hex = kit_text(H.hex_label);
     EXPECT_EQ(hex.size(), 2048u);
-    hex_on_digit(2);
-    hex_on_digit(2);
+    feed("22");
     EXPECT_EQ(H.panel.digit_count, RX_MAX_DIGITS);
     EXPECT_EQ(kit_text(H.hex_label), hex);
     EXPECT_NE(kit_text(H.status_label).find("later digits dropped"), std::string::npos);
@@ -114,7 +107,7 @@ TEST_F(HexPage, SavedBytesAreExactAndAFailedWriteIsNotReportedAsSaved)
     feed("00000021001401142323"); // 00 0d 0a 1a ff: what a text-mode write would mangle
     std::string out = kit_temp_path("out.bin");
     std::string bad = kit_temp_path("no-such-dir\\out.bin");
-    ShellBoxWatch boxes;
+    BoxWatch boxes;
     ASSERT_EQ(hex_save_bytes_to(out.c_str()), 0);
     EXPECT_EQ(kit_read_file(out), std::vector<uint8_t>({0x00, 0x0d, 0x0a, 0x1a, 0xff}));
     EXPECT_EQ(hex_save_bytes_to(bad.c_str()), -1);

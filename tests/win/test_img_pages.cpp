@@ -1,6 +1,6 @@
 // Image encode and Image decode pages, in a real (hidden) main window.
 #include <gtest/gtest.h>
-#include "tests/win/pages_kit.h"
+#include "tests/win/kit.h"
 
 static ImgEncTab &E = g_app.imgenc;
 static ImgDecTab &D = g_app.imgdec;
@@ -36,27 +36,19 @@ TEST_F(ImagePages, PaintingWithTheMouseWritesTheActiveColourAndOnlyEncodeSendsIt
     mouse(WM_LBUTTONUP, 500, 500, 0);
     EXPECT_NE(GetCapture(), E.grid);
 
-    for (int c = 0; c < 8; c++) EXPECT_EQ(E.pixels[c], 6) << "top row cell " << c;
-    EXPECT_EQ(E.pixels[16], 6);
-    EXPECT_EQ(E.pixels[24], 1);
-    EXPECT_EQ(E.pixels[5 * 8 + 2], 1);
-    int painted = 0;
-    for (int i = 0; i < 64; i++) painted += E.pixels[i] == 6;
-    EXPECT_EQ(painted, 9);
+    std::string painted;
+    for (int i = 0; i < 64; i++) painted += (char)('0' + E.pixels[i]);
+    EXPECT_EQ(painted, "66666666" "11111111" "61111111" + std::string(40, '1'));
 
     // Painting alone changes neither the readout nor what Play would send.
     EXPECT_EQ(kit_text(E.digits_label), std::string(64, '1'));
     EXPECT_EQ(E.digits[0], 1);
     imgenc_encode();
-    EXPECT_EQ(kit_text(E.digits_label).substr(0, 9), "666666661");
+    EXPECT_EQ(kit_text(E.digits_label), painted);
     EXPECT_EQ(E.digits[16], 6);
-    EXPECT_TRUE(IsWindowEnabled(E.play_button));
-}
 
-TEST_F(ImagePages, UnwritableWavIsReportedWithItsPath)
-{
     std::string wav = kit_temp_path("no-such-dir\\picture.wav");
-    ShellBoxWatch boxes;
+    BoxWatch boxes;
     EXPECT_EQ(imgenc_save_to(wav.c_str()), -1);
     shell_pump(200);
     auto seen = boxes.boxes();
@@ -69,7 +61,6 @@ TEST_F(ImagePages, DecodePageStopsAtSixtyFourDigits)
 {
     for (int i = 0; i < 63; i++) imgdec_on_digit(i % 7);
     EXPECT_NE(kit_text(D.status_label), "Image complete (64/64 pixels)");
-    EXPECT_EQ(D.pixels[63], -1);
     imgdec_on_digit(5);
     EXPECT_EQ(kit_text(D.status_label), "Image complete (64/64 pixels)");
     std::string full = kit_text(D.digits_label);
@@ -81,15 +72,12 @@ TEST_F(ImagePages, DecodePageStopsAtSixtyFourDigits)
     imgdec_clear();
     EXPECT_EQ(D.pixels[0], -1);
     EXPECT_EQ(kit_text(D.digits_label), " ");
-    imgdec_on_digit(3);
-    EXPECT_EQ(D.pixels[0], 3);
 }
 
 TEST_F(ImagePages, FileDecodeStatusTexts)
 {
     std::string wav = kit_temp_path("ten.wav");
-    std::vector<uint32_t> ten = {1, 2, 3, 4, 5, 6, 0, 1, 2, 3};
-    ASSERT_TRUE(kit_make_wav(wav, ten));
+    ASSERT_TRUE(kit_make_wav(wav, {1, 2, 3, 4, 5, 6, 0, 1, 2, 3}));
     ASSERT_EQ(imgdec_decode_path(wav.c_str()), 0);
     EXPECT_EQ(kit_text(D.status_label), "Decoded 10/64 pixels -- try lowering the threshold");
     EXPECT_EQ(D.pixels[9], 3);

@@ -1,9 +1,46 @@
 // The Receive (text) page and its receiver panel, in a real hidden main window.
 #include <gtest/gtest.h>
-#include "tests/win/test_rx_kit.h"
+#include "tests/win/kit.h"
 #include <commctrl.h>
 
 static RxTab &R = g_app.rx;
+
+static void digits(std::initializer_list<int> ds) {
+    for (int d : ds) rx_on_digit(d);
+}
+
+// Decodes samples with a fresh panel and returns the digits it reports.
+static std::vector<int32_t> panel_decode(const SampleBuf &b, int32_t rate, int32_t limit) {
+    static std::vector<int32_t> got;
+    static RxPanel p;
+    got.clear();
+    rxpanel_init(&p, 1, limit);
+    rxpanel_decode_samples(&p, b.data, b.len, rate, [](int32_t d) {
+        got.push_back(d);
+        p.digits[p.digit_count++] = d;
+    });
+    return got;
+}
+
+// Messages the capture side has posted for a panel, removed from the queue.
+static std::vector<MSG> take(UINT msg, int32_t panel_id) {
+    std::vector<MSG> out, others;
+    MSG m;
+    while (PeekMessageA(&m, g_app.main_wnd, msg, msg, PM_REMOVE))
+        (m.wParam == (WPARAM)panel_id ? out : others).push_back(m);
+    for (const MSG &o : others) PostMessageA(o.hwnd, o.message, o.wParam, o.lParam);
+    return out;
+}
+
+// Frames as the capture thread delivers them, from a thread of its own.
+static void feed_on_thread(std::vector<int> frames) {
+    HANDLE t = CreateThread(NULL, 0, [](LPVOID a) -> DWORD {
+        for (int d : *(std::vector<int> *)a) capture_frame_callback(rx_frame(d).data(), 2048, &R.panel);
+        return 0;
+    }, &frames, 0, NULL);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+}
 
 class RxPage : public ::testing::Test {
 protected:
@@ -11,17 +48,13 @@ protected:
         shell_app();
         rx_clear();
     }
-    static void digits(std::initializer_list<int> ds) {
-        for (int d : ds) rx_on_digit(d);
-    }
 };
 
 TEST_F(RxPage, PairsSpellLettersSpacesAndQuestionMarks) {
     rx_on_digit(2);
     EXPECT_EQ(kit_text(R.digits_label), "2");
     EXPECT_EQ(kit_text(R.text_label), "") << "an unpaired digit adds nothing";
-    rx_on_digit(0);
-    digits({0, 0, 6, 6, 3, 5});
+    digits({0, 0, 0, 6, 6, 3, 5});
     EXPECT_EQ(kit_text(R.digits_label), "20006635");
     EXPECT_EQ(kit_text(R.text_label), "n ?z");
 
@@ -36,7 +69,6 @@ TEST_F(RxPage, DigitAndTextLimitsHold) {
     for (int i = 0; i < RX_MAX_DIGITS; i++) rx_on_digit(i % 2); // "a" per pair
     std::string full_digits = kit_text(R.digits_label);
     EXPECT_EQ(full_digits.size(), (size_t)RX_MAX_DIGITS);
-    EXPECT_EQ(R.text_len, RX_MAX_DIGITS / 2);
     digits({0, 2});
     EXPECT_EQ(R.panel.digit_count, RX_MAX_DIGITS);
     EXPECT_EQ(kit_text(R.digits_label), full_digits);
@@ -59,7 +91,7 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
     ASSERT_TRUE(kit_make_wav(one, {3}));
     ASSERT_TRUE(kit_make_wav(coffee, {0, 3, 2, 1, 0, 6, 0, 6, 0, 5, 0, 5}));
     SampleBuf b = {};
-    sb_append_silence(&b, 2047);
+    sb_append_silence(&b, 2047); // less than one frame
     ASSERT_EQ(save_wav(tiny.c_str(), &b), 0);
     sb_free(&b);
     ASSERT_TRUE(kit_write_file(junk, {'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v'}));
@@ -74,12 +106,11 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
 
     rx_decode_path(coffee.c_str());
     {
-        RxBoxWatch boxes;
+        BoxWatch boxes;
         EXPECT_EQ(rx_decode_path(junk.c_str()), -1);
         auto seen = boxes.boxes();
         ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0].title, "Decode error");
-        EXPECT_EQ(seen[0].text, "Could not read that WAV file.");
+        EXPECT_EQ(seen[0].title + "|" + seen[0].text, "Decode error|Could not read that WAV file.");
         EXPECT_TRUE(seen[0].error_icon);
     }
     EXPECT_EQ(kit_text(R.status_label), "Decoding " + std::string(filename_only(junk.c_str())) + "...");
@@ -87,77 +118,31 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
     EXPECT_EQ(R.text_len, 0);
 }
 
-TEST_F(RxPage, FileDecodeStopsAtThePanelsLimitAndFollowsRepeaterMode) {
+TEST_F(RxPage, FileDecodeFollowsRepeaterModeAndTheRateAndStopsAtTheLimit) {
     std::vector<uint32_t> ten = {1, 2, 3, 4, 5, 6, 0, 1, 2, 3};
     SampleBuf b = {};
     gen_digits_samples(&b, ten.data(), ten.size(), 1, 0.18, 0.09);
-    std::vector<int32_t> got;
-    RxPanel p;
-    rxpanel_init(&p, 1, 4);
-    static std::vector<int32_t> *sink;
-    static RxPanel *panel;
-    sink = &got;
-    panel = &p;
-    RxDigitHandler keep = [](int32_t d) {
-        sink->push_back(d);
-        panel->digits[panel->digit_count++] = d;
-    };
-
-    rxpanel_decode_samples(&p, b.data, b.len, 44100, keep);
-    EXPECT_TRUE(got.empty()) << "disguised tones are not heard by the plain detector";
+    EXPECT_TRUE(panel_decode(b, 44100, 4).empty()) << "disguised tones are not heard by the plain detector";
     g_app.repeater_mode = 1;
-    rxpanel_reset(&p);
-    rxpanel_decode_samples(&p, b.data, b.len, 44100, keep);
+    EXPECT_EQ(panel_decode(b, 44100, 4), (std::vector<int32_t>{1, 2, 3, 4}));
     g_app.repeater_mode = 0;
-    EXPECT_EQ(got, (std::vector<int32_t>{1, 2, 3, 4}));
     sb_free(&b);
-}
 
-TEST_F(RxPage, LowRateRecordingDecodesLikeTheOriginal) {
     // The program's own 100 % stream, recorded at telephone and 48 kHz rates:
     // repeated digits must stay apart.
     std::vector<uint32_t> sent = {1, 1, 6, 6, 0, 0, 3, 3, 0, 0};
-    SampleBuf b = {};
     gen_digits_samples(&b, sent.data(), sent.size(), 0, 0.18, 0.09);
-    static std::vector<int32_t> *sink;
-    std::vector<int32_t> got;
-    sink = &got;
     for (int32_t rate : {8000, 22050, 48000}) {
         SampleBuf r = {};
         resample_linear(&b, 44100, rate, &r);
-        RxPanel p;
-        rxpanel_init(&p, 0, -1);
-        got.clear();
-        rxpanel_decode_samples(&p, r.data, r.len, rate, [](int32_t d) { sink->push_back(d); });
-        EXPECT_EQ(got, std::vector<int32_t>(sent.begin(), sent.end())) << rate << " Hz";
+        EXPECT_EQ(panel_decode(r, rate, -1), std::vector<int32_t>(sent.begin(), sent.end())) << rate;
         sb_free(&r);
     }
     sb_free(&b);
 }
 
-// Messages the capture side has posted for a panel, removed from the queue.
-static std::vector<MSG> take(UINT msg, int32_t panel_id) {
-    std::vector<MSG> out, others;
-    MSG m;
-    while (PeekMessageA(&m, g_app.main_wnd, msg, msg, PM_REMOVE))
-        (m.wParam == (WPARAM)panel_id ? out : others).push_back(m);
-    for (const MSG &o : others) PostMessageA(o.hwnd, o.message, o.wParam, o.lParam);
-    return out;
-}
-
-static void feed_on_thread(RxPanel *p, std::vector<int> frames) {
-    struct Job { RxPanel *p; std::vector<int> frames; } job = {p, frames};
-    HANDLE t = CreateThread(NULL, 0, [](LPVOID a) -> DWORD {
-        Job *j = (Job *)a;
-        for (int d : j->frames) capture_frame_callback(rx_frame(d).data(), 2048, j->p);
-        return 0;
-    }, &job, 0, NULL);
-    WaitForSingleObject(t, INFINITE);
-    CloseHandle(t);
-}
-
 TEST_F(RxPage, CaptureFramesPostMetersAndOneDigitPerTone) {
-    feed_on_thread(&R.panel, {-2, -1, 4, 4, 4});
+    feed_on_thread({-2, -1, 4, 4, 4});
     std::vector<MSG> meters = take(WM_APP_METERS, 0);
     ASSERT_EQ(meters.size(), 5u) << "one meter message per frame";
     EXPECT_EQ(LOWORD(meters[0].lParam), 100) << "a lone tone's ratio of 1.41 is capped";
@@ -174,22 +159,21 @@ TEST_F(RxPage, ClearWhileListeningForgetsTheOldRunEntirely) {
     // Digits already posted before Clear never reach the page; another
     // panel's digits and every meter message stay queued.
     PostMessageA(g_app.main_wnd, WM_APP_DIGIT, 1, 5);
-    feed_on_thread(&R.panel, {2, 2, -1, 3, 3});
+    feed_on_thread({2, 2, -1, 3, 3});
     rx_clear();
     EXPECT_TRUE(take(WM_APP_DIGIT, 0).empty());
     EXPECT_EQ(take(WM_APP_DIGIT, 1).size(), 1u);
     EXPECT_EQ(take(WM_APP_METERS, 0).size(), 5u);
 
     // A tone half-heard before Clear needs two frames of its own after it.
-    feed_on_thread(&R.panel, {6});
+    feed_on_thread({6});
     rx_clear();
-    feed_on_thread(&R.panel, {6});
+    feed_on_thread({6});
     EXPECT_TRUE(take(WM_APP_DIGIT, 0).empty());
-    feed_on_thread(&R.panel, {6});
+    feed_on_thread({6});
     EXPECT_EQ(take(WM_APP_DIGIT, 0).size(), 1u);
-}
 
-TEST_F(RxPage, ClearRacingTheCaptureThreadLeavesNothingBehind) {
+    // Clear racing the capture thread leaves nothing behind.
     static volatile LONG stop;
     stop = 0;
     HANDLE t = CreateThread(NULL, 0, [](LPVOID) -> DWORD {

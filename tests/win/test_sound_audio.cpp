@@ -2,110 +2,80 @@
 // back through capture frames and is detected; a replaced or stuck playback
 // ends; capture survives many cycles, slow callbacks and failed starts.
 #include <gtest/gtest.h>
+#include "tests/win/kit.h"
 #include "audio/audio.h"
 #include <psapi.h>
-#include <functional>
-#include <vector>
-#include "core/dtmf_core.h"
 
 namespace {
 
 // What the capture thread heard: frames, and digits as a receiver reports them.
 struct Heard {
-    CRITICAL_SECTION cs;
     DigitStream ds;
-    std::vector<int32_t> digits;
-    volatile LONG frames = 0;
-    Heard() {
-        InitializeCriticalSection(&cs);
-        digit_stream_reset(&ds);
-    }
-    ~Heard() { DeleteCriticalSection(&cs); }
-    std::vector<int32_t> get() {
-        EnterCriticalSection(&cs);
-        std::vector<int32_t> v = digits;
-        LeaveCriticalSection(&cs);
-        return v;
-    }
+    int32_t digits[64];
+    volatile LONG count = 0, frames = 0;
+    Heard() { digit_stream_reset(&ds); }
+    std::vector<int32_t> get() { return std::vector<int32_t>(digits, digits + count); }
 };
 
 void on_frame(const float *frame, uint64_t count, void *user) {
     Heard *h = (Heard *)user;
     InterlockedIncrement(&h->frames);
     int32_t got = digit_stream_feed(&h->ds, detect_digit_in_frame(frame, count, AUDIO_RATE, 0.3f, NULL, NULL));
-    if (got >= 0) {
-        EnterCriticalSection(&h->cs);
-        h->digits.push_back(got);
-        LeaveCriticalSection(&h->cs);
+    if (got >= 0 && h->count < 64) {
+        h->digits[h->count] = got;
+        InterlockedIncrement(&h->count); // published after the digit is written
     }
-}
-
-bool wait_for(const std::function<bool()> &pred, DWORD timeout_ms) {
-    ULONGLONG end = GetTickCount64() + timeout_ms;
-    while (!pred()) {
-        if (GetTickCount64() >= end) return false;
-        Sleep(10);
-    }
-    return true;
 }
 
 // Behind a second of silence, as every transmission goes out: the loopback
 // needs a moment after playback starts before frames flow.
 void play_digits(const std::vector<uint32_t> &digits, double tone_s = 0.18) {
-    SampleBuf b;
-    sb_init(&b);
+    SampleBuf b = {};
     sb_append_silence(&b, AUDIO_RATE);
     gen_digits_samples(&b, digits.data(), digits.size(), 0, tone_s, 0.09);
     audio_play(b.data, b.len);
     sb_free(&b);
 }
 
-TEST(SoundLoopback, PlayedDigitsComeBackThroughCapture) {
-    Heard heard;
+TEST(SoundLoopback, PlayedDigitsComeBackAndANewPlaybackCutsTheOldOneShort) {
+    Heard heard, cut;
     char err[256] = "";
     ASSERT_EQ(audio_capture_start(on_frame, &heard, err, sizeof err), 1) << err;
-    const std::vector<int32_t> sent = {1, 2, 3, 4, 5, 6, 0, 3};
     play_digits({1, 2, 3, 4, 5, 6, 0, 3});
-    wait_for([&] { return heard.get().size() >= sent.size(); }, 8000);
+    shell_pump_until([&] { return heard.get().size() >= 8; }, 8000);
+    Sleep(300);
+    EXPECT_EQ(heard.get(), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 0, 3}));
+    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 3000));
+
+    ASSERT_EQ(audio_capture_start(on_frame, &cut, err, sizeof err), 1) << err;
+    play_digits({1}, 10.0);
+    ASSERT_TRUE(shell_pump_until([&] { return !cut.get().empty(); }, 5000));
+    play_digits({5, 2});
+    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() <= 1; }, 1000));
+    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 4000));
     Sleep(300);
     audio_capture_stop();
     EXPECT_EQ(audio_capture_is_running(), 0);
-    EXPECT_EQ(heard.get(), sent);
-    EXPECT_TRUE(wait_for([] { return audio_play_threads_alive() == 0; }, 3000));
-}
-
-TEST(SoundLoopback, ANewPlaybackOrAStopCutsTheOldOneShort) {
-    Heard heard;
-    char err[256] = "";
-    ASSERT_EQ(audio_capture_start(on_frame, &heard, err, sizeof err), 1) << err;
-    play_digits({1}, 10.0);
-    ASSERT_TRUE(wait_for([&] { return !heard.get().empty(); }, 5000));
-    play_digits({5, 2});
-    EXPECT_TRUE(wait_for([] { return audio_play_threads_alive() <= 1; }, 1000));
-    EXPECT_TRUE(wait_for([] { return audio_play_threads_alive() == 0; }, 4000));
-    Sleep(300);
-    audio_capture_stop();
-    EXPECT_EQ(heard.get(), (std::vector<int32_t>{1, 5, 2}));
+    EXPECT_EQ(cut.get(), (std::vector<int32_t>{1, 5, 2}));
 
     // Stopped before its thread has even opened the device: it never sounds.
     play_digits({6}, 5.0);
     audio_stop();
-    EXPECT_TRUE(wait_for([] { return audio_play_threads_alive() == 0; }, 1500));
+    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 1500));
     EXPECT_EQ(audio_current_output(), (HWAVEOUT)NULL);
 }
 
 TEST(SoundLoopback, ABufferThatNeverCompletesDoesNotHoldItsThreadForEver) {
     std::vector<float> s(AUDIO_RATE / 5, 0.25f);
     audio_play(s.data(), s.size());
-    ASSERT_TRUE(wait_for([] { return audio_current_output() != NULL; }, 3000));
+    ASSERT_TRUE(shell_pump_until([] { return audio_current_output() != NULL; }, 3000));
     waveOutPause(audio_current_output()); // the buffer will never be done now
-    EXPECT_TRUE(wait_for([] { return audio_play_threads_alive() == 0; }, 8000));
+    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 8000));
     EXPECT_EQ(audio_current_output(), (HWAVEOUT)NULL);
 }
 
 SIZE_T private_bytes() {
     PROCESS_MEMORY_COUNTERS_EX pm = {};
-    pm.cb = sizeof pm;
     GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&pm, sizeof pm);
     return pm.PrivateUsage;
 }
@@ -137,7 +107,7 @@ TEST(SoundLoopback, TwoHundredCaptureCyclesLeaveNothingBehind) {
     ASSERT_EQ(audio_capture_start(on_frame, &b, err, sizeof err), 1);
     LONG b0 = b.frames, a0 = a.frames;
     play_digits({4});
-    EXPECT_TRUE(wait_for([&] { return b.frames > b0 + 3; }, 4000));
+    EXPECT_TRUE(shell_pump_until([&] { return b.frames > b0 + 3; }, 4000));
     audio_capture_stop();
     EXPECT_EQ(a.frames, a0);
 }
@@ -153,7 +123,7 @@ TEST(SoundLoopback, StopWaitsForACallbackStillRunning) {
     char err[256] = "";
     ASSERT_EQ(audio_capture_start(slow_frame, NULL, err, sizeof err), 1) << err;
     play_digits({2});
-    ASSERT_TRUE(wait_for([] { return g_in_slow_frame == 1; }, 5000));
+    ASSERT_TRUE(shell_pump_until([] { return g_in_slow_frame == 1; }, 5000));
     audio_capture_stop();
     EXPECT_EQ(g_in_slow_frame, 0);
     audio_stop();

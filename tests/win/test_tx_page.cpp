@@ -1,6 +1,6 @@
 // The Transmit (text) page, in a real hidden main window.
 #include <gtest/gtest.h>
-#include "tests/win/test_rx_kit.h"
+#include "tests/win/kit.h"
 #include "audio/audio.h"
 
 static TxTab &T = g_app.tx;
@@ -10,22 +10,12 @@ static void type_and_encode(const char *text) {
     tx_encode_text();
 }
 
-static std::string digits_of(const std::vector<int32_t> &ds) {
-    std::string s;
-    for (int32_t d : ds) s += (char)('0' + d);
-    return s;
-}
-
-TEST(TxPage, EncodesTheDefaultTextAtStart) {
-    shell_app();
-    EXPECT_EQ(kit_text(T.text_edit), "coffee");
-    EXPECT_EQ(kit_text(T.digits_label), "032106060505");
-    EXPECT_TRUE(IsWindowEnabled(T.play_button));
-    EXPECT_TRUE(IsWindowEnabled(T.save_button));
-}
-
 TEST(TxPage, OnlyLettersAndSpacesAreSentAndOnlyEncodeChangesTheStream) {
     shell_app();
+    EXPECT_EQ(kit_text(T.text_edit), "coffee"); // encoded at start
+    EXPECT_EQ(kit_text(T.digits_label), "032106060505");
+    EXPECT_TRUE(IsWindowEnabled(T.play_button));
+
     type_and_encode("2024!");
     EXPECT_EQ(kit_text(T.digits_label), "(nothing to encode)");
     EXPECT_FALSE(IsWindowEnabled(T.play_button));
@@ -35,7 +25,7 @@ TEST(TxPage, OnlyLettersAndSpacesAreSentAndOnlyEncodeChangesTheStream) {
 
     type_and_encode("Hi, Bo!");
     EXPECT_EQ(kit_text(T.digits_label), "1112000221");
-    EXPECT_TRUE(IsWindowEnabled(T.play_button));
+    EXPECT_TRUE(IsWindowEnabled(T.save_button));
 
     std::string huge(5000, 'a');
     type_and_encode(huge.c_str());
@@ -59,17 +49,19 @@ TEST(TxPage, SaveWritesTheStreamOrSaysWhyNot) {
     type_and_encode("hello world");
     std::string wav = kit_temp_path("tx-hello.wav");
     std::string bad = "Z:\\no\\such\\folder\\tx.wav";
-    RxBoxWatch boxes;
+    BoxWatch boxes;
     EXPECT_EQ(tx_save_to(wav.c_str()), 0);
     EXPECT_EQ(tx_save_to(bad.c_str()), -1);
     auto seen = boxes.boxes();
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].title, "Saved");
-    EXPECT_EQ(seen[0].text, "Saved to " + wav);
+    EXPECT_EQ(seen[0].title + "|" + seen[0].text, "Saved|Saved to " + wav);
     EXPECT_FALSE(seen[0].error_icon);
     EXPECT_EQ(seen[1].title, "Save failed");
     EXPECT_NE(seen[1].text.find(bad), std::string::npos) << seen[1].text;
     EXPECT_TRUE(seen[1].error_icon);
 
-    EXPECT_EQ(digits_of(kit_wav_digits(wav)), kit_text(T.digits_label));
+    // What was saved is what the Receive page hears in the file.
+    ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
+    EXPECT_EQ(kit_text(g_app.rx.digits_label), kit_text(T.digits_label));
+    EXPECT_EQ(kit_text(g_app.rx.text_label), "hello world");
 }

@@ -1,0 +1,149 @@
+// Helpers for the in-process Windows tests: the real main window (hidden),
+// message pumping on the test thread, a watcher that answers the program's
+// message boxes, temporary files, and tones in WAV files and frames.
+#ifndef TESSARY_TESTS_WIN_KIT_H
+#define TESSARY_TESTS_WIN_KIT_H
+
+#include <windows.h>
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include <functional>
+#include <string>
+#include <vector>
+#include "shell/app.h"
+
+inline HWND shell_app(void) {
+    static HWND w = NULL;
+    if (!w) w = app_create_main_window(GetModuleHandleA(NULL), SW_HIDE);
+    return w;
+}
+
+inline void shell_pump(DWORD ms) {
+    ULONGLONG end = GetTickCount64() + ms;
+    do {
+        MSG m;
+        while (PeekMessageA(&m, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
+        }
+        if (ms) Sleep(2);
+    } while (GetTickCount64() < end);
+}
+
+// Pumps until pred holds or the time runs out; returns pred's last answer.
+inline bool shell_pump_until(const std::function<bool()> &pred, DWORD timeout_ms) {
+    ULONGLONG end = GetTickCount64() + timeout_ms;
+    while (!pred()) {
+        if (GetTickCount64() >= end) return false;
+        shell_pump(5);
+    }
+    return true;
+}
+
+// Texts of any length (readouts hold up to 4096 digits).
+inline std::string kit_text(HWND w) {
+    std::string s((size_t)GetWindowTextLengthA(w) + 1, '\0');
+    s.resize((size_t)GetWindowTextA(w, &s[0], (int)s.size()));
+    return s;
+}
+
+struct Box {
+    std::string title, text;
+    bool error_icon;
+};
+
+// While alive, answers every message box of this process and records it.
+struct BoxWatch {
+    HANDLE thread = NULL;
+    volatile LONG stop = 0;
+    CRITICAL_SECTION cs;
+    std::vector<Box> seen;
+
+    static BOOL CALLBACK top(HWND w, LPARAM lp) {
+        BoxWatch *self = (BoxWatch *)lp;
+        DWORD pid = 0;
+        char cls[16] = "";
+        GetWindowThreadProcessId(w, &pid);
+        GetClassNameA(w, cls, sizeof cls);
+        if (pid != GetCurrentProcessId() || strcmp(cls, "#32770") != 0 || !IsWindowVisible(w))
+            return TRUE;
+        Box b = {kit_text(w), kit_text(GetDlgItem(w, 0xFFFF)), false};
+        HICON hand = LoadIconA(NULL, IDI_HAND);
+        for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            b.error_icon |= (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+                            (HICON)SendMessageA(c, STM_GETICON, 0, 0) == hand;
+        EnterCriticalSection(&self->cs);
+        self->seen.push_back(b);
+        LeaveCriticalSection(&self->cs);
+        SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return TRUE;
+    }
+    static DWORD WINAPI run(LPVOID p) {
+        BoxWatch *self = (BoxWatch *)p;
+        for (; !self->stop; Sleep(20)) EnumWindows(top, (LPARAM)self);
+        return 0;
+    }
+    BoxWatch() {
+        InitializeCriticalSection(&cs);
+        thread = CreateThread(NULL, 0, run, this, 0, NULL);
+    }
+    ~BoxWatch() {
+        InterlockedExchange(&stop, 1);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        DeleteCriticalSection(&cs);
+    }
+    std::vector<Box> boxes() {
+        EnterCriticalSection(&cs);
+        std::vector<Box> v = seen;
+        LeaveCriticalSection(&cs);
+        return v;
+    }
+};
+
+inline std::string kit_temp_path(const char *name) {
+    char dir[MAX_PATH], path[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    snprintf(path, sizeof path, "%stessary-win-%lu-%s", dir, GetCurrentProcessId(), name);
+    return path;
+}
+
+inline bool kit_write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f) return false;
+    size_t n = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), f);
+    return fclose(f) == 0 && n == bytes.size();
+}
+
+inline std::vector<uint8_t> kit_read_file(const std::string &path) {
+    std::vector<uint8_t> out;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f) return out;
+    for (int c; (c = fgetc(f)) != EOF;) out.push_back((uint8_t)c);
+    fclose(f);
+    return out;
+}
+
+// A WAV file holding the given digits as a plain digit block at 100 % speed.
+inline bool kit_make_wav(const std::string &path, const std::vector<uint32_t> &digits) {
+    SampleBuf b = {};
+    gen_digits_samples(&b, digits.data(), digits.size(), 0, 0.18, 0.09);
+    bool ok = save_wav(path.c_str(), &b) == 0;
+    sb_free(&b);
+    return ok;
+}
+
+// One 2048-sample frame at 44100 Hz: the digit's two tones, or silence (-1),
+// or a lone row tone (-2).
+inline std::vector<float> rx_frame(int digit) {
+    std::vector<float> f(2048, 0.0f);
+    if (digit == -1) return f;
+    double fr = digit == -2 ? 697 : DIGIT_ROW[digit], fc = digit == -2 ? 0 : DIGIT_COL[digit];
+    for (int i = 0; i < 2048; i++)
+        f[i] = (float)(0.4 * sin(6.283185307179586 * fr * i / 44100) +
+                       0.4 * sin(6.283185307179586 * fc * i / 44100));
+    return f;
+}
+
+#endif
