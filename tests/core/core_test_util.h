@@ -1,11 +1,12 @@
-// Helpers for the core tests: temporary files, hand-built WAV images and
-// decoding a buffer into digits the way the receiving pages do.
+// Helpers for the core and CLI tests: temporary files, hand-built WAV images
+// and decoding a buffer into digits the way the receiving pages do.
 #ifndef TESSARY_CORE_TEST_UTIL_H
 #define TESSARY_CORE_TEST_UTIL_H
 
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string>
 #include <vector>
 #include "core/dtmf_core.h"
@@ -33,9 +34,9 @@ inline void write_file(const std::string &path, const std::string &bytes)
 
 inline std::string read_file(const std::string &path)
 {
-    std::string s(1 << 16, '\0');
+    std::string s, part(1 << 16, '\0');
     FILE *f = fopen(path.c_str(), "rb");
-    s.resize(f ? fread(&s[0], 1, s.size(), f) : 0);
+    for (size_t n; f && (n = fread(&part[0], 1, part.size(), f)) > 0;) s.append(part, 0, n);
     if (f) fclose(f);
     return s;
 }
@@ -60,17 +61,29 @@ inline std::string fmt_body(uint32_t channels, uint32_t rate, uint32_t bits, uin
 
 inline std::string riff(const std::string &chunks) { return "RIFF" + le(4 + (uint32_t)chunks.size(), 4) + "WAVE" + chunks; }
 
-// PCM data for samples in [-1, 1]; every channel carries the same value.
-inline std::string pcm(const SampleBuf *b, uint32_t channels, uint32_t bits)
+// A whole file as recorders write it (an odd extra chunk before the data);
+// samples in [-1, 1], every channel carries the same value.
+inline std::string wav_image(const SampleBuf *b, uint32_t rate, uint32_t channels, uint32_t bits)
 {
-    std::string s;
+    std::string data;
     for (uint64_t i = 0; i < b->len; i++) {
         double v = b->data[i];
         uint32_t code = bits == 8 ? (uint32_t)(128 + (int)(v * 127))
                       : bits == 16 ? (uint32_t)(int32_t)(v * 32767) : (uint32_t)(int32_t)(v * 2147483647.0);
-        for (uint32_t c = 0; c < channels; c++) s += le(code, (int)bits / 8);
+        for (uint32_t c = 0; c < channels; c++) data += le(code, (int)bits / 8);
     }
-    return s;
+    return riff(chunk("fmt ", fmt_body(channels, rate, bits)) + chunk("LIST", "odd") + chunk("data", data));
+}
+
+inline std::vector<int32_t> as_ints(const uint32_t *d, uint64_t n) { return std::vector<int32_t>(d, d + n); }
+
+inline std::vector<int32_t> text_digits(const char *t)
+{
+    uint64_t n = 99;
+    uint32_t *d = encode_text(t, &n);
+    std::vector<int32_t> v = as_ints(d, n);
+    free(d);
+    return v;
 }
 
 inline int32_t collect_digit(void *ctx, uint64_t, int32_t, int32_t digit, float, float)
@@ -85,7 +98,5 @@ inline std::vector<int32_t> decode_digits(const SampleBuf *b, int32_t rate, int3
     detect_frames(b->data, b->len, rate, 2048, 1024, 0.30f, repeater, nullptr, collect_digit, &got);
     return got;
 }
-
-inline std::vector<int32_t> as_ints(const uint32_t *d, uint64_t n) { return std::vector<int32_t>(d, d + n); }
 
 #endif

@@ -1,19 +1,8 @@
-// Digit codes and the helpers the pages share.
+// Digit codes for text, bytes and server requests, and the way back.
 #include "core_test_util.h"
-#include <stdlib.h>
 
-static std::vector<int32_t> text_digits(const char *t)
+TEST(Codes, TextAndHexDigits)
 {
-    uint64_t n = 99;
-    uint32_t *d = encode_text(t, &n);
-    std::vector<int32_t> v = as_ints(d, n);
-    free(d);
-    return v;
-}
-
-TEST(Codes, LetterAndHexCodes)
-{
-    EXPECT_EQ(text_digits("coffee"), (std::vector<int32_t>{0, 3, 2, 1, 0, 6, 0, 6, 0, 5, 0, 5}));
     EXPECT_EQ(text_digits("Hi There!"), (std::vector<int32_t>{1, 1, 1, 2, 0, 0, 2, 6, 1, 1, 0, 5, 2, 4, 0, 5}));
     EXPECT_EQ(text_digits("R2-D2"), (std::vector<int32_t>{2, 4, 0, 4}));
     EXPECT_TRUE(text_digits("123\t\xe9").empty());
@@ -36,19 +25,16 @@ TEST(Codes, HexStringToBytes)
     uint64_t got = 77;
     uint8_t *bytes = hex_string_to_bytes("4a6Bzz", 4, &got, &err);  // the length bounds the read
     ASSERT_TRUE(bytes != nullptr);
-    EXPECT_EQ(got, 2u);
-    EXPECT_EQ(bytes[0] * 256 + bytes[1], 0x4A6B);
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + got), (std::vector<uint8_t>{0x4A, 0x6B}));
     EXPECT_EQ(err, nullptr);
     free(bytes);
     bytes = hex_string_to_bytes("", 0, &got, &err);
     EXPECT_TRUE(bytes != nullptr && got == 0);
     free(bytes);
-    got = 5;
     EXPECT_EQ(hex_string_to_bytes("4a6", 3, &got, &err), nullptr);
     EXPECT_NE(std::string(err).find("odd number"), std::string::npos);
     EXPECT_EQ(hex_string_to_bytes("4?6", 3, &got, &err), nullptr);  // invalid wins over odd
     EXPECT_NE(std::string(err).find("invalid characters"), std::string::npos);
-    EXPECT_EQ(got, 5u);
 }
 
 TEST(Codes, ReceivedPairsAndServerRequest)

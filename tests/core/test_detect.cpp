@@ -3,7 +3,7 @@
 #include "core_test_util.h"
 #include "core/core_internal.h"
 #include <math.h>
-#include <stdlib.h>
+#include <tuple>
 
 static std::vector<float> tones(uint64_t n, int32_t rate, std::vector<double> freqs, double amp, unsigned seed = 0)
 {
@@ -43,16 +43,11 @@ TEST(Detect, FastBinsMatchTheDefinition)
     }
 }
 
-struct Seen {
-    uint64_t start;
-    int32_t det, digit;
-    float rl, cl;
-    bool operator==(const Seen &o) const { return start == o.start && det == o.det && digit == o.digit && rl == o.rl && cl == o.cl; }
-};
+typedef std::tuple<uint64_t, int32_t, int32_t, float, float> Seen;  // start, detection, digit, meters
 
 static int32_t record(void *ctx, uint64_t start, int32_t det, int32_t digit, float rl, float cl)
 {
-    static_cast<std::vector<Seen> *>(ctx)->push_back({start, det, digit, rl, cl});
+    static_cast<std::vector<Seen> *>(ctx)->emplace_back(start, det, digit, rl, cl);
     return 0;
 }
 
@@ -75,7 +70,7 @@ TEST(Detect, SharedHalvesGiveFrameByFrameResults)
                     float rl, cl;
                     int32_t det = rep ? detect_digit_in_frame_repeater(b.data + at, 2048, rate, 0.3f, &rl, &cl)
                                       : detect_digit_in_frame(b.data + at, 2048, rate, 0.3f, &rl, &cl);
-                    slow.push_back({at, det, digit_stream_feed(&ds, det), rl, cl});
+                    slow.emplace_back(at, det, digit_stream_feed(&ds, det), rl, cl);
                 }
                 EXPECT_EQ(frames, slow.size());
                 EXPECT_TRUE(fast == slow) << "rate " << rate << " repeater " << rep << " hop " << hop;
@@ -112,16 +107,15 @@ TEST(Detect, GatesAndDigits)
 
 TEST(Detect, DigitStream)
 {
-    auto feed = [](std::vector<int32_t> dets) {
+    // Each run of detections gives one digit; a gap (-1) lets the same digit count again.
+    const std::vector<std::pair<std::vector<int32_t>, std::vector<int32_t>>> cases = {
+        {{3, 3, 3, 3}, {3}}, {{3, 3, -1, 3, 3}, {3, 3}}, {{3, 5, 5}, {5}}, {{3, -1, 3, 2, 2, 4, 4}, {2, 4}}};
+    for (const auto &c : cases) {
         DigitStream ds;
         digit_stream_reset(&ds);
         std::vector<int32_t> out;
-        for (int32_t d : dets)
+        for (int32_t d : c.first)
             if (int32_t r = digit_stream_feed(&ds, d); r >= 0) out.push_back(r);
-        return out;
-    };
-    EXPECT_EQ(feed({3, 3, 3, 3}), (std::vector<int32_t>{3}));
-    EXPECT_EQ(feed({3, 3, -1, 3, 3}), (std::vector<int32_t>{3, 3}));
-    EXPECT_EQ(feed({3, 5, 5}), (std::vector<int32_t>{5}));
-    EXPECT_EQ(feed({3, -1, 3, 2, 2, 4, 4}), (std::vector<int32_t>{2, 4}));
+        EXPECT_EQ(out, c.second);
+    }
 }
