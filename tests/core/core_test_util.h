@@ -1,5 +1,5 @@
-// Helpers for the core and CLI tests: temporary files, hand-built WAV images
-// and decoding a buffer into digits the way the receiving pages do.
+// Helpers for the core and CLI tests: temporary files and hand-built WAV
+// images.
 #ifndef TESSARY_CORE_TEST_UTIL_H
 #define TESSARY_CORE_TEST_UTIL_H
 
@@ -84,19 +84,6 @@ inline std::vector<int32_t> text_digits(const char *t)
     std::vector<int32_t> v = as_ints(d, n);
     free(d);
     return v;
-}
-
-inline int32_t collect_digit(void *ctx, uint64_t, int32_t, int32_t digit, float, float)
-{
-    if (digit >= 0) static_cast<std::vector<int32_t> *>(ctx)->push_back(digit);
-    return 0;
-}
-
-inline std::vector<int32_t> decode_digits(const SampleBuf *b, int32_t rate, int32_t repeater)
-{
-    std::vector<int32_t> got;
-    detect_frames(b->data, b->len, rate, 2048, 1024, 0.30f, repeater, nullptr, collect_digit, &got);
-    return got;
 }
 
 #endif
