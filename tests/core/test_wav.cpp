@@ -87,16 +87,13 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
 
 TEST(Resample, PositionsAndLengths)
 {
-    Buf in, out, down, one;
+    Buf in, out, one;
     const float abc[] = {1.0f, 2.0f, 4.0f};
     sb_append(&in, abc, 3);
     resample_linear(&in, 22050, 44100, &out);  // positions 0, 0.4, 0.8 ... 2.0
     const float expect[] = {1.0f, 1.4f, 1.8f, 2.4f, 3.2f, 4.0f};
     ASSERT_EQ(out.len, 6u);
     for (int i = 0; i < 6; i++) EXPECT_FLOAT_EQ(out.data[i], expect[i]);
-    sb_append_silence(&in, 997);
-    resample_linear(&in, 48000, 44100, &down);
-    EXPECT_EQ(down.len, 919u);
     in.len = 1;
     resample_linear(&in, 44100, 8000, &one);  // rounds to no samples: one is kept
     EXPECT_EQ(one.len, 1u);
