@@ -5,55 +5,7 @@
 #include "core/dtmf_core.h"
 #include "tests/e2e/driver.h"
 
-struct ChildQuery {
-    const char *cls;
-    HWND page;
-    int x, y;
-    HWND found;
-    std::vector<HWND> all;
-};
-
-static BOOL CALLBACK visit_child(HWND w, LPARAM lp)
-{
-    ChildQuery *q = (ChildQuery *)lp;
-    if (GetParent(w) != q->page) return TRUE;
-    char cls[64];
-    GetClassNameA(w, cls, sizeof cls);
-    if (q->cls && lstrcmpiA(cls, q->cls) != 0) return TRUE;
-    q->all.push_back(w);
-    RECT rc;
-    GetWindowRect(w, &rc);
-    POINT p = {rc.left, rc.top};
-    ScreenToClient(q->page, &p);
-    if (!q->found && p.x == q->x && p.y == q->y) q->found = w;
-    return TRUE;
-}
-
-HWND e2e_child_at(HWND page, const char *cls, int x, int y)
-{
-    ChildQuery q = {cls, page, x, y, NULL, {}};
-    EnumChildWindows(page, visit_child, (LPARAM)&q);
-    return q.found;
-}
-
-std::vector<HWND> e2e_children(HWND page, const char *cls)
-{
-    ChildQuery q = {cls, page, -100000, -100000, NULL, {}};
-    EnumChildWindows(page, visit_child, (LPARAM)&q);
-    return q.all;
-}
-
 /* ---- PNG, uncompressed (stored deflate blocks): no library needed ---- */
-
-static uint32_t crc32_of(const uint8_t *p, size_t n, uint32_t crc = 0)
-{
-    crc = ~crc;
-    for (size_t i = 0; i < n; i++) {
-        crc ^= p[i];
-        for (int k = 0; k < 8; k++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
 
 static void put32(std::vector<uint8_t> &v, uint32_t x)
 {
@@ -63,18 +15,24 @@ static void put32(std::vector<uint8_t> &v, uint32_t x)
 static void chunk(std::vector<uint8_t> &png, const char *type, const std::vector<uint8_t> &data)
 {
     put32(png, (uint32_t)data.size());
-    std::vector<uint8_t> body(type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    png.insert(png.end(), body.begin(), body.end());
-    put32(png, crc32_of(body.data(), body.size()));
+    size_t body = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    uint32_t crc = ~0u;
+    for (size_t i = body; i < png.size(); i++) {
+        crc ^= png[i];
+        for (int k = 0; k < 8; k++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    put32(png, ~crc);
 }
 
-static std::vector<uint8_t> png_encode(const uint8_t *rgb, int w, int h)
+// Rows of BGRA pixels, top first.
+static std::vector<uint8_t> png_encode(const uint8_t *bgra, int w, int h)
 {
     std::vector<uint8_t> raw;
-    for (int y = 0; y < h; y++) {
-        raw.push_back(0);
-        raw.insert(raw.end(), rgb + (size_t)y * w * 3, rgb + (size_t)(y + 1) * w * 3);
+    for (int i = 0; i < w * h; i++) {
+        if (i % w == 0) raw.push_back(0);
+        raw.insert(raw.end(), {bgra[i * 4 + 2], bgra[i * 4 + 1], bgra[i * 4]});
     }
     std::vector<uint8_t> z = {0x78, 0x01};
     uint32_t a = 1, b = 0;
@@ -82,20 +40,15 @@ static std::vector<uint8_t> png_encode(const uint8_t *rgb, int w, int h)
         a = (a + c) % 65521;
         b = (b + a) % 65521;
     }
-    for (size_t off = 0; off < raw.size() || off == 0; off += 65535) {
+    for (size_t off = 0; off < raw.size(); off += 65535) {
         size_t n = raw.size() - off < 65535 ? raw.size() - off : 65535;
-        z.push_back(off + n >= raw.size() ? 1 : 0);
-        z.push_back((uint8_t)n);
-        z.push_back((uint8_t)(n >> 8));
-        z.push_back((uint8_t)~n);
-        z.push_back((uint8_t)(~n >> 8));
+        z.insert(z.end(), {(uint8_t)(off + n >= raw.size()), (uint8_t)n, (uint8_t)(n >> 8),
+                           (uint8_t)~n, (uint8_t)(~n >> 8)});
         z.insert(z.end(), raw.begin() + off, raw.begin() + off + n);
-        if (n == 0) break;
     }
     put32(z, (b << 16) | a);
 
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    std::vector<uint8_t> ihdr;
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'}, ihdr;
     put32(ihdr, (uint32_t)w);
     put32(ihdr, (uint32_t)h);
     ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
@@ -116,26 +69,15 @@ int e2e_screenshot(HWND wnd, const char *name)
     HGDIOBJ old = SelectObject(mem, bmp);
     BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
     SelectObject(mem, old);
-    BITMAPINFO bi;
-    memset(&bi, 0, sizeof bi);
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
+    BITMAPINFO bi = {};
+    bi.bmiHeader = {sizeof bi.bmiHeader, w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     std::vector<uint8_t> bgra((size_t)w * h * 4);
     GetDIBits(mem, bmp, 0, h, bgra.data(), &bi, DIB_RGB_COLORS);
     DeleteObject(bmp);
     DeleteDC(mem);
     ReleaseDC(NULL, screen);
 
-    std::vector<uint8_t> rgb((size_t)w * h * 3);
-    for (size_t i = 0; i < (size_t)w * h; i++) {
-        rgb[i * 3] = bgra[i * 4 + 2];
-        rgb[i * 3 + 1] = bgra[i * 4 + 1];
-        rgb[i * 3 + 2] = bgra[i * 4];
-    }
-    std::vector<uint8_t> png = png_encode(rgb.data(), w, h);
+    std::vector<uint8_t> png = png_encode(bgra.data(), w, h);
     const char *dir = getenv("TESSARY_ARTIFACTS");
     std::string path = dir && *dir ? drv_win_path(dir) + "\\" + name : std::string(name);
     FILE *f = fopen(path.c_str(), "wb");
@@ -156,24 +98,12 @@ COLORREF e2e_pixel(HWND w, int x, int y)
 
 /* ---- the test's own sound ---- */
 
-static WAVEFORMATEX mono16(void)
-{
-    WAVEFORMATEX f;
-    memset(&f, 0, sizeof f);
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 44100;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 88200;
-    return f;
-}
+static WAVEFORMATEX MONO16 = {WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
 
 static DWORD WINAPI record_thread(LPVOID p)
 {
     E2eRecorder *r = (E2eRecorder *)p;
-    int next = 0;
-    while (!r->stop) {
+    for (int next = 0; !r->stop;) {
         WAVEHDR *h = &r->hdr[next];
         if (!(h->dwFlags & WHDR_DONE)) {
             Sleep(5);
@@ -190,16 +120,15 @@ static DWORD WINAPI record_thread(LPVOID p)
 
 int e2e_record_start(E2eRecorder *r)
 {
-    WAVEFORMATEX f = mono16();
-    if (waveInOpen(&r->in, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return -1;
+    if (waveInOpen(&r->in, WAVE_MAPPER, &MONO16, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
+        return -1;
     for (int i = 0; i < 8; i++) {
-        memset(&r->hdr[i], 0, sizeof r->hdr[i]);
+        r->hdr[i] = {};
         r->hdr[i].lpData = (LPSTR)r->buf[i];
         r->hdr[i].dwBufferLength = sizeof r->buf[i];
         waveInPrepareHeader(r->in, &r->hdr[i], sizeof r->hdr[i]);
         waveInAddBuffer(r->in, &r->hdr[i], sizeof r->hdr[i]);
     }
-    r->stop = 0;
     r->thread = CreateThread(NULL, 0, record_thread, r, 0, NULL);
     waveInStart(r->in);
     return 0;
@@ -224,11 +153,10 @@ int e2e_play_digits(const std::vector<uint32_t> &digits, DWORD timeout_ms)
     for (uint64_t i = 0; i < b.len; i++) pcm[i] = (int16_t)(b.data[i] * 32767.0f);
     sb_free(&b);
 
-    WAVEFORMATEX f = mono16();
     HWAVEOUT out;
-    if (waveOutOpen(&out, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return -1;
-    WAVEHDR h;
-    memset(&h, 0, sizeof h);
+    if (waveOutOpen(&out, WAVE_MAPPER, &MONO16, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
+        return -1;
+    WAVEHDR h = {};
     h.lpData = (LPSTR)pcm.data();
     h.dwBufferLength = (DWORD)(pcm.size() * 2);
     waveOutPrepareHeader(out, &h, sizeof h);

@@ -1,6 +1,5 @@
-// What the page end-to-end tests need beside the driver: finding the
-// program's unnamed controls, screenshots as PNG, and the test's own sound
-// card use (recording the loop, playing a response into it).
+// What the page end-to-end tests need beside the driver: screenshots as PNG,
+// and the test's own sound card use (recording the loop, playing into it).
 #ifndef TESSARY_E2E_PAGES_KIT_H
 #define TESSARY_E2E_PAGES_KIT_H
 
@@ -9,12 +8,6 @@
 #include <stdint.h>
 #include <string>
 #include <vector>
-
-/* The child of `page` of class `cls` (null: any) whose top-left corner sits
- * at (x, y) in the page's client coordinates, or null. */
-HWND e2e_child_at(HWND page, const char *cls, int x, int y);
-/* Every child of `page` of class `cls`, in creation order. */
-std::vector<HWND> e2e_children(HWND page, const char *cls);
 
 /* Writes what the screen shows of window `w` as a PNG into
  * $TESSARY_ARTIFACTS (or the current folder) under `name`. 0 or -1. */

@@ -29,19 +29,26 @@ static std::string data_path(const char *name) {
     return drv_win_path((std::string(E2E_DATA_DIR) + "/" + name).c_str());
 }
 
+static std::string decoded(size_t digits) {
+    return "Decoded " + std::to_string(digits) + " digits from file";
+}
+
 class TextE2E : public ::testing::Test {
 protected:
     DrvApp app;
     void SetUp() override { ASSERT_TRUE(drv_start(&app, TESSARY_EXE, 30000)); }
     void TearDown() override {
         if (!app.pi.hProcess) return;
-        HWND stray = drv_find_any_box(&app, 0);
+        HWND stray = drv_find_box(&app, NULL, 0);
         if (stray) drv_close_box(stray);
         EXPECT_EQ(drv_close(&app, 15000), 0) << "the program closes cleanly";
     }
     HWND item(int tab, int id) { return drv_item(&app, tab, id); }
-    HWND rx_status() { return drv_child_at(drv_page(&app, DRV_TAB_RX), 40, 55); }
-    HWND tx_status() { return drv_child_at(app.main, 900, 15); }
+    std::string rx_readout(const char *caption) {
+        return drv_window_text(drv_readout(&app, DRV_TAB_RX, caption));
+    }
+    HWND rx_status() { return drv_child_at(drv_page(&app, DRV_TAB_RX), NULL, 40, 55); }
+    HWND tx_status() { return drv_child_at(app.main, NULL, 900, 15); }
 
     void encode(const char *text, const std::string &digits) {
         ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_TX));
@@ -53,7 +60,6 @@ protected:
     // Types, encodes, listens, plays, and checks what the Receive page heard.
     void over_the_air(double seconds_per_digit) {
         std::string plain, digits = code_of(SENTENCE, &plain);
-        ASSERT_GE(plain.size(), 40u);
         encode(SENTENCE, digits);
 
         ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
@@ -66,25 +72,23 @@ protected:
         drv_click(item(DRV_TAB_TX, IDC_TX_PLAY));
         EXPECT_EQ(drv_window_text(tx_status()), "TX in 3...");
         DWORD play_ms = (DWORD)(1000 * (4 + digits.size() * seconds_per_digit));
-        ASSERT_TRUE(drv_wait_text_prefix(tx_status(), "0.", 6000)) << "playback starts";
+        ASSERT_TRUE(drv_wait_text(tx_status(), "0.", 6000, true)) << "playback starts";
         ASSERT_TRUE(drv_wait_text(tx_status(), "", play_ms + 10000)) << "playback ends";
 
         ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
-        HWND text = drv_readout(&app, DRV_TAB_RX, "DECODED TEXT");
-        drv_wait_text(text, plain.c_str(), 3000);
-        EXPECT_EQ(drv_window_text(text), plain);
-        EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DIGIT STREAM")), digits);
-
+        drv_wait_text(drv_readout(&app, DRV_TAB_RX, "DECODED TEXT"), plain.c_str(), 3000);
+        EXPECT_EQ(rx_readout("DECODED TEXT"), plain);
+        EXPECT_EQ(rx_readout("DIGIT STREAM"), digits);
         drv_click(item(DRV_TAB_RX, IDC_RX_LISTEN));
         EXPECT_EQ(drv_window_text(rx_status()), "Microphone idle");
     }
 
-    // Decode an audio file... through the real open dialog.
+    // Decodes an audio file through the real open dialog; the status after.
     std::string decode(const std::string &path) {
         EXPECT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
         drv_click_async(item(DRV_TAB_RX, IDC_RX_DECODE_FILE));
         EXPECT_TRUE(drv_file_dialog(&app, path.c_str(), 15000)) << path;
-        drv_wait_text_prefix(rx_status(), "Decoded ", 20000);
+        drv_wait_text(rx_status(), "Decoded ", 20000, true);
         return drv_window_text(rx_status());
     }
 };
@@ -94,22 +98,21 @@ TEST_F(TextE2E, SentenceCrossesTheLoopbackAtFullSpeed) { over_the_air(0.27); }
 TEST_F(TextE2E, SentenceCrossesTheLoopbackInRepeaterMode) {
     HWND check = item(DRV_HEADER, IDC_REPEATER_CHECK);
     drv_click(check);
-    ASSERT_TRUE(drv_checked(check));
+    ASSERT_EQ(SendMessageA(check, BM_GETCHECK, 0, 0), BST_CHECKED);
     over_the_air(0.27);
 }
 
 TEST_F(TextE2E, SentenceCrossesTheLoopbackAtHalfSpeed) {
     drv_set_trackbar(item(DRV_HEADER, IDC_SPEED_SLIDER), 50);
-    ASSERT_EQ(drv_window_text(drv_child_at(app.main, 360, 115)).rfind("50% speed", 0), 0u);
+    ASSERT_EQ(drv_window_text(drv_child_at(app.main, NULL, 360, 115)).rfind("50% speed", 0), 0u);
     over_the_air(0.54);
 }
 
 TEST_F(TextE2E, SavedFileDecodesOnTheReceivePage) {
     std::string plain, digits = code_of(SENTENCE, &plain);
     encode(SENTENCE, digits);
-    char name[64];
-    snprintf(name, sizeof name, "saved-%lu.wav", GetCurrentProcessId());
-    std::string path = data_path(name);
+    std::string name = "saved-" + std::to_string(GetCurrentProcessId()) + ".wav";
+    std::string path = data_path(name.c_str());
     DeleteFileA(path.c_str());
 
     drv_click_async(item(DRV_TAB_TX, IDC_TX_SAVE));
@@ -119,21 +122,17 @@ TEST_F(TextE2E, SavedFileDecodesOnTheReceivePage) {
     EXPECT_NE(drv_box_message(box).find(name), std::string::npos) << drv_box_message(box);
     drv_close_box(box);
 
-    char expect[64];
-    snprintf(expect, sizeof expect, "Decoded %zu digits from file", digits.size());
-    EXPECT_EQ(decode(path), expect);
-    EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DECODED TEXT")), plain);
-    EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DIGIT STREAM")), digits);
+    EXPECT_EQ(decode(path), decoded(digits.size()));
+    EXPECT_EQ(rx_readout("DECODED TEXT"), plain);
+    EXPECT_EQ(rx_readout("DIGIT STREAM"), digits);
     DeleteFileA(path.c_str());
 }
 
 TEST_F(TextE2E, FilesMadeBySoxDecodeAtTheirOwnRate) {
     std::string plain, digits = code_of(SOX_TEXT, &plain);
-    char expect[64];
-    snprintf(expect, sizeof expect, "Decoded %zu digits from file", digits.size());
     for (const char *f : {"sox-8000.wav", "sox-48000.wav", "sox-stereo.wav", "sox-8bit.wav"}) {
-        EXPECT_EQ(decode(data_path(f)), expect) << f;
-        EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DECODED TEXT")), plain) << f;
+        EXPECT_EQ(decode(data_path(f)), decoded(digits.size())) << f;
+        EXPECT_EQ(rx_readout("DECODED TEXT"), plain) << f;
     }
 }
 
@@ -151,9 +150,9 @@ TEST_F(TextE2E, NotAWavFileIsRefusedAndThePageCarriesOn) {
     std::string plain;
     code_of(SOX_TEXT, &plain);
     EXPECT_EQ(decode(data_path("sox-48000.wav")).rfind("Decoded ", 0), 0u);
-    EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DECODED TEXT")), plain);
+    EXPECT_EQ(rx_readout("DECODED TEXT"), plain);
     drv_click(item(DRV_TAB_RX, IDC_RX_CLEAR));
-    EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_RX, "DIGIT STREAM")), " ");
+    EXPECT_EQ(rx_readout("DIGIT STREAM"), " ");
 }
 
 // Run by CTest with the sound server out of reach (see CMakeLists.txt).
