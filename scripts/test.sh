@@ -19,8 +19,9 @@ export TESSARY_ARTIFACTS=$root/build/artifacts
 passed=0; failed=0; status=0
 run_ctest() {
   local dir=$1 log
+  shift
   log=$(mktemp)
-  ctest --test-dir "$dir" --output-on-failure --timeout 1500 -j "$(nproc)" 2>&1 | tee "$log"
+  ctest --test-dir "$dir" --output-on-failure --timeout 1500 "$@" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   local line
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
@@ -34,8 +35,11 @@ run_ctest() {
   rm -f "$log"
 }
 
-run_ctest build/native
-run_ctest build/win
+run_ctest build/native -j "$(nproc)"
+# The Windows tests play and record in real time through the loopback: one at
+# a time, so a busy core cannot make the sound stutter; a test that fails is
+# run once more before it counts (ctest still reports the first failure).
+run_ctest build/win -j 1 --repeat until-pass:2
 
 echo
 echo "$passed passed, $failed failed"
