@@ -8,8 +8,12 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
+#include <atomic>
+#include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 #include "shell/app.h"
 
@@ -55,10 +59,12 @@ struct Box {
 
 // While alive, answers every message box of this process and records it.
 struct BoxWatch {
-    HANDLE thread = NULL;
-    volatile LONG stop = 0;
-    CRITICAL_SECTION cs;
+    std::atomic<bool> stop{false};
+    std::mutex mu;
     std::vector<Box> seen;
+    std::thread thread{[this] {
+        for (; !stop; Sleep(20)) EnumWindows(top, (LPARAM)this);
+    }};
 
     static BOOL CALLBACK top(HWND w, LPARAM lp) {
         BoxWatch *self = (BoxWatch *)lp;
@@ -73,32 +79,24 @@ struct BoxWatch {
         for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
             b.error_icon |= (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
                             (HICON)SendMessageA(c, STM_GETICON, 0, 0) == hand;
-        EnterCriticalSection(&self->cs);
+        std::lock_guard<std::mutex> lock(self->mu);
         self->seen.push_back(b);
-        LeaveCriticalSection(&self->cs);
         SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return TRUE;
     }
-    static DWORD WINAPI run(LPVOID p) {
-        BoxWatch *self = (BoxWatch *)p;
-        for (; !self->stop; Sleep(20)) EnumWindows(top, (LPARAM)self);
-        return 0;
-    }
-    BoxWatch() {
-        InitializeCriticalSection(&cs);
-        thread = CreateThread(NULL, 0, run, this, 0, NULL);
-    }
     ~BoxWatch() {
-        InterlockedExchange(&stop, 1);
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-        DeleteCriticalSection(&cs);
+        stop = true;
+        thread.join();
     }
     std::vector<Box> boxes() {
-        EnterCriticalSection(&cs);
-        std::vector<Box> v = seen;
-        LeaveCriticalSection(&cs);
-        return v;
+        std::lock_guard<std::mutex> lock(mu);
+        return seen;
+    }
+    // Every box so far as "title|text".
+    std::vector<std::string> said() {
+        std::vector<std::string> out;
+        for (const Box &b : boxes()) out.push_back(b.title + "|" + b.text);
+        return out;
     }
 };
 
@@ -110,19 +108,15 @@ inline std::string kit_temp_path(const char *name) {
 }
 
 inline bool kit_write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    size_t n = bytes.empty() ? 0 : fwrite(bytes.data(), 1, bytes.size(), f);
-    return fclose(f) == 0 && n == bytes.size();
+    std::ofstream f(path, std::ios::binary);
+    f.write((const char *)bytes.data(), (std::streamsize)bytes.size());
+    f.close();
+    return !f.fail();
 }
 
 inline std::vector<uint8_t> kit_read_file(const std::string &path) {
-    std::vector<uint8_t> out;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return out;
-    for (int c; (c = fgetc(f)) != EOF;) out.push_back((uint8_t)c);
-    fclose(f);
-    return out;
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 // A WAV file holding the given digits as a plain digit block at 100 % speed.

@@ -5,22 +5,19 @@
 
 static HexTab &H = g_app.hex;
 
-static void feed(const char *digits)
-{
+static void feed(const char *digits) {
     for (const char *p = digits; *p; p++) hex_on_digit(*p - '0');
 }
 
 class HexPage : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         shell_app();
         hex_clear();
     }
 };
 
-TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent)
-{
+TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent) {
     std::string abc = kit_temp_path("abc.bin"), big = kit_temp_path("big.bin");
     std::string empty = kit_temp_path("empty.bin"), missing = kit_temp_path("missing.bin");
     ASSERT_TRUE(kit_write_file(abc, {'a', 'b', 'c'}));
@@ -28,24 +25,18 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent)
     EXPECT_EQ(kit_text(H.file_label), std::string(filename_only(abc.c_str())) +
                                           " -- 3 bytes -> 6 hex chars -> 12 tones");
     EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
-    EXPECT_TRUE(IsWindowEnabled(H.play_button));
-    EXPECT_TRUE(IsWindowEnabled(H.save_audio_button));
+    EXPECT_TRUE(IsWindowEnabled(H.play_button) && IsWindowEnabled(H.save_audio_button));
 
     // Too large, missing: a box each, and "abc" stays loaded.
     ASSERT_TRUE(kit_write_file(big, std::vector<uint8_t>(HEX_MAX_FILE_BYTES + 1, 0x5a)));
-    {
-        BoxWatch boxes;
-        EXPECT_EQ(hex_open_path(big.c_str()), -1);
-        EXPECT_EQ(hex_open_path(missing.c_str()), -1);
-        shell_pump(200);
-        auto seen = boxes.boxes();
-        ASSERT_EQ(seen.size(), 2u);
-        EXPECT_EQ(seen[0].title, "File too large");
-        EXPECT_NE(seen[0].text.find("1025 bytes"), std::string::npos);
-        EXPECT_NE(seen[0].text.find("1024 bytes -> 2048 hex chars -> 4096 tones"),
-                  std::string::npos);
-        EXPECT_EQ(seen[1].title + "|" + seen[1].text, "Open failed|Could not open that file.");
-    }
+    BoxWatch boxes;
+    EXPECT_EQ(hex_open_path(big.c_str()), -1);
+    EXPECT_EQ(hex_open_path(missing.c_str()), -1);
+    std::vector<std::string> said = boxes.said();
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[0].rfind("File too large|" + std::string(filename_only(big.c_str())) + " -- 1025 bytes", 0), 0u);
+    EXPECT_NE(said[0].find("1024 bytes -> 2048 hex chars -> 4096 tones"), std::string::npos);
+    EXPECT_EQ(said[1], "Open failed|Could not open that file.");
     EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
 
     // The largest file that fits is taken whole.
@@ -56,15 +47,11 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent)
     ASSERT_TRUE(kit_write_file(empty, {}));
     ASSERT_EQ(hex_open_path(empty.c_str()), 0);
     EXPECT_EQ(kit_text(H.tx_digits_label), "(nothing to encode)");
-    EXPECT_NE(kit_text(H.file_label).find(" -- 0 bytes -> 0 hex chars -> 0 tones"),
-              std::string::npos);
-    EXPECT_FALSE(IsWindowEnabled(H.play_button));
-    EXPECT_FALSE(IsWindowEnabled(H.save_audio_button));
-    for (const std::string &p : {abc, big, empty}) DeleteFileA(p.c_str());
+    EXPECT_NE(kit_text(H.file_label).find(" -- 0 bytes -> 0 hex chars -> 0 tones"), std::string::npos);
+    EXPECT_FALSE(IsWindowEnabled(H.play_button) || IsWindowEnabled(H.save_audio_button));
 }
 
-TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave)
-{
+TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave) {
     EXPECT_FALSE(IsWindowEnabled(H.save_hex_button));
     feed("1001");
     EXPECT_EQ(kit_text(H.hex_label), "61");
@@ -81,14 +68,11 @@ TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave)
     hex_clear();
     feed("100110");
     EXPECT_EQ(hex_save_bytes_to(out.c_str()), -1);
-    shell_pump(200);
-    auto seen = boxes.boxes();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].title, "Cannot save");
-    EXPECT_EQ(seen[0].text, "Decoded hex contains invalid characters (marked '?') -- lower the "
-                            "tone threshold or re-transmit.");
-    EXPECT_EQ(seen[1].text,
-              "Decoded hex has an odd number of characters -- reception may be incomplete.");
+    EXPECT_EQ(boxes.said(), (std::vector<std::string>{
+                                "Cannot save|Decoded hex contains invalid characters (marked '?') -- "
+                                "lower the tone threshold or re-transmit.",
+                                "Cannot save|Decoded hex has an odd number of characters -- reception "
+                                "may be incomplete."}));
     EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
 
     // A full reception drops later digits and says so.
@@ -99,23 +83,16 @@ TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave)
     feed("22");
     EXPECT_EQ(H.panel.digit_count, RX_MAX_DIGITS);
     EXPECT_EQ(kit_text(H.hex_label), hex);
-    EXPECT_NE(kit_text(H.status_label).find("later digits dropped"), std::string::npos);
+    EXPECT_EQ(kit_text(H.status_label), "Reception full (4096 digits) -- later digits dropped");
 }
 
-TEST_F(HexPage, SavedBytesAreExactAndAFailedWriteIsNotReportedAsSaved)
-{
+TEST_F(HexPage, SavedBytesAreExactAndAFailedWriteIsNotReportedAsSaved) {
     feed("00000021001401142323"); // 00 0d 0a 1a ff: what a text-mode write would mangle
-    std::string out = kit_temp_path("out.bin");
-    std::string bad = kit_temp_path("no-such-dir\\out.bin");
+    std::string out = kit_temp_path("out.bin"), bad = kit_temp_path("no-such-dir\\out.bin");
     BoxWatch boxes;
     ASSERT_EQ(hex_save_bytes_to(out.c_str()), 0);
     EXPECT_EQ(kit_read_file(out), std::vector<uint8_t>({0x00, 0x0d, 0x0a, 0x1a, 0xff}));
     EXPECT_EQ(hex_save_bytes_to(bad.c_str()), -1);
-    shell_pump(200);
-    auto seen = boxes.boxes();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].text, "Saved 5 bytes to " + out);
-    EXPECT_EQ(seen[1].title, "Save failed");
-    EXPECT_NE(seen[1].text.find(bad), std::string::npos);
-    DeleteFileA(out.c_str());
+    EXPECT_EQ(boxes.said(), (std::vector<std::string>{"Saved|Saved 5 bytes to " + out,
+                                                      "Save failed|Could not write that file.\n\n" + bad}));
 }
