@@ -1,6 +1,4 @@
-// Helpers for the in-process Windows tests: the real main window (hidden),
-// message pumping on the test thread, a watcher that answers the program's
-// message boxes, temporary files, and tones in WAV files and frames.
+// Helpers for the in-process Windows tests.
 #ifndef TESSARY_TESTS_WIN_KIT_H
 #define TESSARY_TESTS_WIN_KIT_H
 

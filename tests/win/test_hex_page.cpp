@@ -1,5 +1,4 @@
-// Hex (file) page, in a real (hidden) main window: opening files, the size
-// limit, the received pairs, and saving exactly the bytes that were sent.
+// The Hex (file) page, in a real hidden main window.
 #include <gtest/gtest.h>
 #include "tests/win/kit.h"
 

@@ -1,6 +1,4 @@
-// Server page, in a real (hidden) main window: the directory filter and the
-// preview through real edit notifications, Send's checks, the response
-// letters, and the states around listening.
+// The Server page, in a real hidden main window.
 #include <gtest/gtest.h>
 #include "tests/win/kit.h"
 

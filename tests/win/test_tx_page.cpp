@@ -52,13 +52,9 @@ TEST(TxPage, SaveWritesTheStreamOrSaysWhyNot) {
     BoxWatch boxes;
     EXPECT_EQ(tx_save_to(wav.c_str()), 0);
     EXPECT_EQ(tx_save_to(bad.c_str()), -1);
-    auto seen = boxes.boxes();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].title + "|" + seen[0].text, "Saved|Saved to " + wav);
-    EXPECT_FALSE(seen[0].error_icon);
-    EXPECT_EQ(seen[1].title, "Save failed");
-    EXPECT_NE(seen[1].text.find(bad), std::string::npos) << seen[1].text;
-    EXPECT_TRUE(seen[1].error_icon);
+    ASSERT_EQ(boxes.said(), (std::vector<std::string>{"Saved|Saved to " + wav,
+                                                      "Save failed|Could not write the WAV file:\n" + bad}));
+    EXPECT_TRUE(!boxes.boxes()[0].error_icon && boxes.boxes()[1].error_icon);
 
     // What was saved is what the Receive page hears in the file.
     ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
