@@ -1,6 +1,4 @@
-// Playback and capture through the real sound server: what is played comes
-// back through capture frames and is detected; a replaced or stuck playback
-// ends; capture survives many cycles, slow callbacks and failed starts.
+// Playback and capture through the real sound server.
 #include <gtest/gtest.h>
 #include "tests/win/kit.h"
 #include "audio/audio.h"
