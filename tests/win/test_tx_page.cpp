@@ -55,9 +55,4 @@ TEST(TxPage, SaveWritesTheStreamOrSaysWhyNot) {
     ASSERT_EQ(boxes.said(), (std::vector<std::string>{"Saved|Saved to " + wav,
                                                       "Save failed|Could not write the WAV file:\n" + bad}));
     EXPECT_TRUE(!boxes.boxes()[0].error_icon && boxes.boxes()[1].error_icon);
-
-    // What was saved is what the Receive page hears in the file.
-    ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
-    EXPECT_EQ(kit_text(g_app.rx.digits_label), kit_text(T.digits_label));
-    EXPECT_EQ(kit_text(g_app.rx.text_label), "hello world");
 }
