@@ -194,6 +194,7 @@ void audio_set_capture_alloc(AudioAllocFn fn) { g_capture_alloc = fn; }
 static DWORD WINAPI capture_thread(LPVOID arg) {
     CaptureState *cs = (CaptureState *)arg;
     float frame[CAPTURE_FRAME_SAMPLES];
+    int32_t next = 0;
     if (!cs->running) return 0;
     for (;;) {
         DWORD w = WaitForSingleObject(cs->event, CAPTURE_WAIT_MS);
@@ -203,10 +204,13 @@ static DWORD WINAPI capture_thread(LPVOID arg) {
         }
         ResetEvent(cs->event);
         if (!cs->running) return 0;
-        for (int32_t i = 0; i < CAPTURE_BUFFERS; i++) {
+        /* The device fills buffers in the order they were queued, so the
+         * oldest is always at `next`; index order would hand a late
+         * receiver the newest buffer before older ones after a wrap. */
+        for (; cs->running; next = (next + 1) % CAPTURE_BUFFERS) {
+            int32_t i = next;
             WAVEHDR *h = &cs->headers[i];
-            if (!cs->running) break;
-            if (!(h->dwFlags & WHDR_DONE)) continue;
+            if (!(h->dwFlags & WHDR_DONE)) break;
             uint64_t n = h->dwBytesRecorded / 2;
             if (n > CAPTURE_FRAME_SAMPLES) n = CAPTURE_FRAME_SAMPLES;
             const int16_t *src = cs->buffers[i];
