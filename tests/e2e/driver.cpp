@@ -192,23 +192,8 @@ HWND drv_find_box(const DrvApp *app, const char *title, DWORD timeout_ms) {
     }
 }
 
-static int is_icon(HWND c) {
-    return class_of(c) == "Static" && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
-}
-
-std::string drv_box_message(HWND box) {
-    HWND text = GetDlgItem(box, 0xFFFF);
-    if (text && !is_icon(text)) return drv_window_text(text);
-    for (HWND c : drv_children(box, "Static"))
-        if (!is_icon(c) && !drv_window_text(c).empty()) return drv_window_text(c);
-    return "";
-}
-
-int drv_box_has_icon(HWND box) {
-    for (HWND c : drv_children(box, "Static"))
-        if (is_icon(c) && SendMessageA(c, STM_GETICON, 0, 0)) return 1;
-    return 0;
-}
+// A message box's text is the static with id 0xFFFF.
+std::string drv_box_message(HWND box) { return drv_window_text(GetDlgItem(box, 0xFFFF)); }
 
 static void wait_gone(HWND w, DWORD timeout_ms) {
     DWORD start = GetTickCount();

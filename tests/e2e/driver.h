@@ -1,15 +1,8 @@
 /* driver -- drives a running Tessary.exe from another Windows process the way
- * a user would: start it, reach controls, type, click, pick tabs, move
- * sliders, wait for texts, answer message boxes and file dialogs, close it.
- *
- *   DrvApp app;
- *   drv_start(&app, exe_path, 20000);
- *   drv_select_tab(&app, DRV_TAB_TX);
- *   drv_set_text(drv_item(&app, DRV_TAB_TX, IDC_TX_TEXT_EDIT), "hello");
- *   drv_click(drv_item(&app, DRV_TAB_TX, IDC_TX_ENCODE));  // returns when done
- *   drv_click_async(button);  // for buttons that open a dialog or a box
- *   drv_file_dialog(&app, "Z:\\tmp\\a.wav", 10000);        // fill it, press OK
- *   drv_close(&app, 10000);   // WM_CLOSE, waits; kills it if it hangs
+ * a user would: start it, reach controls, type, click (drv_click returns when
+ * the click is handled; drv_click_async is for buttons that open a dialog or
+ * a box), pick tabs, move sliders, wait for texts, answer message boxes and
+ * file dialogs, close it (WM_CLOSE; killed if it hangs).
  *
  * Every wait is bounded by the caller's time-out and returns 0/null when it
  * runs out. Texts are read with WM_GETTEXT, which Windows (and Wine) copies
@@ -63,8 +56,6 @@ void drv_pump(DWORD ms); /* sleeps while keeping this thread's queue alive */
 /* A dialog window (#32770) of the program with this title (null: any). */
 HWND drv_find_box(const DrvApp *app, const char *title, DWORD timeout_ms);
 std::string drv_box_message(HWND box);
-/* 1 when the box shows an icon (which icon cannot be told across processes). */
-int drv_box_has_icon(HWND box);
 void drv_close_box(HWND box);
 /* Fills the open or save dialog the program shows and confirms it. */
 int drv_file_dialog(const DrvApp *app, const char *path, DWORD timeout_ms);

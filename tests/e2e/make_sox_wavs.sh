@@ -4,8 +4,7 @@
 # sent as two base-7 digits, each digit a DTMF tone pair.
 # Usage: make_sox_wavs.sh OUTDIR "text"
 # Writes OUTDIR/sox-8000.wav (mono 16-bit), sox-48000.wav (mono 16-bit),
-# sox-stereo.wav (44100 Hz, two channels), sox-8bit.wav (22050 Hz, 8-bit)
-# and not-a-wav.wav (text).
+# sox-stereo.wav (44100 Hz, two channels) and sox-8bit.wav (22050 Hz, 8-bit).
 set -euo pipefail
 out=$1
 text=$2
@@ -33,4 +32,3 @@ sox -q "$tmp/master.wav" -r 8000 -b 16 -c 1 "$out/sox-8000.wav"
 sox -q "$tmp/master.wav" -r 48000 -b 16 -c 1 "$out/sox-48000.wav"
 sox -q "$tmp/master.wav" -r 44100 -b 16 -c 2 "$out/sox-stereo.wav"
 sox -q "$tmp/master.wav" -r 22050 -b 8 -c 1 "$out/sox-8bit.wav"
-echo "this is not a wav file" >"$out/not-a-wav.wav"

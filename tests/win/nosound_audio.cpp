@@ -31,6 +31,17 @@ TEST(NoSound, CaptureStartReportsTheMicrophoneAndLeavesNothingOpen) {
     audio_capture_stop();
 }
 
+TEST(NoSound, TheReceivePageShowsTheMicrophoneErrorAndStaysIdle) {
+    shell_app();
+    BoxWatch boxes;
+    rx_toggle_listen();
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.said()[0].rfind("Microphone error|Could not open microphone (MMRESULT ", 0), 0u) << boxes.said()[0];
+    EXPECT_TRUE(boxes.boxes()[0].error_icon);
+    EXPECT_EQ(kit_text(g_app.rx.listen_button), "Start listening");
+    EXPECT_EQ(kit_text(g_app.rx.status_label), "Microphone idle");
+}
+
 TEST(NoSound, PlaybackFailsQuietlyAndItsThreadEnds) {
     float s[4410] = {0};
     audio_play(s, 4410);

@@ -67,16 +67,6 @@ TEST_F(RxPage, PairsSpellLettersAndTheLimitsHold) {
     EXPECT_EQ(R.panel.digit_count, RX_MAX_DIGITS);
     EXPECT_EQ(kit_text(R.digits_label), full_digits);
     EXPECT_EQ(R.text_len, RX_MAX_DIGITS / 2);
-
-    // The text fills up only when it already holds text from elsewhere.
-    rx_clear();
-    memset(R.text, 'x', RX_TEXT_MAX - 2);
-    R.text_len = RX_TEXT_MAX - 2;
-    R.text[R.text_len] = 0;
-    digits({0, 2, 0, 3});
-    EXPECT_EQ(R.text_len, RX_TEXT_MAX - 1);
-    EXPECT_EQ(R.text[RX_TEXT_MAX - 2], 'b');
-    EXPECT_EQ(R.text[RX_TEXT_MAX - 1], 0);
 }
 
 TEST_F(RxPage, FileDecodeReportsWhatItFound) {
@@ -99,12 +89,15 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
     EXPECT_EQ(kit_text(R.status_label), "No tones detected -- try lowering the threshold");
 
     rx_decode_path(coffee.c_str());
-    BoxWatch boxes; // its text is checked end to end
+    BoxWatch boxes;
     EXPECT_EQ(rx_decode_path(junk.c_str()), -1);
-    EXPECT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(kit_text(R.status_label), "Decoding " + std::string(filename_only(junk.c_str())) + "...");
+    EXPECT_EQ(boxes.said(), std::vector<std::string>{"Decode error|Could not read that WAV file."});
+    EXPECT_TRUE(boxes.boxes()[0].error_icon);
+    EXPECT_EQ(kit_text(R.status_label), "Decoding " + junk.substr(junk.find_last_of('\\') + 1) + "...");
     EXPECT_EQ(kit_text(R.digits_label), " ") << "the failed decode still cleared the page";
     EXPECT_EQ(R.text_len, 0);
+    ASSERT_EQ(rx_decode_path(coffee.c_str()), 0) << "the page carries on";
+    EXPECT_EQ(kit_text(R.text_label), "coffee");
 }
 
 TEST_F(RxPage, FileDecodeFollowsRepeaterModeAndTheRateAndStopsAtTheLimit) {
