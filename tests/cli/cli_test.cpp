@@ -86,8 +86,7 @@ TEST_F(Cli, RoundTripsEveryKindPlainAndRepeater)
             EXPECT_EQ(read_file(at("back.bin")), read_file(at("blob.bin")));
         }
 
-    // Pipes both ways, and an image read back from its own printed grid.
-    EXPECT_EQ(cli("encode text 'over the pipe' | " TESSARY_CLI " decode -").out, "over the pipe\n");
+    // An image read back from its own printed grid, through pipes both ways.
     write_file(at("grid.txt"), grid(IMAGE));
     EXPECT_EQ(cli("encode image - < grid.txt | " TESSARY_CLI " decode - --as image").out, grid(IMAGE));
 }
