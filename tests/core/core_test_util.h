@@ -1,5 +1,5 @@
-// Helpers for the core and CLI tests: temporary files and hand-built WAV
-// images.
+// Helpers for the core, CLI and Windows tests: temporary files and
+// hand-built WAV images.
 #ifndef TESSARY_CORE_TEST_UTIL_H
 #define TESSARY_CORE_TEST_UTIL_H
 

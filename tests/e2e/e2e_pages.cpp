@@ -1,13 +1,10 @@
 // The picture, file and server pages used as a user would use them: the
 // real Tessary.exe under Wine, its sound going round the loopback sink.
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <fstream>
 #include <random>
 #include "audio/audio.h"
-#include "core/dtmf_core.h"
 #include "shell/app.h"
+#include "tests/core/core_test_util.h"
 #include "tests/e2e/driver.h"
 
 static const COLORREF PALETTE[7] = {0x000000, 0xFFFFFF, 0x3539E5, 0x00D4FF,
@@ -62,10 +59,9 @@ static void keep_frame(const float *frame, uint64_t count, void *user)
 
 static bool play_digits(const std::vector<uint32_t> &digits, DWORD timeout_ms)
 {
-    SampleBuf b = {};
+    Buf b;
     gen_digits_samples(&b, digits.data(), digits.size(), 0, 0.18, 0.09);
     audio_play(b.data, b.len);
-    sb_free(&b);
     DWORD start = GetTickCount();
     while (audio_play_threads_alive() && GetTickCount() - start < timeout_ms) Sleep(20);
     return audio_play_threads_alive() == 0;
@@ -104,11 +100,8 @@ protected:
     }
     std::string temp(const char *name)
     {
-        char dir[MAX_PATH];
-        GetTempPathA(sizeof dir, dir);
-        std::string p = std::string(dir) + "tessary-e2e-" + std::to_string(GetCurrentProcessId()) +
-                        "-" + name;
-        DeleteFileA(p.c_str());
+        std::string p = temp_path(name);
+        DeleteFileA(p.c_str()); // the program's save dialog would ask before overwriting
         return p;
     }
     // Clicks a button that opens a file dialog and answers it with `path`.
@@ -191,22 +184,16 @@ TEST_F(PagesE2e, PictureInAllSevenColoursArrivesCellForCellTwice)
 
 TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte)
 {
-    std::vector<uint8_t> bytes(256);
-    std::string want_hex;
+    std::string bytes(256, '\0'), want_hex;
     std::mt19937 rng(20261206);
-    for (uint8_t &b : bytes) {
-        b = (uint8_t)rng();
-        want_hex += "0123456789abcdef"[b >> 4];
+    for (char &b : bytes) {
+        b = (char)rng();
+        want_hex += "0123456789abcdef"[(uint8_t)b >> 4];
         want_hex += "0123456789abcdef"[b & 15];
     }
     std::string src = temp("random.bin"), wav = temp("random.wav");
     std::string via_wav = temp("via-wav.bin"), via_air = temp("via-air.bin");
-    FILE *f = fopen(src.c_str(), "wb");
-    ASSERT_TRUE(f && fwrite(bytes.data(), 1, 256, f) == 256 && fclose(f) == 0);
-    auto saved_bytes = [](const std::string &path) {
-        std::ifstream g(path, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(g), {});
-    };
+    write_file(src, bytes);
 
     drv_select_tab(&app, DRV_TAB_HEX);
     via_dialog(item(DRV_TAB_HEX, IDC_HEX_OPEN), src);
@@ -224,7 +211,7 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte)
         << drv_window_text(status);
     via_dialog(item(DRV_TAB_HEX, IDC_HEX_SAVE_HEX), via_wav);
     expect_box("Saved", "Saved 256 bytes to " + via_wav);
-    EXPECT_EQ(saved_bytes(via_wav), bytes);
+    EXPECT_EQ(read_file(via_wav), bytes);
 
     // Live, from the page's own ENCODE side to its DECODE side.
     drv_click(item(DRV_TAB_HEX, IDC_HEX_CLEAR));
@@ -238,7 +225,7 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte)
     shot(DRV_TAB_HEX, "page-hex.bmp");
     via_dialog(item(DRV_TAB_HEX, IDC_HEX_SAVE_HEX), via_air);
     expect_box("Saved", "Saved 256 bytes to " + via_air);
-    EXPECT_EQ(saved_bytes(via_air), bytes);
+    EXPECT_EQ(read_file(via_air), bytes);
     for (const std::string &p : {src, wav, via_wav, via_air}) DeleteFileA(p.c_str());
 }
 

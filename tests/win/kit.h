@@ -1,4 +1,5 @@
-// Helpers for the in-process Windows tests.
+// Helpers for the in-process Windows tests, beside the core tests' own
+// (Buf, files, WAV images).
 #ifndef TESSARY_TESTS_WIN_KIT_H
 #define TESSARY_TESTS_WIN_KIT_H
 
@@ -7,13 +8,13 @@
 #include <stdio.h>
 #include <string.h>
 #include <atomic>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 #include "shell/app.h"
+#include "tests/core/core_test_util.h"
 
 inline HWND shell_app(void) {
     static HWND w = NULL;
@@ -105,25 +106,11 @@ inline std::string kit_temp_path(const char *name) {
     return path;
 }
 
-inline bool kit_write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f.write((const char *)bytes.data(), (std::streamsize)bytes.size());
-    f.close();
-    return !f.fail();
-}
-
-inline std::vector<uint8_t> kit_read_file(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
 // A WAV file holding the given digits as a plain digit block at 100 % speed.
 inline bool kit_make_wav(const std::string &path, const std::vector<uint32_t> &digits) {
-    SampleBuf b = {};
+    Buf b;
     gen_digits_samples(&b, digits.data(), digits.size(), 0, 0.18, 0.09);
-    bool ok = save_wav(path.c_str(), &b) == 0;
-    sb_free(&b);
-    return ok;
+    return save_wav(path.c_str(), &b) == 0;
 }
 
 // One 2048-sample frame at 44100 Hz: the digit's two tones, or silence (-1),

@@ -19,13 +19,13 @@ protected:
 TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent) {
     std::string abc = kit_temp_path("abc.bin"), big = kit_temp_path("big.bin");
     std::string empty = kit_temp_path("empty.bin"), missing = kit_temp_path("missing.bin");
-    ASSERT_TRUE(kit_write_file(abc, {'a', 'b', 'c'}));
+    write_file(abc, "abc");
     ASSERT_EQ(hex_open_path(abc.c_str()), 0);
     EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
     EXPECT_TRUE(IsWindowEnabled(H.play_button) && IsWindowEnabled(H.save_audio_button));
 
     // Too large, missing: a box each, and "abc" stays loaded.
-    ASSERT_TRUE(kit_write_file(big, std::vector<uint8_t>(HEX_MAX_FILE_BYTES + 1, 0x5a)));
+    write_file(big, std::string(HEX_MAX_FILE_BYTES + 1, 'Z'));
     BoxWatch boxes;
     EXPECT_EQ(hex_open_path(big.c_str()), -1);
     EXPECT_EQ(hex_open_path(missing.c_str()), -1);
@@ -37,11 +37,11 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent) {
     EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
 
     // The largest file that fits is taken whole.
-    ASSERT_TRUE(kit_write_file(big, std::vector<uint8_t>(HEX_MAX_FILE_BYTES, 0xff)));
+    write_file(big, std::string(HEX_MAX_FILE_BYTES, '\xff'));
     ASSERT_EQ(hex_open_path(big.c_str()), 0);
     EXPECT_EQ(H.tx_digit_count, 4u * HEX_MAX_FILE_BYTES);
 
-    ASSERT_TRUE(kit_write_file(empty, {}));
+    write_file(empty, "");
     ASSERT_EQ(hex_open_path(empty.c_str()), 0);
     EXPECT_EQ(kit_text(H.tx_digits_label), "(nothing to encode)");
     EXPECT_NE(kit_text(H.file_label).find(" -- 0 bytes -> 0 hex chars -> 0 tones"), std::string::npos);
@@ -88,7 +88,7 @@ TEST_F(HexPage, SavedBytesAreExactAndAFailedWriteIsNotReportedAsSaved) {
     std::string out = kit_temp_path("out.bin"), bad = kit_temp_path("no-such-dir\\out.bin");
     BoxWatch boxes;
     ASSERT_EQ(hex_save_bytes_to(out.c_str()), 0);
-    EXPECT_EQ(kit_read_file(out), std::vector<uint8_t>({0x00, 0x0d, 0x0a, 0x1a, 0xff}));
+    EXPECT_EQ(read_file(out), std::string("\0\r\n\x1a\xff", 5));
     EXPECT_EQ(hex_save_bytes_to(bad.c_str()), -1);
     EXPECT_EQ(boxes.said(), (std::vector<std::string>{"Saved|Saved 5 bytes to " + out,
                                                       "Save failed|Could not write that file.\n\n" + bad}));

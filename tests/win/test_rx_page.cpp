@@ -74,11 +74,10 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
     std::string tiny = kit_temp_path("rx-tiny.wav"), junk = kit_temp_path("rx-junk.wav");
     ASSERT_TRUE(kit_make_wav(one, {3}));
     ASSERT_TRUE(kit_make_wav(coffee, {0, 3, 2, 1, 0, 6, 0, 6, 0, 5, 0, 5}));
-    SampleBuf b = {};
+    Buf b;
     sb_append_silence(&b, 2047); // less than one frame
     ASSERT_EQ(save_wav(tiny.c_str(), &b), 0);
-    sb_free(&b);
-    ASSERT_TRUE(kit_write_file(junk, {'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v'}));
+    write_file(junk, "not a wav");
 
     ASSERT_EQ(rx_decode_path(one.c_str()), 0);
     EXPECT_EQ(kit_text(R.status_label), "Decoded 1 digit from file");
@@ -102,25 +101,22 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
 
 TEST_F(RxPage, FileDecodeFollowsRepeaterModeAndTheRateAndStopsAtTheLimit) {
     std::vector<uint32_t> ten = {1, 2, 3, 4, 5, 6, 0, 1, 2, 3};
-    SampleBuf b = {};
+    Buf b, s;
     gen_digits_samples(&b, ten.data(), ten.size(), 1, 0.18, 0.09);
     EXPECT_TRUE(panel_decode(b, 44100, 4).empty()) << "disguised tones are not heard by the plain detector";
     g_app.repeater_mode = 1;
     EXPECT_EQ(panel_decode(b, 44100, 4), (std::vector<int32_t>{1, 2, 3, 4}));
     g_app.repeater_mode = 0;
-    sb_free(&b);
 
     // The program's own 100 % stream, recorded at telephone and 48 kHz rates:
     // repeated digits must stay apart.
     std::vector<uint32_t> sent = {1, 1, 6, 6, 0, 0, 3, 3, 0, 0};
-    gen_digits_samples(&b, sent.data(), sent.size(), 0, 0.18, 0.09);
+    gen_digits_samples(&s, sent.data(), sent.size(), 0, 0.18, 0.09);
     for (int32_t rate : {8000, 22050, 48000}) {
-        SampleBuf r = {};
-        resample_linear(&b, 44100, rate, &r);
+        Buf r;
+        resample_linear(&s, 44100, rate, &r);
         EXPECT_EQ(panel_decode(r, rate, -1), std::vector<int32_t>(sent.begin(), sent.end())) << rate;
-        sb_free(&r);
     }
-    sb_free(&b);
 }
 
 TEST_F(RxPage, CaptureFramesPostMetersAndOneDigitPerTone) {

@@ -17,18 +17,16 @@ void click(int id) { SendMessageA(g_app.main_wnd, WM_COMMAND, MAKEWPARAM(id, BN_
 std::string clip_folder(const char *tag, const std::vector<std::string> &names) {
     std::string dir = kit_temp_path(tag);
     CreateDirectoryA(dir.c_str(), NULL);
-    SampleBuf b = {};
+    Buf b;
     gen_digit_samples(&b, 5, 0.05, 0.01);
     for (const std::string &n : names) save_wav((dir + "\\" + n).c_str(), &b);
-    sb_free(&b);
     return dir;
 }
 
 void start_silence(double seconds) {
-    SampleBuf b = {};
+    Buf b;
     sb_append_silence(&b, (uint64_t)(seconds * 44100));
     start_tx(&b);
-    sb_free(&b);
 }
 
 // Pumps the real timer until the transmission ends; returns each distinct status text.
@@ -234,11 +232,11 @@ TEST_F(ShellWindow, StationButtonsSayWhatIsMissingAndTheBuiltClipsSpeak) {
     SetWindowTextA(g_app.callsign_edit, "W1");
     signoff_click(); // no QRT.wav
     uint32_t digits[2] = {1, 2};
-    SampleBuf out = {};
+    Buf out;
     EXPECT_EQ(build_full_samples(digits, 2, &out), -1); // no website.wav
     EXPECT_EQ(out.len, 0u);
     // A sign-off clip that is there but unreadable is reported, not skipped.
-    ASSERT_TRUE(kit_write_file(some + "/QRT.wav", {'n', 'o', 't', ' ', 'w', 'a', 'v'}));
+    write_file(some + "/QRT.wav", "not wav");
     signoff_click();
     EXPECT_EQ(g_app.tx_active, 0);
     EXPECT_EQ(watch.said(), (std::vector<std::string>{
@@ -261,11 +259,10 @@ TEST_F(ShellWindow, StationButtonsSayWhatIsMissingAndTheBuiltClipsSpeak) {
     // The clips built with the program speak a callsign, and only once the countdown is over.
     for (const char *c = "abcdefghijklmnopqrstuvwxyz0123456789"; *c; c++) {
         std::string path = std::string(TESSARY_CLIPS_WIN) + "\\" + *c + ".wav";
-        SampleBuf b = {};
+        Buf b;
         uint32_t rate = 0;
         EXPECT_EQ(load_wav_mono_float(path.c_str(), &b, &rate), 0) << path;
         EXPECT_TRUE(rate == 44100 && b.len > 4410) << path;
-        sb_free(&b);
     }
     set_audio_dir(TESSARY_CLIPS_WIN);
     SetWindowTextA(g_app.callsign_edit, "K1");
@@ -285,7 +282,6 @@ TEST_F(ShellWindow, StationButtonsSayWhatIsMissingAndTheBuiltClipsSpeak) {
     EXPECT_GT(g_app.tx_total_seconds, id_only + 0.3);
     EXPECT_EQ(build_full_samples(digits, 2, &out), 0);
     EXPECT_GT(out.len, 0u);
-    sb_free(&out);
     EXPECT_EQ(watch.said().size(), 6u);
 }
 

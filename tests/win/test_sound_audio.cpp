@@ -29,11 +29,10 @@ void on_frame(const float *frame, uint64_t count, void *user) {
 // Behind a second of silence, as every transmission goes out: the loopback
 // needs a moment after playback starts before frames flow.
 void play_digits(const std::vector<uint32_t> &digits, double tone_s = 0.18) {
-    SampleBuf b = {};
+    Buf b;
     sb_append_silence(&b, AUDIO_RATE);
     gen_digits_samples(&b, digits.data(), digits.size(), 0, tone_s, 0.09);
     audio_play(b.data, b.len);
-    sb_free(&b);
 }
 
 TEST(SoundLoopback, PlayedDigitsComeBackAndANewPlaybackCutsTheOldOneShort) {

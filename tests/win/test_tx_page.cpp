@@ -35,11 +35,10 @@ TEST(TxPage, OnlyLettersAndSpacesAreSentAndOnlyEncodeChangesTheStream) {
     type_and_encode("coffee");
     SetWindowTextA(T.text_edit, "a much longer text that was never encoded");
     tx_play();
-    SampleBuf expect = {};
+    Buf expect;
     ASSERT_EQ(build_full_samples(T.tx_digits, T.tx_digit_count, &expect), 0);
     EXPECT_EQ(g_app.tx_active, 1);
     EXPECT_DOUBLE_EQ(g_app.tx_total_seconds, (double)(expect.len + 44100) / 44100.0);
-    sb_free(&expect);
     audio_stop();
     KillTimer(g_app.main_wnd, TX_TIMER_ID);
 }
