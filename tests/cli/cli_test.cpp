@@ -2,7 +2,6 @@
 // pipes. The core itself is tested under tests/core.
 #include "tests/core/core_test_util.h"
 
-#include <math.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,10 +95,7 @@ TEST_F(Cli, WavIsTheCoresTransmissionByteForByte)
     // Clips for a spoken callsign, so the identification path is covered too.
     ASSERT_EQ(mkdir(at("clips").c_str(), 0755), 0);
     Buf clip;
-    for (int i = 0; i < 3000; i++) {
-        float v = (float)(0.3 * sin(i * 0.05));
-        sb_append(&clip, &v, 1);
-    }
+    gen_digit_samples(&clip, 3, 0.05, 0.01);
     for (const char *n : {"k.wav", "1.wav", "website.wav"})
         ASSERT_EQ(save_wav(at(std::string("clips/") + n).c_str(), &clip), 0);
 
