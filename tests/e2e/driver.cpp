@@ -150,9 +150,7 @@ std::string drv_window_text(HWND w) {
     return s;
 }
 
-int drv_set_text(HWND w, const char *text) {
-    return w && SendMessageA(w, WM_SETTEXT, 0, (LPARAM)text) ? 1 : 0;
-}
+void drv_set_text(HWND w, const char *text) { SendMessageA(w, WM_SETTEXT, 0, (LPARAM)text); }
 
 void drv_click(HWND button) { SendMessageA(button, BM_CLICK, 0, 0); }
 

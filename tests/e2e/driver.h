@@ -43,7 +43,7 @@ HWND drv_readout(const DrvApp *app, int tab, const char *caption);
 int drv_select_tab(const DrvApp *app, int tab);
 
 std::string drv_window_text(HWND w);
-int drv_set_text(HWND w, const char *text);
+void drv_set_text(HWND w, const char *text);
 void drv_click(HWND button);
 void drv_click_async(HWND button);
 /* Moves a trackbar and tells its parent as a drag of the thumb would. */

@@ -22,8 +22,9 @@ static int screenshot(HWND wnd, const char *name)
     BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
     SelectObject(mem, old);
     BITMAPINFO bi = {};
-    bi.bmiHeader = {sizeof bi.bmiHeader, w, h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<uint8_t> px((size_t)w * h * 4);
+    // 24 bits: viewers read a 32-bit BMP's spare byte as alpha, and GDI leaves it 0.
+    bi.bmiHeader = {sizeof bi.bmiHeader, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> px((size_t)((w * 3 + 3) & ~3) * h); // rows padded to four bytes
     int rows = GetDIBits(mem, bmp, 0, h, px.data(), &bi, DIB_RGB_COLORS);
     DeleteObject(bmp);
     DeleteDC(mem);
@@ -31,13 +32,11 @@ static int screenshot(HWND wnd, const char *name)
     DWORD head = sizeof(BITMAPFILEHEADER) + sizeof bi.bmiHeader;
     BITMAPFILEHEADER bf = {0x4D42, head + (DWORD)px.size(), 0, 0, head};
 
+    std::string file((const char *)&bf, sizeof bf);
+    file.append((const char *)&bi.bmiHeader, sizeof bi.bmiHeader).append((const char *)px.data(), px.size());
     const char *dir = getenv("TESSARY_ARTIFACTS");
-    std::string path = dir && *dir ? drv_win_path(dir) + "\\" + name : std::string(name);
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return -1;
-    bool ok = rows == h && fwrite(&bf, sizeof bf, 1, f) && fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f) &&
-              fwrite(px.data(), 1, px.size(), f) == px.size();
-    return fclose(f) == 0 && ok ? 0 : -1;
+    write_file(dir && *dir ? drv_win_path(dir) + "\\" + name : std::string(name), file);
+    return rows == h ? 0 : -1;
 }
 
 static COLORREF pixel(HWND w, int x, int y)
@@ -230,8 +229,7 @@ TEST_F(PagesE2e, ServerRequestGoesOutThenTheResponseIsRead)
         << drv_window_text(status);
     drv_pump(500);
     audio_capture_stop();
-    std::vector<int32_t> request = {0, 1, 2, 3, 1, 1, 1, 2, 6, 5, 4, 3, 2, 1, 0};
-    EXPECT_EQ(detect(heard), request);
+    EXPECT_EQ(detect(heard), (std::vector<int32_t>{0, 1, 2, 3, 1, 1, 1, 2, 6, 5, 4, 3, 2, 1, 0}));
 
     // "ok": o = 15 -> 2 1, k = 11 -> 1 4.
     ASSERT_TRUE(play_digits({2, 1, 1, 4}, 10000));

@@ -5,14 +5,11 @@
 
 #include <windows.h>
 #include <math.h>
-#include <stdio.h>
 #include <string.h>
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 #include "shell/app.h"
 #include "tests/core/core_test_util.h"
 
