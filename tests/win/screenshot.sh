@@ -15,7 +15,11 @@ trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null' EXIT
 
 for _ in $(seq 300); do
   if xwininfo -root -tree 2>/dev/null | grep -q '"Tessary -- 0-6 Line"'; then found=1; break; fi
-  kill -0 $pid 2>/dev/null || { echo "screenshot: Tessary.exe ended early"; exit 1; }
+  if ! kill -0 $pid 2>/dev/null; then
+    wait $pid
+    echo "screenshot: Tessary.exe ended early (exit status $?)"
+    exit 1
+  fi
   sleep 0.1
 done
 [ "${found:-0}" = 1 ] || { echo "screenshot: no window titled 'Tessary -- 0-6 Line'"; exit 1; }
