@@ -13,6 +13,7 @@
  *    callback memory that is gone.
  */
 #include "audio/audio.h"
+#include "core/dtmf_core.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,12 +54,6 @@ static void play_lock_init(void) {
         InitializeCriticalSection(&g_play_cs);
         g_play_cs_init = 1;
     }
-}
-
-int16_t audio_sample_to_i16(float s) {
-    if (s > 1.0f) return 32767;
-    double v = s < -1.0f ? -1.0 : (double)s;
-    return (int16_t)(v * 32767.0);
 }
 
 /* Stops whatever plays and supersedes any play thread not yet registered.
@@ -149,7 +144,7 @@ void audio_play(const float *samples, uint64_t count) {
 
     int16_t *copy = (int16_t *)malloc((size_t)count * 2);
     if (!copy) return;
-    for (uint64_t i = 0; i < count; i++) copy[i] = audio_sample_to_i16(samples[i]);
+    for (uint64_t i = 0; i < count; i++) copy[i] = sample_to_pcm16(samples[i]);
 
     PlayJob *job = (PlayJob *)malloc(sizeof *job);
     if (!job) {

@@ -1,6 +1,7 @@
 /* audio -- playback and capture through the Windows waveform interface.
  *
- * Playback: audio_play copies the samples to 16 bits and plays them once on
+ * Playback: audio_play copies the samples to 16 bits (the core's
+ * sample_to_pcm16, as WAV files get them) and plays them once on
  * a detached thread of their own; a later audio_play or audio_stop cuts the
  * current one short. Nothing is reported when playback fails or ends.
  *
@@ -49,10 +50,6 @@ void audio_shutdown(void);
 int32_t audio_capture_start(AudioFrameFn on_frame, void *user, char *err, uint64_t err_size);
 void audio_capture_stop(void);
 int32_t audio_capture_is_running(void);
-
-/* The float-to-16-bit rule of every 16-bit edge: above +1 gives 32767,
- * otherwise max(s, -1) * 32767 truncated toward zero. */
-int16_t audio_sample_to_i16(float s);
 
 /* Test seam: the allocator used for the capture buffers (null = malloc).
  * Lets a test make the third buffer fail without starving the process. */

@@ -1,7 +1,8 @@
 // How long the capture thread spends on one live frame: detection, the digit
 // stream and the two posts, as capture_frame_callback runs them, under Wine.
 // Run by hand: scripts/wine-run build-NAME/win/bench/rx_frame_bench.exe
-#include "shell/app.h"
+#include "shell/shell.h"
+#include "tabs/tabs.h"
 
 #include <math.h>
 #include <stdio.h>

@@ -12,13 +12,14 @@
  * reset removes it. The detection itself runs outside the lock.
  */
 #include "receiving/rxpanel.h"
-#include "shell/app.h"
 #include "audio/audio.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 static RxPanel *g_active_panel;
+static HWND g_notify;
+static const int32_t *g_repeater_mode;
 static RxPanelStoppedFn g_stopped_notify;
 
 static CRITICAL_SECTION g_feed_cs;
@@ -34,7 +35,7 @@ static void feed_lock_init(void) {
 /* Removes this panel's queued messages `msg` from the GUI thread's queue;
  * other panels' messages are posted again in their order. GUI thread only. */
 static void drop_queued(UINT msg, int32_t panel_id) {
-    HWND w = g_app.main_wnd;
+    HWND w = g_notify;
     if (!w) return;
     MSG m;
     MSG *keep = NULL;
@@ -52,6 +53,15 @@ static void drop_queued(UINT msg, int32_t panel_id) {
     }
     for (size_t i = 0; i < nkeep; i++) PostMessageA(w, keep[i].message, keep[i].wParam, keep[i].lParam);
     free(keep);
+}
+
+void rxpanel_set_target(HWND notify, const int32_t *repeater_mode) {
+    g_notify = notify;
+    g_repeater_mode = repeater_mode;
+}
+
+static int32_t repeater_on(void) {
+    return g_repeater_mode ? *(const volatile int32_t *)g_repeater_mode : 0;
 }
 
 void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
@@ -123,8 +133,8 @@ static int32_t meter_percent(float ratio) {
 void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     RxPanel *p = (RxPanel *)ctx;
     float threshold = *(volatile float *)&p->threshold;
-    int32_t repeater = *(volatile int32_t *)&g_app.repeater_mode;
-    HWND w = g_app.main_wnd;
+    int32_t repeater = repeater_on();
+    HWND w = g_notify;
     float row = 0.0f, col = 0.0f;
     int32_t det = repeater
         ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col)
@@ -173,7 +183,7 @@ void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, in
     if (count >= DECODE_FRAME_SAMPLES) {
         DecodeWalk walk = {p, handler};
         detect_frames(samples, count, DTMF_SAMPLE_RATE, DECODE_FRAME_SAMPLES, DECODE_HOP_SAMPLES,
-                      p->threshold, g_app.repeater_mode, &p->stream, decode_visit, &walk);
+                      p->threshold, repeater_on(), &p->stream, decode_visit, &walk);
     }
     sb_free(&at_live);
 }

@@ -4,8 +4,15 @@
 #ifndef TESSARY_RXPANEL_H
 #define TESSARY_RXPANEL_H
 
+#include <windows.h>
 #include <stdint.h>
 #include "core/dtmf_core.h"
+
+/* The two messages the capture thread posts: word parameter the panel id
+ * 0-3; long parameter the digit, or the row level 0-100 in the low 16 bits
+ * and the column level 0-100 in the next 16. */
+#define WM_APP_DIGIT  (WM_APP + 1)
+#define WM_APP_METERS (WM_APP + 2)
 
 #define RX_MAX_DIGITS 4096
 #define DECODE_FRAME_SAMPLES 2048
@@ -22,6 +29,11 @@ struct RxPanel {
 };
 
 typedef void (*RxDigitHandler)(int32_t digit);
+
+/* Once at start-up, before any panel listens: the window that gets the
+ * panels' messages, and the repeater-mode flag the detector follows (read
+ * by the capture thread at every frame; null: plain tones). */
+void rxpanel_set_target(HWND notify, const int32_t *repeater_mode);
 
 void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits);
 void rxpanel_reset(RxPanel *p);

@@ -1,6 +1,7 @@
 /* Routing: commands by control id, scroll messages by trackbar handle, and
  * the capture thread's messages by panel id. One call per case. */
-#include "shell/app.h"
+#include "shell/shell.h"
+#include "tabs/tabs.h"
 
 #include <commctrl.h>
 #include <ctype.h>

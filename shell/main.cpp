@@ -1,13 +1,12 @@
 /* The main window: start-up (fonts, classes, header row, tab strip and
  * pages) and MainWndProc, which only routes. */
-#include "shell/app.h"
+#include "shell/shell.h"
+#include "tabs/tabs.h"
 #include "audio/audio.h"
 
 #include <commctrl.h>
 #include <stdio.h>
 #include <string.h>
-
-AppState g_app;
 
 static const int CLIENT_W = 1010;
 static const int CLIENT_H = 1076;
@@ -51,6 +50,7 @@ static void create_header(HWND w) {
     set_led(g_app.tx_led, 0, 0);
     mk_static(w, "TX", 868, 10, 24, 18, small, 2);
     g_app.tx_status = mk_static(w, "", 894, 10, 110, 18, small, 2);
+    set_control_id(g_app.tx_status, IDC_TX_STATUS);
     g_app.callsign_button = mk_button(w, "Callsign", 10, 40, 90, 24, IDC_CALLSIGN_BUTTON);
     g_app.repeater_check = mk_checkbox(w, "Repeater mode", 112, 42, 140, 20, IDC_REPEATER_CHECK);
     mk_static(w, "(disguises tones with a modulated carrier so they don't sound like DTMF -- "
@@ -67,6 +67,7 @@ static void create_header(HWND w) {
     SendMessageA(g_app.speed_slider, TBM_SETRANGE, TRUE, MAKELPARAM(50, 500));
     SendMessageA(g_app.speed_slider, TBM_SETPOS, TRUE, 100);
     g_app.speed_label = mk_static(w, "", 352, 110, 340, 16, small, 2);
+    set_control_id(g_app.speed_label, IDC_SPEED_LABEL);
 }
 
 static void create_tabs(HWND w) {
@@ -131,6 +132,7 @@ HWND app_create_main_window(HINSTANCE instance, int show) {
     g_app.main_wnd = CreateWindowExA(0, "DtmfMainWindow", "Tessary -- 0-6 Line", MAIN_STYLE,
                                      CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left,
                                      r.bottom - r.top, NULL, NULL, instance, NULL);
+    rxpanel_set_target(g_app.main_wnd, &g_app.repeater_mode);
     create_header(g_app.main_wnd);
     tx_speed_update(100);
     create_tabs(g_app.main_wnd);
@@ -145,9 +147,7 @@ static void show_selected_page(void) {
 }
 
 static void on_tx_timer(void) {
-    int32_t was_active = g_app.tx_active;
-    tx_timer_tick();
-    if (was_active && !g_app.tx_active) servertab_on_tx_complete();
+    if (tx_timer_tick()) servertab_on_tx_complete();
 }
 
 static void erase_background(HWND hwnd, HDC dc) {

@@ -1,5 +1,5 @@
 // Entry point: everything but the message loop lives in the app library.
-#include "shell/app.h"
+#include "shell/shell.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     // Without a window no WM_QUIT would ever come: end instead of idling unseen.

@@ -1,6 +1,6 @@
 #include <stdio.h>
 #include <string.h>
-#include "shell/app.h"
+#include "tabs/tabs.h"
 #include <commdlg.h>
 #include "tabs/pagefile.h"
 

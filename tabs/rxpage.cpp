@@ -1,7 +1,7 @@
 /* rxpage -- what the receiving pages share; see rxpage.h for how a page
  * uses it. GUI thread only. */
 #include "tabs/rxpage.h"
-#include "shell/app.h"
+#include "tabs/tabs.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -26,9 +26,10 @@ HWND rxpage_make_led(HWND page, int x, int y) {
     return led;
 }
 
-void rxpage_make_status_row(HWND page, int y, HWND *led, HWND *status_label) {
+void rxpage_make_status_row(HWND page, int y, HWND *led, HWND *status_label, int status_id) {
     *led = rxpage_make_led(page, 14, y + 3);
     *status_label = mk_static(page, RXPAGE_IDLE_TEXT, 32, y, 300, 18, g_app.font_small, 1);
+    set_control_id(*status_label, status_id);
 }
 
 static HWND make_meter(HWND page, int x, int y) {
@@ -62,8 +63,11 @@ static void show_idle(const RxPageUi *ui) {
 }
 
 static void on_panel_stopped(RxPanel *p) {
-    for (int i = 0; i < 4; i++)
-        if (g_registered[i].panel == p) show_idle(&g_registered[i]);
+    for (int i = 0; i < 4; i++) {
+        if (g_registered[i].panel != p) continue;
+        if (g_registered[i].displaced) g_registered[i].displaced();
+        else show_idle(&g_registered[i]);
+    }
 }
 
 void rxpage_register(const RxPageUi *ui) {

@@ -10,7 +10,7 @@
  *     p->listen_button = rxpage_make_buttons(page, 14, IDC_RX_LISTEN);
  *                             // "Start listening", "Decode an audio file...",
  *                             // "Clear" with ids first, first + 1, first + 2
- *     rxpage_make_status_row(page, 50, &p->led, &p->status_label);
+ *     rxpage_make_status_row(page, 50, &p->led, &p->status_label, IDC_RX_STATUS);
  *                             // LED at y + 3 (dark), "Microphone idle" at y
  *     rxpage_make_meters(page, 76, &p->row_meter, &p->col_meter);
  *                             // ROW/COL captions at y, bars (0-100) at y + 16
@@ -55,7 +55,7 @@
 
 #include <windows.h>
 #include <stdint.h>
-#include "receiving/rxpanel.h"
+#include "ui/ui.h"
 
 #define RXPAGE_IDLE_TEXT "Microphone idle"
 #define RXPAGE_LISTENING_TEXT "Listening..."
@@ -68,12 +68,15 @@ struct RxPageUi {
     HWND row_meter;
     HWND col_meter;
     RxPanel *panel;
+    /* What the page does when another page takes its microphone; null:
+     * the idle look of the listening block. */
+    void (*displaced)(void);
 };
 
 /* ---- building ---- */
 HWND rxpage_make_buttons(HWND page, int y, int first_id);
 HWND rxpage_make_led(HWND page, int x, int y);
-void rxpage_make_status_row(HWND page, int y, HWND *led, HWND *status_label);
+void rxpage_make_status_row(HWND page, int y, HWND *led, HWND *status_label, int status_id);
 void rxpage_make_meters(HWND page, int caption_y, HWND *row_meter, HWND *col_meter);
 HWND rxpage_make_threshold(HWND page, int y, int id);
 

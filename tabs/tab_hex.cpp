@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "shell/app.h"
+#include "tabs/tabs.h"
 #include "tabs/pagefile.h"
 #include "tabs/rxpage.h"
 
@@ -12,7 +12,7 @@ static HexTab &H = g_app.hex;
 
 static RxPageUi hex_ui(void)
 {
-    RxPageUi u = {H.listen_button, H.led, H.status_label, H.row_meter, H.col_meter, &H.panel};
+    RxPageUi u = {H.listen_button, H.led, H.status_label, H.row_meter, H.col_meter, &H.panel, NULL};
     return u;
 }
 
@@ -38,19 +38,23 @@ HWND build_hex_tab(HWND page)
     H.save_audio_button = mk_button(page, "Save audio (.wav)", 300, 80, 150, 26, IDC_HEX_SAVE_AUDIO);
     EnableWindow(H.save_audio_button, FALSE);
     H.file_label = mk_static(page, "No file loaded", 14, 114, w - 28, 16, g_app.font_small, 1);
+    set_control_id(H.file_label, IDC_HEX_FILE);
     int y = 136;
-    H.tx_digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w - 28, g_app.font_readout);
+    H.tx_digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w - 28, g_app.font_readout,
+                                         IDC_HEX_TX_DIGITS);
 
     mk_static(page, "DECODE", 14, 212, 200, 16, g_app.font_small, 5);
     H.listen_button = rxpage_make_buttons(page, 234, IDC_HEX_LISTEN);
     H.save_hex_button = mk_button(page, "Save hex to file...", 408, 234, 150, 26, IDC_HEX_SAVE_HEX);
     EnableWindow(H.save_hex_button, FALSE);
-    rxpage_make_status_row(page, 268, &H.led, &H.status_label);
+    rxpage_make_status_row(page, 268, &H.led, &H.status_label, IDC_HEX_STATUS);
     rxpage_make_meters(page, 292, &H.row_meter, &H.col_meter);
     H.threshold_bar = rxpage_make_threshold(page, 338, IDC_HEX_THRESHOLD);
     y = 378;
-    H.rx_digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w - 28, g_app.font_readout);
-    H.hex_label = mk_readout_label(page, "DECODED HEX", 14, &y, w - 28, g_app.font_readout);
+    H.rx_digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w - 28, g_app.font_readout,
+                                         IDC_HEX_RX_DIGITS);
+    H.hex_label = mk_readout_label(page, "DECODED HEX", 14, &y, w - 28, g_app.font_readout,
+                                   IDC_HEX_TEXT);
     RxPageUi u = hex_ui();
     rxpage_register(&u);
     return page;

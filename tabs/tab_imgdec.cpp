@@ -1,16 +1,14 @@
 // Image decode page: the first 64 digits heard become the 8x8 picture, row
 // by row from the top-left cell; later digits are ignored until Clear.
 #include <stdio.h>
-#include "shell/app.h"
+#include "tabs/tabs.h"
 #include "tabs/rxpage.h"
-
-#define IMG_PIXELS 64
 
 static ImgDecTab &D = g_app.imgdec;
 
 static RxPageUi imgdec_ui(void)
 {
-    RxPageUi u = {D.listen_button, D.led, D.status_label, D.row_meter, D.col_meter, &D.panel};
+    RxPageUi u = {D.listen_button, D.led, D.status_label, D.row_meter, D.col_meter, &D.panel, NULL};
     return u;
 }
 
@@ -24,16 +22,15 @@ HWND build_img_dec_tab(HWND page)
     for (int i = 0; i < IMG_PIXELS; i++) D.pixels[i] = -1;
 
     D.listen_button = rxpage_make_buttons(page, 14, IDC_IMGDEC_LISTEN);
-    rxpage_make_status_row(page, 50, &D.led, &D.status_label);
+    rxpage_make_status_row(page, 50, &D.led, &D.status_label, IDC_IMGDEC_STATUS);
     rxpage_make_meters(page, 76, &D.row_meter, &D.col_meter);
     D.threshold_bar = rxpage_make_threshold(page, 122, IDC_IMGDEC_THRESHOLD);
     mk_static(page, "DECODED IMAGE", 14, 168, 200, 16, g_app.font_small, 1);
-    D.grid = CreateWindowExA(WS_EX_CLIENTEDGE, "DtmfPixelGrid", "", WS_CHILD | WS_VISIBLE, 14, 188,
-                             320, 320, page, NULL, g_app.instance, NULL);
-    SetWindowLongPtrA(D.grid, GWLP_USERDATA, 1);
+    D.grid = mk_pixel_grid(page, 14, 188, D.pixels, NULL);
     int y = 168;
     int rw = w - 378 > 200 ? w - 378 : 200;
-    D.digits_label = mk_readout_label(page, "DIGIT STREAM", 364, &y, rw, g_app.font_readout);
+    D.digits_label = mk_readout_label(page, "DIGIT STREAM", 364, &y, rw, g_app.font_readout,
+                                      IDC_IMGDEC_DIGITS);
     RxPageUi u = imgdec_ui();
     rxpage_register(&u);
     return page;

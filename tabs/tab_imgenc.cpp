@@ -2,10 +2,8 @@
 // sent as 64 digits, one per pixel, row by row from the top-left cell.
 #include <stdio.h>
 #include <string.h>
-#include "shell/app.h"
+#include "tabs/tabs.h"
 #include "tabs/pagefile.h"
-
-#define IMG_PIXELS 64
 
 static ImgEncTab &T = g_app.imgenc;
 
@@ -23,14 +21,9 @@ HWND build_img_enc_tab(HWND page)
               "Pick a color, click cells to paint, then encode.",
               14, 14, w - 28, 32, g_app.font_small, 1);
     mk_static(page, "PALETTE", 14, 54, 200, 16, g_app.font_small, 1);
-    for (int i = 0; i < 7; i++) {
-        T.swatches[i] = CreateWindowExA(0, "DtmfSwatch", "", WS_CHILD | WS_VISIBLE, 14 + 30 * i,
-                                        74, 26, 26, page, NULL, g_app.instance, NULL);
-        SetWindowLongPtrA(T.swatches[i], GWLP_USERDATA, i);
-    }
-    T.grid = CreateWindowExA(WS_EX_CLIENTEDGE, "DtmfPixelGrid", "", WS_CHILD | WS_VISIBLE, 14, 110,
-                             320, 320, page, NULL, g_app.instance, NULL);
-    SetWindowLongPtrA(T.grid, GWLP_USERDATA, 0);
+    for (int i = 0; i < 7; i++)
+        T.swatches[i] = mk_swatch(page, 14 + 30 * i, 74, i, &T.active_color, imgenc_set_active_color);
+    T.grid = mk_pixel_grid(page, 14, 110, T.pixels, &T.active_color);
 
     mk_button(page, "Encode image", 364, 54, 110, 26, IDC_IMGENC_ENCODE);
     T.play_button = mk_button(page, "Play tones", 482, 54, 100, 26, IDC_IMGENC_PLAY);
@@ -38,7 +31,7 @@ HWND build_img_enc_tab(HWND page)
     int y = 94;
     int rw = w - 378 > 200 ? w - 378 : 200;
     T.digits_label = mk_readout_label(page, "DIGIT STREAM (64 digits)", 364, &y, rw,
-                                      g_app.font_readout);
+                                      g_app.font_readout, IDC_IMGENC_DIGITS);
 
     imgenc_encode();
     return page;

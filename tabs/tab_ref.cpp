@@ -1,7 +1,7 @@
 // Reference page: a static crib sheet of the tone pairs and the letter code.
 // The table texts are written out rather than computed so the sheet reads
 // exactly as printed material would; they agree with the core's tone plan.
-#include "shell/app.h"
+#include "tabs/tabs.h"
 
 static const char *const TONE_TABLE[4][4] = {
     {"", "1209", "1336", "1477"},

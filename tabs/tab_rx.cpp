@@ -1,13 +1,13 @@
 /* The "Receive (text)" page: listens or decodes a WAV file on panel 0 and
  * shows the digits and the text their pairs spell. GUI thread only. */
-#include "shell/app.h"
+#include "tabs/tabs.h"
 #include "tabs/rxpage.h"
 
 #include <stdio.h>
 
 static RxPageUi rx_ui(void) {
     RxTab *t = &g_app.rx;
-    RxPageUi u = {t->listen_button, t->led, t->status_label, t->row_meter, t->col_meter, &t->panel};
+    RxPageUi u = {t->listen_button, t->led, t->status_label, t->row_meter, t->col_meter, &t->panel, NULL};
     return u;
 }
 
@@ -18,7 +18,7 @@ HWND build_rx_tab(HWND page) {
     t->text[0] = 0;
 
     t->listen_button = rxpage_make_buttons(page, 14, IDC_RX_LISTEN);
-    rxpage_make_status_row(page, 50, &t->led, &t->status_label);
+    rxpage_make_status_row(page, 50, &t->led, &t->status_label, IDC_RX_STATUS);
     rxpage_make_meters(page, 76, &t->row_meter, &t->col_meter);
     t->threshold_bar = rxpage_make_threshold(page, 122, IDC_RX_THRESHOLD);
 
@@ -26,8 +26,10 @@ HWND build_rx_tab(HWND page) {
     GetClientRect(page, &rc);
     int w = (int)(rc.right - rc.left) - 28;
     int y = 162;
-    t->digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w, g_app.font_readout);
-    t->text_label = mk_readout_label(page, "DECODED TEXT", 14, &y, w, g_app.font_readout);
+    t->digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w, g_app.font_readout,
+                                       IDC_RX_DIGITS);
+    t->text_label = mk_readout_label(page, "DECODED TEXT", 14, &y, w, g_app.font_readout,
+                                     IDC_RX_TEXT);
 
     RxPageUi u = rx_ui();
     rxpage_register(&u);

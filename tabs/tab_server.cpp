@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "shell/app.h"
+#include "tabs/tabs.h"
 #include "tabs/rxpage.h"
 
 #define PREVIEW_MAX 8192
@@ -33,9 +33,11 @@ uint64_t server_preview_text(const char *dir, const char *message, char *out, ui
     return n;
 }
 
+static void show_idle(void);
+
 static RxPageUi server_ui(void)
 {
-    RxPageUi u = {NULL, S.led, S.status_label, S.row_meter, S.col_meter, &S.panel};
+    RxPageUi u = {NULL, S.led, S.status_label, S.row_meter, S.col_meter, &S.panel, show_idle};
     return u;
 }
 
@@ -43,6 +45,15 @@ static void set_meters(int32_t row, int32_t col)
 {
     RxPageUi u = server_ui();
     rxpage_set_meters(&u, row, col);
+}
+
+/* Also when another page takes the microphone: the exchange is over. */
+static void show_idle(void)
+{
+    S.exchange_state = 0;
+    set_led(S.led, 0, LED_ON_COLOR);
+    SetWindowTextA(S.status_label, "Idle");
+    set_meters(0, 0);
 }
 
 static int caption_width(HWND page, const char *text)
@@ -83,18 +94,21 @@ HWND build_server_tab(HWND page)
     mk_button(page, "Clear", 698, 62, 80, 26, IDC_SERVER_CLEAR);
     int y = 98;
     S.preview_label = mk_readout_label(page, "WILL SEND (digit stream: dir + text)", 14, &y, w - 28,
-                                       g_app.font_text);
+                                       g_app.font_text, IDC_SERVER_PREVIEW);
     S.status_label = mk_static(page, "Idle", 14, 164, w - 28, 18, g_app.font_small, 1);
+    set_control_id(S.status_label, IDC_SERVER_STATUS);
     S.led = rxpage_make_led(page, 14, 191);
     rxpage_make_meters(page, 210, &S.row_meter, &S.col_meter);
     S.threshold_bar = rxpage_make_threshold(page, 256, IDC_SERVER_THRESHOLD);
     y = 296;
     S.rx_digits_label = mk_readout_label(page, "RESPONSE (digit stream)", 14, &y, w - 28,
-                                         g_app.font_text);
+                                         g_app.font_text, IDC_SERVER_RX_DIGITS);
     S.response_label = mk_readout_label(page, "RESPONSE (text)", 14, &y, w - 28,
-                                        g_app.font_readout);
+                                        g_app.font_readout, IDC_SERVER_RESPONSE);
 
     update_preview();
+    RxPageUi u = server_ui();
+    rxpage_register(&u);
     return page;
 }
 
@@ -145,9 +159,8 @@ void servertab_send_click(void)
     static char message[MSG_MAX];
     GetWindowTextA(S.dir_edit, dir, sizeof dir);
     GetWindowTextA(S.message_edit, message, sizeof message);
-    uint64_t count = 0;
-    uint32_t *digits = server_request_digits(dir, message, &count);
-    if (!digits) {
+    char kept[8];
+    if (strlen(dir) != 4 || server_filter_dir(dir, kept) != 4) {
         MessageBoxA(g_app.main_wnd, "Enter exactly 4 dir digits (0-6) first.", "Server",
                     MB_ICONERROR);
         return;
@@ -158,24 +171,11 @@ void servertab_send_click(void)
 
     SampleBuf buf;
     sb_init(&buf);
-    if (build_full_samples(digits, count, &buf) != 0) {
-        free(digits);
-        sb_free(&buf);
-        return;
+    if (build_request_samples(dir, message, &buf) == 0) {
+        S.exchange_state = 1;
+        SetWindowTextA(S.status_label, "Sending...");
+        start_tx(&buf);
     }
-    free(digits);
-    // The marker is a block of its own so the far end can find the request's end
-    // whatever identification precedes it.
-    SampleBuf marker;
-    sb_init(&marker);
-    gen_digits_samples(&marker, SERVER_MARKER, 7, g_app.repeater_mode, g_app.tone_seconds,
-                       g_app.gap_seconds);
-    sb_append_buf(&buf, &marker);
-    sb_free(&marker);
-
-    S.exchange_state = 1;
-    SetWindowTextA(S.status_label, "Sending...");
-    start_tx(&buf);
     sb_free(&buf);
 }
 
@@ -212,11 +212,8 @@ void servertab_on_digit(int32_t digit)
 
 void servertab_stop_click(void)
 {
-    S.exchange_state = 0;
     if (S.panel.listening) rxpanel_stop_listening(&S.panel);
-    set_led(S.led, 0, LED_ON_COLOR);
-    SetWindowTextA(S.status_label, "Idle");
-    set_meters(0, 0);
+    show_idle();
 }
 
 void servertab_clear_click(void) { clear_response(); }

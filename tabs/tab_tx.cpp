@@ -1,6 +1,6 @@
 /* The "Transmit (text)" page: encodes a line of text into the letter code,
  * shows the digits, and plays or saves them. GUI thread only. */
-#include "shell/app.h"
+#include "tabs/tabs.h"
 #include "tabs/pagefile.h"
 
 #include <stdlib.h>
@@ -19,7 +19,8 @@ HWND build_tx_tab(HWND page) {
     t->play_button = mk_button(page, "Play tones", 112, 72, 100, 26, IDC_TX_PLAY);
     t->save_button = mk_button(page, "Save audio (.wav)", 220, 72, 150, 26, IDC_TX_SAVE);
     int y = 112;
-    t->digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w, g_app.font_readout);
+    t->digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w, g_app.font_readout,
+                                       IDC_TX_DIGITS);
     EnableWindow(t->play_button, FALSE);
     EnableWindow(t->save_button, FALSE);
     tx_encode_text();

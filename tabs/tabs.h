@@ -1,24 +1,14 @@
-/* The seven pages of the tab strip: each page's part of the application
- * state, its builder and its actions. Builders and actions run on the GUI
+/* The seven pages of the tab strip: each page's builder and its actions
+ * (their state is the page's sub-record of g_app). Builders and actions run on the GUI
  * thread; logic a test can call without a window lives beside them. */
 #ifndef TESSARY_TABS_H
 #define TESSARY_TABS_H
 
 #include <windows.h>
 #include <stdint.h>
-#include "receiving/rxpanel.h"
-
-#define RX_TEXT_MAX 8192 /* text buffers of the receiving pages, NUL included */
+#include "ui/ui.h"
 
 /* ---- Transmit (text) ---- */
-struct TxTab {
-    HWND text_edit;
-    HWND play_button;
-    HWND save_button;
-    HWND digits_label;
-    uint32_t *tx_digits;
-    uint64_t tx_digit_count;
-};
 HWND build_tx_tab(HWND page);
 void tx_encode_text(void);
 void tx_play(void);
@@ -28,16 +18,6 @@ void tx_save(void);
 int32_t tx_save_to(const char *path);
 
 /* ---- Image encode ---- */
-struct ImgEncTab {
-    HWND swatches[7];
-    HWND grid;
-    HWND play_button;
-    HWND save_button;
-    HWND digits_label;
-    int32_t pixels[64];
-    int32_t active_color;
-    int32_t digits[64];
-};
 HWND build_img_enc_tab(HWND page);
 void imgenc_set_active_color(int32_t color);
 void imgenc_encode(void);
@@ -46,19 +26,6 @@ void imgenc_save(void);
 int32_t imgenc_save_to(const char *path); /* the save after its dialog; 0 or -1 */
 
 /* ---- Receive (text) ---- */
-struct RxTab {
-    HWND listen_button;
-    HWND led;
-    HWND status_label;
-    HWND row_meter;
-    HWND col_meter;
-    HWND threshold_bar;
-    HWND digits_label;
-    HWND text_label;
-    RxPanel panel;
-    char text[RX_TEXT_MAX];
-    int32_t text_len;
-};
 HWND build_rx_tab(HWND page);
 void rx_toggle_listen(void);
 void rx_decode_file(void);
@@ -71,18 +38,6 @@ void rx_update_digits_label(void);
 int32_t rx_decode_path(const char *path);
 
 /* ---- Image decode ---- */
-struct ImgDecTab {
-    HWND listen_button;
-    HWND led;
-    HWND status_label;
-    HWND row_meter;
-    HWND col_meter;
-    HWND threshold_bar;
-    HWND grid;
-    HWND digits_label;
-    RxPanel panel;
-    int32_t pixels[64];
-};
 HWND build_img_dec_tab(HWND page);
 void imgdec_toggle_listen(void);
 void imgdec_decode_file(void);
@@ -94,26 +49,6 @@ int32_t imgdec_decode_path(const char *path); /* the decode after its dialog; 0 
 void imgdec_status_text(char *out, uint64_t size, int32_t count);
 
 /* ---- Hex (file) ---- */
-struct HexTab {
-    HWND file_label;
-    HWND tx_digits_label;
-    HWND play_button;
-    HWND save_audio_button;
-    uint32_t *tx_digits;
-    uint64_t tx_digit_count;
-    HWND listen_button;
-    HWND led;
-    HWND status_label;
-    HWND row_meter;
-    HWND col_meter;
-    HWND threshold_bar;
-    HWND rx_digits_label;
-    HWND hex_label;
-    HWND save_hex_button;
-    RxPanel panel;
-    char hex_text[RX_TEXT_MAX];
-    int32_t hex_len;
-};
 HWND build_hex_tab(HWND page);
 void hex_open_file_to_encode(void);
 void hex_play(void);
@@ -138,24 +73,6 @@ HWND build_ref_tab(HWND page);
 HWND mk_cell(HWND page, const char *text, int x, int y, int width);
 
 /* ---- Server ---- */
-struct ServerTab {
-    HWND dir_edit;
-    HWND message_edit;
-    HWND preview_label;
-    HWND send_button;
-    HWND stop_button;
-    HWND status_label;
-    HWND led;
-    HWND row_meter;
-    HWND col_meter;
-    HWND threshold_bar;
-    HWND rx_digits_label;
-    HWND response_label;
-    RxPanel panel;
-    char response_text[RX_TEXT_MAX];
-    int32_t response_len;
-    int32_t exchange_state;
-};
 HWND build_server_tab(HWND page);
 void servertab_filter_dir_in(void);
 void servertab_on_text_in_change(void);

@@ -1,7 +1,8 @@
 /* driver -- see driver.h. Everything here talks to the program only through
  * window messages that Windows copies between processes. */
 #include "tests/e2e/driver.h"
-#include "shell/app.h"
+#include "shell/shell.h"
+#include "tabs/tabs.h"
 
 #include <commctrl.h>
 #include <string.h>
@@ -98,29 +99,6 @@ HWND drv_page(const DrvApp *app, int tab) {
 HWND drv_item(const DrvApp *app, int tab, int id) {
     HWND parent = tab == DRV_HEADER ? app->main : drv_page(app, tab);
     return parent ? GetDlgItem(parent, id) : NULL;
-}
-
-HWND drv_child_at(HWND parent, const char *cls, int x, int y) {
-    for (HWND c : drv_children(parent, cls)) {
-        RECT r;
-        GetWindowRect(c, &r);
-        MapWindowPoints(HWND_DESKTOP, parent, (POINT *)&r, 2);
-        if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return c;
-    }
-    return NULL;
-}
-
-HWND drv_readout(const DrvApp *app, int tab, const char *caption) {
-    HWND page = drv_page(app, tab);
-    for (HWND c : drv_children(page, "Static")) {
-        if (drv_window_text(c) != caption) continue;
-        RECT r;
-        GetWindowRect(c, &r);
-        MapWindowPoints(HWND_DESKTOP, page, (POINT *)&r, 2);
-        // The value box sits 18 pixels below its caption's top.
-        return drv_child_at(page, NULL, r.left + 4, r.top + 18 + 4);
-    }
-    return NULL;
 }
 
 int drv_select_tab(const DrvApp *app, int tab) {

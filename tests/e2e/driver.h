@@ -34,12 +34,9 @@ int drv_close(DrvApp *app, DWORD timeout_ms);
 
 HWND drv_page(const DrvApp *app, int tab);
 HWND drv_item(const DrvApp *app, int tab, int id);
-/* Controls without an id: the child of class `cls` (null: any) under a
- * client point of `parent`; all children of a class in creation order; the
- * value box below a readout's caption ("DECODED TEXT"). */
-HWND drv_child_at(HWND parent, const char *cls, int x, int y);
+/* All children of a class (null: any) in creation order: for the grids
+ * and swatches, which have no id. */
 std::vector<HWND> drv_children(HWND parent, const char *cls);
-HWND drv_readout(const DrvApp *app, int tab, const char *caption);
 int drv_select_tab(const DrvApp *app, int tab);
 
 std::string drv_window_text(HWND w);

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 #include <random>
 #include "audio/audio.h"
-#include "shell/app.h"
+#include "shell/shell.h"
+#include "tabs/tabs.h"
 #include "tests/core/core_test_util.h"
 #include "tests/e2e/driver.h"
 
@@ -89,8 +90,6 @@ protected:
 
     HWND page(int tab) { return drv_page(&app, tab); }
     HWND item(int tab, int id) { return drv_item(&app, tab, id); }
-    // The text box whose top-left corner is at (x, y) on a page.
-    HWND label(int tab, int x, int y) { return drv_child_at(page(tab), "Static", x + 2, y + 2); }
     void shot(int tab, const char *name)
     {
         drv_select_tab(&app, tab);
@@ -148,14 +147,14 @@ TEST_F(PagesE2e, PictureInAllSevenColoursArrivesCellForCell)
     }
     drv_select_tab(&app, DRV_TAB_IMGDEC);
     drv_click(item(DRV_TAB_IMGDEC, IDC_IMGDEC_LISTEN));
-    HWND status = label(DRV_TAB_IMGDEC, 32, 50);
+    HWND status = item(DRV_TAB_IMGDEC, IDC_IMGDEC_STATUS);
     ASSERT_TRUE(drv_wait_text(status, "Listening...", 5000));
 
     drv_select_tab(&app, DRV_TAB_IMGENC);
     paint(pic);
-    ASSERT_EQ(drv_window_text(label(DRV_TAB_IMGENC, 364, 112)), want);
+    ASSERT_EQ(drv_window_text(item(DRV_TAB_IMGENC, IDC_IMGENC_DIGITS)), want);
     drv_click(item(DRV_TAB_IMGENC, IDC_IMGENC_PLAY));
-    HWND got = label(DRV_TAB_IMGDEC, 364, 186);
+    HWND got = item(DRV_TAB_IMGDEC, IDC_IMGDEC_DIGITS);
     EXPECT_TRUE(drv_wait_text(got, want.c_str(), 60000)) << drv_window_text(got);
     shot(DRV_TAB_IMGENC, "page-image-encode.bmp");
     shot(DRV_TAB_IMGDEC, "page-image-decode.bmp");
@@ -183,7 +182,7 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte)
     std::string via_wav = temp("via-wav.bin"), via_air = temp("via-air.bin");
     write_file(src, bytes);
     write_file(src_head, head);
-    HWND file_line = label(DRV_TAB_HEX, 14, 114);
+    HWND file_line = item(DRV_TAB_HEX, IDC_HEX_FILE);
     auto open_file = [&](const std::string &path, const char *counts) {
         via_dialog(item(DRV_TAB_HEX, IDC_HEX_OPEN), path);
         std::string want = path.substr(path.find_last_of("\\") + 1) + " -- " + counts;
@@ -197,7 +196,7 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte)
     via_dialog(item(DRV_TAB_HEX, IDC_HEX_SAVE_AUDIO), wav);
     expect_box("Saved", "Saved to " + wav);
     via_dialog(item(DRV_TAB_HEX, IDC_HEX_DECODE_FILE), wav);
-    HWND status = label(DRV_TAB_HEX, 32, 268);
+    HWND status = item(DRV_TAB_HEX, IDC_HEX_STATUS);
     EXPECT_TRUE(drv_wait_text(status, "Decoded 1024 digits from file", 60000))
         << drv_window_text(status);
     via_dialog(item(DRV_TAB_HEX, IDC_HEX_SAVE_HEX), via_wav);
@@ -210,7 +209,7 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte)
     drv_click(item(DRV_TAB_HEX, IDC_HEX_LISTEN));
     ASSERT_TRUE(drv_wait_text(status, "Listening...", 5000));
     drv_click(item(DRV_TAB_HEX, IDC_HEX_PLAY));
-    HWND hex = label(DRV_TAB_HEX, 14, 462);
+    HWND hex = item(DRV_TAB_HEX, IDC_HEX_TEXT);
     EXPECT_TRUE(drv_wait_text(hex, want_hex.substr(0, 64).c_str(), 120000)) << drv_window_text(hex);
     drv_pump(3000); // a spurious extra digit would show up here
     drv_click(item(DRV_TAB_HEX, IDC_HEX_LISTEN));
@@ -231,7 +230,7 @@ TEST_F(PagesE2e, ServerRequestGoesOutThenTheResponseIsRead)
     char err[256] = "";
     ASSERT_EQ(audio_capture_start(keep_frame, &heard, err, sizeof err), 1) << err;
     drv_click(item(DRV_TAB_SERVER, IDC_SERVER_SEND));
-    HWND status = label(DRV_TAB_SERVER, 14, 164);
+    HWND status = item(DRV_TAB_SERVER, IDC_SERVER_STATUS);
     ASSERT_TRUE(drv_wait_text(status, "Listening for response...", 30000))
         << drv_window_text(status);
     drv_pump(500);
@@ -240,7 +239,7 @@ TEST_F(PagesE2e, ServerRequestGoesOutThenTheResponseIsRead)
 
     // "ok": o = 15 -> 2 1, k = 11 -> 1 4.
     ASSERT_TRUE(play_digits({2, 1, 1, 4}, 10000));
-    HWND response = label(DRV_TAB_SERVER, 14, 380);
+    HWND response = item(DRV_TAB_SERVER, IDC_SERVER_RESPONSE);
     EXPECT_TRUE(drv_wait_text(response, "ok", 5000)) << drv_window_text(response);
     shot(DRV_TAB_SERVER, "page-server.bmp");
     shot(DRV_TAB_REF, "page-reference.bmp");

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 #include <ctype.h>
 #include "tests/e2e/driver.h"
-#include "shell/app.h"
+#include "shell/shell.h"
+#include "tabs/tabs.h"
 
 static const char SENTENCE[] = "The quick brown fox jumps over the lazy dog, twice!";
 static const char SOX_TEXT[] = "tones made by sox"; /* see CMakeLists.txt */
@@ -39,17 +40,15 @@ protected:
         EXPECT_EQ(drv_close(&app, 15000), 0) << "the program closes cleanly";
     }
     HWND item(int tab, int id) { return drv_item(&app, tab, id); }
-    std::string rx_readout(const char *caption) {
-        return drv_window_text(drv_readout(&app, DRV_TAB_RX, caption));
-    }
-    HWND rx_status() { return drv_child_at(drv_page(&app, DRV_TAB_RX), NULL, 40, 55); }
-    HWND tx_status() { return drv_child_at(app.main, NULL, 900, 15); }
+    std::string rx_readout(int id) { return drv_window_text(item(DRV_TAB_RX, id)); }
+    HWND rx_status() { return drv_item(&app, DRV_TAB_RX, IDC_RX_STATUS); }
+    HWND tx_status() { return drv_item(&app, DRV_HEADER, IDC_TX_STATUS); }
 
     void encode(const char *text, const std::string &digits) {
         ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_TX));
         drv_set_text(item(DRV_TAB_TX, IDC_TX_TEXT_EDIT), text);
         drv_click(item(DRV_TAB_TX, IDC_TX_ENCODE));
-        EXPECT_EQ(drv_window_text(drv_readout(&app, DRV_TAB_TX, "DIGIT STREAM")), digits);
+        EXPECT_EQ(drv_window_text(drv_item(&app, DRV_TAB_TX, IDC_TX_DIGITS)), digits);
     }
 
     // Types, encodes, listens, plays, and checks what the Receive page heard.
@@ -69,9 +68,9 @@ protected:
         ASSERT_TRUE(drv_wait_text(tx_status(), "", play_ms + 10000)) << "playback ends";
 
         ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
-        drv_wait_text(drv_readout(&app, DRV_TAB_RX, "DECODED TEXT"), plain.c_str(), 3000);
-        EXPECT_EQ(rx_readout("DECODED TEXT"), plain);
-        EXPECT_EQ(rx_readout("DIGIT STREAM"), digits);
+        drv_wait_text(drv_item(&app, DRV_TAB_RX, IDC_RX_TEXT), plain.c_str(), 3000);
+        EXPECT_EQ(rx_readout(IDC_RX_TEXT), plain);
+        EXPECT_EQ(rx_readout(IDC_RX_DIGITS), digits);
         // Left listening: closing the program must still end it cleanly.
     }
 
@@ -96,7 +95,7 @@ TEST_F(TextE2E, SentenceCrossesTheLoopbackInRepeaterMode) {
 
 TEST_F(TextE2E, SentenceCrossesTheLoopbackAtHalfSpeed) {
     drv_set_trackbar(item(DRV_HEADER, IDC_SPEED_SLIDER), 50);
-    ASSERT_EQ(drv_window_text(drv_child_at(app.main, NULL, 360, 115)).rfind("50% speed", 0), 0u);
+    ASSERT_EQ(drv_window_text(drv_item(&app, DRV_HEADER, IDC_SPEED_LABEL)).rfind("50% speed", 0), 0u);
     over_the_air(0.54);
 }
 
@@ -113,8 +112,8 @@ TEST_F(TextE2E, SavedFileDecodesOnTheReceivePage) {
     drv_close_box(box);
 
     decode(path, digits.size());
-    EXPECT_EQ(rx_readout("DECODED TEXT"), plain);
-    EXPECT_EQ(rx_readout("DIGIT STREAM"), digits);
+    EXPECT_EQ(rx_readout(IDC_RX_TEXT), plain);
+    EXPECT_EQ(rx_readout(IDC_RX_DIGITS), digits);
     DeleteFileA(path.c_str());
 }
 
@@ -122,6 +121,6 @@ TEST_F(TextE2E, FilesMadeBySoxDecodeAtTheirOwnRate) {
     std::string plain, digits = code_of(SOX_TEXT, &plain);
     for (const char *f : {"sox-8000.wav", "sox-48000.wav", "sox-stereo.wav", "sox-8bit.wav"}) {
         decode(data_path(f), digits.size());
-        EXPECT_EQ(rx_readout("DECODED TEXT"), plain) << f;
+        EXPECT_EQ(rx_readout(IDC_RX_TEXT), plain) << f;
     }
 }

@@ -10,7 +10,8 @@
 #include <functional>
 #include <mutex>
 #include <thread>
-#include "shell/app.h"
+#include "shell/shell.h"
+#include "tabs/tabs.h"
 #include "tests/core/core_test_util.h"
 
 inline HWND shell_app(void) {

@@ -79,3 +79,18 @@ TEST_F(ServerPage, ResponseDigitsPairIntoLetters) {
     servertab_on_digit(1);
     EXPECT_EQ(kit_text(S.response_label), "a");
 }
+
+TEST_F(ServerPage, AnotherPageTakingTheMicrophoneEndsTheWaitForTheAnswer) {
+    S.exchange_state = 1; // the request has just played
+    servertab_on_tx_complete();
+    if (!S.panel.listening) GTEST_SKIP() << "no recording device here";
+    EXPECT_EQ(kit_text(S.status_label), "Listening for response...");
+    EXPECT_EQ(GetWindowLongPtrA(S.led, GWLP_USERDATA), (LONG_PTR)LED_ON_COLOR);
+
+    rx_toggle_listen();
+    EXPECT_EQ(rxpanel_get_active(), &g_app.rx.panel);
+    EXPECT_EQ(kit_text(S.status_label), "Idle");
+    EXPECT_NE(GetWindowLongPtrA(S.led, GWLP_USERDATA), (LONG_PTR)LED_ON_COLOR);
+    EXPECT_EQ(S.exchange_state, 0);
+    rx_toggle_listen();
+}

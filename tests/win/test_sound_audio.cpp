@@ -212,10 +212,6 @@ TEST(SoundLoopback, ACaptureBufferThatCannotBeHadFailsTheStartCleanly) {
     EXPECT_LE(handles(), h0 + 2);
     ASSERT_EQ(audio_capture_start(on_frame, &heard, err, sizeof err), 1) << err; // device was closed
     audio_capture_stop();
-
-    EXPECT_EQ(audio_sample_to_i16(1.5f), 32767);
-    EXPECT_EQ(audio_sample_to_i16(-1.5f), -32767);
-    EXPECT_EQ(audio_sample_to_i16(-0.5f), -16383);
 }
 
 } // namespace

@@ -5,6 +5,23 @@
 
 static TxTab &T = g_app.tx;
 
+static bool vertical_bar_shown(HWND w) {
+    SCROLLBARINFO sb;
+    sb.cbSize = sizeof sb;
+    return GetScrollBarInfo(w, OBJID_VSCROLL, &sb) && !(sb.rgstate[0] & STATE_SYSTEM_INVISIBLE);
+}
+
+static std::string clipboard_text(void) {
+    std::string s;
+    if (!OpenClipboard(NULL)) return s;
+    HANDLE h = GetClipboardData(CF_TEXT);
+    const char *p = h ? (const char *)GlobalLock(h) : NULL;
+    if (p) s = p;
+    if (h) GlobalUnlock(h);
+    CloseClipboard();
+    return s;
+}
+
 static void type_and_encode(const char *text) {
     SetWindowTextA(T.text_edit, text);
     tx_encode_text();
@@ -27,9 +44,17 @@ TEST(TxPage, OnlyLettersAndSpacesAreSentAndOnlyEncodeChangesTheStream) {
     EXPECT_EQ(kit_text(T.digits_label), "1112000221");
     EXPECT_TRUE(IsWindowEnabled(T.save_button));
 
+    EXPECT_FALSE(vertical_bar_shown(T.digits_label)) << "a short stream fits";
     std::string huge(5000, 'a');
     type_and_encode(huge.c_str());
     EXPECT_EQ(T.tx_digit_count, 2u * 4095) << "the first 4095 characters";
+    // Far more than the box shows: it scrolls, and every digit can be copied.
+    EXPECT_TRUE(vertical_bar_shown(T.digits_label));
+    SendMessageA(T.digits_label, EM_SETSEL, 0, -1);
+    SendMessageA(T.digits_label, WM_COPY, 0, 0);
+    std::string want;
+    for (int i = 0; i < 4095; i++) want += "01";
+    EXPECT_EQ(clipboard_text(), want);
 
     // Play sends the last encoded stream, not what the edit now holds.
     type_and_encode("coffee");

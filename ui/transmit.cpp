@@ -1,95 +1,12 @@
-/* Control factory and theme, and the transmit scheduler with the header's
- * station-ID controls. */
-#include "shell/app.h"
+/* Transmit scheduling: a transmission waits behind a three-second countdown
+ * and one second of silence, then plays while the header shows its
+ * progress; and the header's station-ID controls. GUI thread only. */
+#include "ui/ui.h"
 #include "audio/audio.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-
-/* ---- control factory ---- */
-
-HWND mk_static(HWND parent, const char *text, int x, int y, int w, int h, HFONT font, int tag) {
-    HWND c = CreateWindowExA(0, "STATIC", text, WS_CHILD | WS_VISIBLE | SS_LEFT, x, y, w, h, parent,
-                             NULL, g_app.instance, NULL);
-    if (font) SendMessageA(c, WM_SETFONT, (WPARAM)font, TRUE);
-    SetWindowLongPtrA(c, GWLP_USERDATA, tag);
-    return c;
-}
-
-HWND mk_button(HWND parent, const char *text, int x, int y, int w, int h, int id) {
-    HWND c = CreateWindowExA(0, "BUTTON", text, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, x, y, w, h,
-                             parent, (HMENU)(INT_PTR)id, g_app.instance, NULL);
-    SendMessageA(c, WM_SETFONT, (WPARAM)g_app.font_small, TRUE);
-    return c;
-}
-
-HWND mk_checkbox(HWND parent, const char *text, int x, int y, int w, int h, int id) {
-    HWND c = CreateWindowExA(0, "BUTTON", text, WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX, x, y, w, h,
-                             parent, (HMENU)(INT_PTR)id, g_app.instance, NULL);
-    SendMessageA(c, WM_SETFONT, (WPARAM)g_app.font_small, TRUE);
-    SetWindowLongPtrA(c, GWLP_USERDATA, 2);
-    return c;
-}
-
-HWND mk_edit(HWND parent, int x, int y, int w, int h, int id, HFONT font) {
-    HWND c = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, x,
-                             y, w, h, parent, (HMENU)(INT_PTR)id, g_app.instance, NULL);
-    SendMessageA(c, WM_SETFONT, (WPARAM)font, TRUE);
-    return c;
-}
-
-HWND mk_readout_label(HWND parent, const char *caption, int x, int *y, int w, HFONT font) {
-    mk_static(parent, caption, x, *y, w, 16, g_app.font_small, 1);
-    HWND box = CreateWindowExA(WS_EX_CLIENTEDGE, "STATIC", " ", WS_CHILD | WS_VISIBLE, x, *y + 18, w,
-                               40, parent, NULL, g_app.instance, NULL);
-    SendMessageA(box, WM_SETFONT, (WPARAM)font, TRUE);
-    SetWindowLongPtrA(box, GWLP_USERDATA, 3);
-    *y += 66;
-    return box;
-}
-
-/* ---- theme ---- */
-
-static HBRUSH g_panelBrush;
-static HBRUSH g_bgBrush;
-static HBRUSH g_readoutBrush;
-
-static const COLORREF PANEL = RGB(20, 28, 25);
-static const COLORREF WINDOW_BG = RGB(14, 20, 18);
-static const COLORREF READOUT_BG = RGB(11, 16, 14);
-static const COLORREF LABEL_TEXT = RGB(124, 143, 135);
-static const COLORREF READOUT_TEXT = RGB(76, 255, 179);
-static const COLORREF CELL_TEXT = RGB(220, 231, 225);
-static const COLORREF HEADING_TEXT = RGB(46, 122, 92);
-
-HBRUSH theme_ctlcolor(HDC dc, HWND control) {
-    if (!g_panelBrush) g_panelBrush = CreateSolidBrush(PANEL);
-    if (!g_bgBrush) g_bgBrush = CreateSolidBrush(WINDOW_BG);
-    if (!g_readoutBrush) g_readoutBrush = CreateSolidBrush(READOUT_BG);
-
-    COLORREF text = LABEL_TEXT, back = PANEL;
-    HBRUSH brush = g_panelBrush;
-    switch (GetWindowLongPtrA(control, GWLP_USERDATA)) {
-    case 2: back = WINDOW_BG; brush = g_bgBrush; break;
-    case 3: text = READOUT_TEXT; back = READOUT_BG; brush = g_readoutBrush; break;
-    case 4: text = CELL_TEXT; back = READOUT_BG; brush = g_readoutBrush; break;
-    case 5: text = HEADING_TEXT; break;
-    default: break;
-    }
-    SetBkMode(dc, OPAQUE);
-    SetTextColor(dc, text);
-    SetBkColor(dc, back);
-    return brush;
-}
-
-const char *filename_only(const char *path) {
-    const char *bs = strrchr(path, '\\');
-    const char *fs = strrchr(path, '/');
-    const char *cut = bs > fs ? bs : fs;
-    return cut ? cut + 1 : path;
-}
-
-/* ---- transmit scheduling ---- */
 
 static SampleBuf g_pending_tx;
 static int32_t g_pending_tx_init;
@@ -126,7 +43,7 @@ void start_tx(const SampleBuf *buf) {
     SetTimer(g_app.main_wnd, TX_TIMER_ID, COUNTDOWN_MS, NULL);
 }
 
-void tx_timer_tick(void) {
+int32_t tx_timer_tick(void) {
     if (g_app.tx_countdown > 0) {
         g_app.tx_countdown--;
         if (g_app.tx_countdown == 0) {
@@ -138,12 +55,12 @@ void tx_timer_tick(void) {
         } else {
             set_status_countdown(g_app.tx_countdown);
         }
-        return;
+        return 0;
     }
     if (!g_app.tx_active) {
         // A stray tick after the end (already queued when the timer died).
         KillTimer(g_app.main_wnd, TX_TIMER_ID);
-        return;
+        return 0;
     }
     double elapsed = (double)(GetTickCount64() - g_app.tx_start_tick) / 1000.0;
     double shown = elapsed < g_app.tx_total_seconds ? elapsed : g_app.tx_total_seconds;
@@ -155,7 +72,9 @@ void tx_timer_tick(void) {
         set_led(g_app.tx_led, 0, 0);
         SetWindowTextA(g_app.tx_status, "");
         g_app.tx_active = 0;
+        return 1;
     }
+    return 0;
 }
 
 static void read_callsign(char *out) {
@@ -180,6 +99,25 @@ int32_t build_full_samples(const uint32_t *digits, uint64_t count, SampleBuf *ou
         return -1;
     }
     return 0;
+}
+
+int32_t build_request_samples(const char *dir, const char *message, SampleBuf *out) {
+    uint64_t count = 0;
+    uint32_t *digits = server_request_digits(dir, message, &count);
+    if (!digits) return -1;
+    SampleBuf buf;
+    sb_init(&buf);
+    int32_t rc = build_full_samples(digits, count, &buf);
+    free(digits);
+    if (rc == 0) {
+        // The marker is a block of its own so the far end can find the
+        // request's end whatever identification precedes it.
+        gen_digits_samples(&buf, SERVER_MARKER, 7, g_app.repeater_mode, g_app.tone_seconds,
+                           g_app.gap_seconds);
+        sb_append_buf(out, &buf);
+    }
+    sb_free(&buf);
+    return rc;
 }
 
 /* The callsign ID alone, for the two header buttons. 0, or -1 after the

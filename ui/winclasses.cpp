@@ -1,6 +1,8 @@
 /* The program's own window classes: tab pages, colour swatches, the 8x8
- * pixel grids and the LED dots, plus the seven-colour palette. */
-#include "shell/app.h"
+ * pixel grids and the LED dots, plus the seven-colour palette. A control's
+ * data comes with its creation and stays in its extra bytes, so none of
+ * them needs to know which page owns it. */
+#include "ui/ui.h"
 
 const uint32_t PALETTE_COLORS[7] = {
     0x000000, // 0 black
@@ -34,25 +36,41 @@ static LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 1;
     }
     case WM_COMMAND:
-        route_command(wp, lp);
-        return 0;
     case WM_HSCROLL:
-        handle_hscroll((HWND)lp, wp);
-        return 0;
+        // The main window routes everything, whichever page it came from.
+        return SendMessageA(g_app.main_wnd, msg, wp, lp);
     case WM_CTLCOLORSTATIC:
         return (LRESULT)theme_ctlcolor((HDC)wp, (HWND)lp);
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
+/* Swatch extra bytes: its index, the active colour it compares with, the
+ * click handler. */
+enum { SW_INDEX = 0, SW_ACTIVE = 8, SW_CLICK = 16, SW_BYTES = 24 };
+struct SwatchInit {
+    int32_t index;
+    const int32_t *active;
+    void (*on_click)(int32_t);
+};
+
 static LRESULT CALLBACK SwatchProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    int32_t index = (int32_t)GetWindowLongPtrA(hwnd, GWLP_USERDATA);
+    int32_t index = (int32_t)GetWindowLongPtrA(hwnd, SW_INDEX);
     switch (msg) {
+    case WM_NCCREATE: {
+        const SwatchInit *in = (const SwatchInit *)((CREATESTRUCTA *)lp)->lpCreateParams;
+        SetWindowLongPtrA(hwnd, SW_INDEX, in->index);
+        SetWindowLongPtrA(hwnd, SW_ACTIVE, (LONG_PTR)in->active);
+        SetWindowLongPtrA(hwnd, SW_CLICK, (LONG_PTR)in->on_click);
+        break;
+    }
     case WM_ERASEBKGND:
         return 1;
-    case WM_LBUTTONDOWN:
-        imgenc_set_active_color(index);
+    case WM_LBUTTONDOWN: {
+        void (*click)(int32_t) = (void (*)(int32_t))GetWindowLongPtrA(hwnd, SW_CLICK);
+        if (click) click(index);
         return 0;
+    }
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd, &ps);
@@ -61,7 +79,8 @@ static LRESULT CALLBACK SwatchProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         HBRUSH fill = CreateSolidBrush(color_of_digit((uint32_t)index));
         FillRect(dc, &rc, fill);
         DeleteObject(fill);
-        int active = index == g_app.imgenc.active_color;
+        const int32_t *active_color = (const int32_t *)GetWindowLongPtrA(hwnd, SW_ACTIVE);
+        int active = active_color && index == *active_color;
         HPEN pen = CreatePen(PS_SOLID, active ? 3 : 1, active ? RGB(76, 255, 179) : RGB(38, 51, 46));
         HGDIOBJ old_pen = SelectObject(dc, pen);
         HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
@@ -76,33 +95,52 @@ static LRESULT CALLBACK SwatchProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
-static int32_t *grid_pixels(HWND hwnd) {
-    return GetWindowLongPtrA(hwnd, GWLP_USERDATA) ? g_app.imgdec.pixels : g_app.imgenc.pixels;
+HWND mk_swatch(HWND parent, int x, int y, int32_t index, const int32_t *active,
+               void (*on_click)(int32_t index)) {
+    SwatchInit in = {index, active, on_click};
+    return CreateWindowExA(0, "DtmfSwatch", "", WS_CHILD | WS_VISIBLE, x, y, 26, 26, parent, NULL,
+                           g_app.instance, &in);
 }
 
+/* Grid extra bytes: its cells, and the colour a click paints (null: the
+ * grid only shows). */
+enum { GRID_CELLS = 0, GRID_PAINT = 8, GRID_BYTES = 16 };
+struct GridInit {
+    int32_t *cells;
+    const int32_t *paint_color;
+};
+
 static void grid_paint_at(HWND hwnd, LPARAM lp) {
+    int32_t *cells = (int32_t *)GetWindowLongPtrA(hwnd, GRID_CELLS);
+    const int32_t *color = (const int32_t *)GetWindowLongPtrA(hwnd, GRID_PAINT);
     int x = (short)LOWORD(lp);
     int y = (short)HIWORD(lp);
     int col = x / CELL; // truncation toward zero: up to 39 px outside still hits the edge cell
     int row = y / CELL;
-    if (col < 0 || col > 7 || row < 0 || row > 7) return;
-    g_app.imgenc.pixels[row * 8 + col] = g_app.imgenc.active_color;
+    if (!cells || !color || col < 0 || col > 7 || row < 0 || row > 7) return;
+    cells[row * 8 + col] = *color;
     InvalidateRect(hwnd, NULL, FALSE);
 }
 
 static LRESULT CALLBACK PixelGridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    int read_only = GetWindowLongPtrA(hwnd, GWLP_USERDATA) != 0;
+    int read_only = GetWindowLongPtrA(hwnd, GRID_PAINT) == 0;
     switch (msg) {
+    case WM_NCCREATE: {
+        const GridInit *in = (const GridInit *)((CREATESTRUCTA *)lp)->lpCreateParams;
+        SetWindowLongPtrA(hwnd, GRID_CELLS, (LONG_PTR)in->cells);
+        SetWindowLongPtrA(hwnd, GRID_PAINT, (LONG_PTR)in->paint_color);
+        break;
+    }
     case WM_ERASEBKGND:
         return 1;
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd, &ps);
-        const int32_t *px = grid_pixels(hwnd);
+        const int32_t *px = (const int32_t *)GetWindowLongPtrA(hwnd, GRID_CELLS);
         for (int row = 0; row < 8; row++) {
             for (int col = 0; col < 8; col++) {
                 RECT c = {col * CELL, row * CELL, col * CELL + CELL, row * CELL + CELL};
-                HBRUSH b = CreateSolidBrush(color_of_digit((uint32_t)px[row * 8 + col]));
+                HBRUSH b = CreateSolidBrush(color_of_digit(px ? (uint32_t)px[row * 8 + col] : 7u));
                 FillRect(dc, &c, b);
                 DeleteObject(b);
                 FrameRect(dc, &c, (HBRUSH)GetStockObject(BLACK_BRUSH));
@@ -124,6 +162,12 @@ static LRESULT CALLBACK PixelGridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         return 0;
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+HWND mk_pixel_grid(HWND parent, int x, int y, int32_t *cells, const int32_t *paint_color) {
+    GridInit in = {cells, paint_color};
+    return CreateWindowExA(WS_EX_CLIENTEDGE, "DtmfPixelGrid", "", WS_CHILD | WS_VISIBLE, x, y, 320,
+                           320, parent, NULL, g_app.instance, &in);
 }
 
 static LRESULT CALLBACK LedDotProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -149,11 +193,13 @@ static LRESULT CALLBACK LedDotProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
-static void register_one(HINSTANCE instance, const char *name, WNDPROC proc, HBRUSH background) {
+static void register_one(HINSTANCE instance, const char *name, WNDPROC proc, HBRUSH background,
+                         int extra = 0) {
     WNDCLASSEXA wc;
     ZeroMemory(&wc, sizeof wc);
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = proc;
+    wc.cbWndExtra = extra;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(NULL, IDC_ARROW);
     wc.hbrBackground = background;
@@ -162,8 +208,8 @@ static void register_one(HINSTANCE instance, const char *name, WNDPROC proc, HBR
 }
 
 void register_custom_classes(HINSTANCE instance) {
-    register_one(instance, "DtmfPixelGrid", PixelGridProc, NULL);
+    register_one(instance, "DtmfPixelGrid", PixelGridProc, NULL, GRID_BYTES);
     register_one(instance, "DtmfLedDot", LedDotProc, NULL);
     register_one(instance, "DtmfPage", PageProc, (HBRUSH)(COLOR_WINDOW + 1));
-    register_one(instance, "DtmfSwatch", SwatchProc, NULL);
+    register_one(instance, "DtmfSwatch", SwatchProc, NULL, SW_BYTES);
 }

@@ -1,0 +1,3 @@
+#include "ui/appstate.h"
+
+AppState g_app;
