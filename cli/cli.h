@@ -20,10 +20,6 @@ enum { CLI_OK = 0, CLI_BAD_INPUT = 1, CLI_USAGE = 2 };
 #define CLI_FRAME_LEN 2048
 #define CLI_DEFAULT_HOP 1024
 
-/* save_wav's size fields are 32-bit: data bytes 2 x n must fit beside the
- * 36 header bytes the RIFF size also counts. */
-#define CLI_WAV_MAX_SAMPLES 2147483629ull
-
 /* ---- Messages (cli_io.cpp) ---- */
 /* MinGW's C++ stdio is the C99 one (%zu, %llu), not msvcrt's. */
 #if defined(__MINGW32__)
@@ -54,33 +50,20 @@ int cli_parse_double(const char *s, double *out);
 
 /* ---- Files and streams (cli_io.cpp) ---- */
 void cli_binary_stdio(void);
-/* Whole file ("-" is stdin) into bytes; 0 or -1 with the reason in err. */
-int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err);
+/* Whole file ("-" is stdin) into bytes; 0 or -1 with the reason in err.
+ * Reading stops once more than `limit` bytes are in (out then holds more
+ * than limit: the caller tells the user). */
+int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err,
+                 uint64_t limit = UINT64_MAX);
 /* Bytes to a file ("-" is stdout), checked to the last byte. */
 int cli_write_all(const char *path, const void *data, size_t n, std::string *err);
-/* A fresh temporary file name (the file exists, empty); "" on failure. */
-std::string cli_temp_path(void);
 /* The folder holding this executable, for the default clip folder. */
 std::string cli_exe_dir(const char *argv0);
 
-/* What a WAV file's header says, read before the core decodes it. */
-struct WavInfo {
-    uint32_t rate;
-    uint32_t channels;
-    uint32_t bits;
-    uint32_t format_tag; /* 1 PCM; 0xFFFE: sub_format holds the real one */
-    uint32_t sub_format;
-    uint64_t data_bytes;
-    int32_t has_fmt;
-    int32_t has_data;
-};
-/* Checks that the core can read the file as integer PCM it understands;
- * 0, or -1 with a one-line reason in err. */
-int wav_probe(const char *path, WavInfo *info, std::string *err);
-/* Probes and loads a WAV file ("-": stdin) as mono samples at its own
+/* Checks and loads a WAV file ("-": stdin) as mono samples at its own
  * rate. Prints the error itself; returns CLI_OK or CLI_BAD_INPUT. */
 int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate);
-/* Writes a buffer as the program's WAV through save_wav ("-": stdout). */
+/* Writes a buffer as the program's WAV ("-": stdout). */
 int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b);
 
 /* ---- Frame walk shared by decode and analyze (cmd_decode.cpp) ---- */
@@ -97,8 +80,9 @@ struct DecodeSettings {
     uint64_t hop;
     int32_t resample; /* decode at 44100 Hz whatever the file's rate (default), as the program does */
 };
+/* frames may be null; reported digits are added to digits. */
 void cli_walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
-                     std::vector<FrameInfo> *frames, std::vector<int32_t> *digits);
+                     std::vector<FrameInfo> *frames, RxDigits *digits);
 /* Brings a file's samples to 44100 Hz when asked; updates *rate. */
 void cli_apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate);
 /* Parses --threshold, --hop, --repeater, --resample and --native-rate; 1 when argv[a->i] was one of them,

@@ -1,5 +1,5 @@
-/* tessary-cli: messages, files, standard streams and the WAV checks made
- * before the core reads a file. */
+/* tessary-cli: messages, files, standard streams, and WAV files in and out
+ * through the core. */
 #include "cli/cli.h"
 
 #include <errno.h>
@@ -95,7 +95,7 @@ static std::string errno_text(void)
     return errno ? strerror(errno) : "input/output error";
 }
 
-int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err)
+int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err, uint64_t limit)
 {
     out->clear();
     FILE *f = stdin;
@@ -116,7 +116,7 @@ int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err)
     for (;;) {
         size_t got = fread(chunk, 1, sizeof chunk, f);
         out->insert(out->end(), chunk, chunk + got);
-        if (got < sizeof chunk) break;
+        if (got < sizeof chunk || out->size() > limit) break;
     }
     int failed = ferror(f);
     if (f != stdin) fclose(f);
@@ -148,26 +148,6 @@ int cli_write_all(const char *path, const void *data, size_t n, std::string *err
     return 0;
 }
 
-std::string cli_temp_path(void)
-{
-#ifdef _WIN32
-    char dir[MAX_PATH + 1], name[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof dir, dir);
-    if (n == 0 || n > sizeof dir) return "";
-    if (GetTempFileNameA(dir, "tsy", 0, name) == 0) return "";
-    return name;
-#else
-    const char *dir = getenv("TMPDIR");
-    std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/tessary-cli-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    int fd = mkstemp(buf.data());
-    if (fd < 0) return "";
-    close(fd);
-    return buf.data();
-#endif
-}
-
 std::string cli_exe_dir(const char *argv0)
 {
     std::string p;
@@ -185,198 +165,98 @@ std::string cli_exe_dir(const char *argv0)
     return cut == std::string::npos ? std::string(".") : p.substr(0, cut);
 }
 
-/* ---- WAV checks ---- */
+/* ---- WAV files ---- */
 
-static uint32_t le16(const uint8_t *p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
-static uint32_t le32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
+/* Larger files are refused outright, whatever their header says. */
+static const int64_t WAV_FILE_LIMIT = 0x80000000LL;
+static const char *const TOO_LARGE = "file too large (WAV files of 2 GiB or more are not read)";
 
-/* Walks the chunks the way the core's reader does (a later "fmt " or
- * "data" wins, sizes past the end are cut, odd sizes are padded), so the
- * verdict here is about the same header the core will use. */
-int wav_probe(const char *path, WavInfo *info, std::string *err)
+int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate)
 {
-    memset(info, 0, sizeof *info);
-    info->rate = 44100;
-    info->channels = 1;
-    info->bits = 16;
-    info->format_tag = 1;
+    char why[256] = "";
+    WavInfo info;
+    *rate = DTMF_SAMPLE_RATE;
+    if (strcmp(path, "-") == 0) {
+        const char *shown = "<stdin>";
+        std::vector<uint8_t> bytes;
+        std::string err;
+        if (cli_read_all("-", &bytes, &err, (uint64_t)WAV_FILE_LIMIT - 1) != 0) {
+            cli_error(cmd, shown, "%s", err.c_str());
+            return CLI_BAD_INPUT;
+        }
+        if (bytes.empty() || bytes.size() >= (uint64_t)WAV_FILE_LIMIT) {
+            cli_error(cmd, shown, "%s", bytes.empty() ? "empty file" : TOO_LARGE);
+            return CLI_BAD_INPUT;
+        }
+        if (wav_read_info_mem(bytes.data(), bytes.size(), &info, why, sizeof why) != 0) {
+            cli_error(cmd, shown, "%s", why);
+            return CLI_BAD_INPUT;
+        }
+        if (load_wav_mono_float_mem(bytes.data(), bytes.size(), out, rate) != 0) {
+            cli_error(cmd, shown, "could not read that WAV file");
+            return CLI_BAD_INPUT;
+        }
+        return CLI_OK;
+    }
 
     int kind = PATH_FILE;
     errno = 0;
     int64_t size = path_size(path, &kind);
-    if (size < 0) {
-        *err = errno_text();
-        return -1;
-    }
-    if (kind == PATH_DIR) {
-        *err = "is a directory";
-        return -1;
-    }
-    if (size == 0) {
-        *err = "empty file";
-        return -1;
-    }
-    if (size >= 0x80000000LL) {
-        *err = "file too large (WAV files of 2 GiB or more are not read)";
-        return -1;
-    }
-    FILE *f = fopen(path, "rb");
-    if (!f) {
-        *err = errno_text();
-        return -1;
-    }
-    uint8_t head[12];
-    if (fread(head, 1, 12, f) != 12 || memcmp(head, "RIFF", 4) != 0 ||
-        memcmp(head + 8, "WAVE", 4) != 0) {
-        fclose(f);
-        *err = "not a WAV file (no RIFF/WAVE header)";
-        return -1;
-    }
-    int64_t pos = 12;
-    while (pos + 8 <= size) {
-        uint8_t ch[8];
-        if (fseek(f, (long)pos, SEEK_SET) != 0 || fread(ch, 1, 8, f) != 8) break;
-        pos += 8;
-        int64_t sz = le32(ch + 4);
-        if (sz > size - pos) sz = size - pos;
-        if (memcmp(ch, "fmt ", 4) == 0) {
-            uint8_t fmt[26] = {0};
-            size_t got = fread(fmt, 1, sizeof fmt, f);
-            if (got >= 16) {
-                info->has_fmt = 1;
-                info->format_tag = le16(fmt);
-                info->channels = le16(fmt + 2);
-                info->rate = le32(fmt + 4);
-                info->bits = le16(fmt + 14);
-                info->sub_format = (sz >= 26 && got >= 26) ? le16(fmt + 24) : 0;
-            }
-        } else if (memcmp(ch, "data", 4) == 0) {
-            info->has_data = 1;
-            info->data_bytes = (uint64_t)sz;
-        }
-        pos += sz + (sz & 1);
+    const char *fault = size < 0 ? nullptr
+                      : kind == PATH_DIR ? "is a directory"
+                      : size == 0 ? "empty file"
+                      : size >= WAV_FILE_LIMIT ? TOO_LARGE : nullptr;
+    FILE *f = size >= 0 && !fault ? fopen(path, "rb") : nullptr;
+    if (!f) { /* a file that cannot be opened says so in the system's words */
+        cli_error(cmd, path, "%s", fault ? fault : errno_text().c_str());
+        return CLI_BAD_INPUT;
     }
     fclose(f);
-
-    char text[200];
-    uint32_t fmt_code = info->format_tag == 0xFFFE ? info->sub_format : info->format_tag;
-    if (!info->has_data) {
-        *err = "no audio in the WAV file (no \"data\" chunk)";
-        return -1;
+    if (wav_read_info(path, &info, why, sizeof why) != 0) {
+        cli_error(cmd, path, "%s", why);
+        return CLI_BAD_INPUT;
     }
-    if (fmt_code == 3) {
-        *err = "floating-point WAV is not supported (8, 16 or 32-bit integer PCM only)";
-        return -1;
+    if (load_wav_mono_float(path, out, rate) != 0) {
+        cli_error(cmd, path, "could not read that WAV file");
+        return CLI_BAD_INPUT;
     }
-    if (fmt_code != 1) {
-        snprintf(text, sizeof text,
-                 "compressed WAV (format %u) is not supported (8, 16 or 32-bit integer PCM only)",
-                 (unsigned)fmt_code);
-        *err = text;
-        return -1;
-    }
-    if (info->bits != 8 && info->bits != 16 && info->bits != 32) {
-        snprintf(text, sizeof text, "%u-bit samples are not supported (8, 16 or 32-bit PCM only)",
-                 (unsigned)info->bits);
-        *err = text;
-        return -1;
-    }
-    if (info->channels == 0) {
-        *err = "the WAV header declares no channels";
-        return -1;
-    }
-    if (info->rate < 1000 || info->rate > 768000) {
-        snprintf(text, sizeof text, "sample rate %u Hz is out of range (1000-768000)",
-                 (unsigned)info->rate);
-        *err = text;
-        return -1;
-    }
-    return 0;
+    return CLI_OK;
 }
 
-int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate)
+static int32_t write_stream(void *ctx, const void *data, uint64_t n)
 {
-    std::string err;
-    std::string file = path;
-    const char *shown = path;
-    int from_stdin = strcmp(path, "-") == 0;
-    if (from_stdin) {
-        shown = "<stdin>";
-        std::vector<uint8_t> bytes;
-        if (cli_read_all("-", &bytes, &err) != 0) {
-            cli_error(cmd, shown, "%s", err.c_str());
-            return CLI_BAD_INPUT;
-        }
-        file = cli_temp_path();
-        if (file.empty() || cli_write_all(file.c_str(), bytes.data(), bytes.size(), &err) != 0) {
-            cli_error(cmd, shown, "cannot keep standard input in a temporary file");
-            if (!file.empty()) remove(file.c_str());
-            return CLI_BAD_INPUT;
-        }
-    }
-    WavInfo info;
-    int status = CLI_OK;
-    if (wav_probe(file.c_str(), &info, &err) != 0) {
-        cli_error(cmd, shown, "%s", err.c_str());
-        status = CLI_BAD_INPUT;
-    } else {
-        *rate = 44100;
-        if (load_wav_mono_float(file.c_str(), out, rate) != 0) {
-            cli_error(cmd, shown, "could not read that WAV file");
-            status = CLI_BAD_INPUT;
-        }
-    }
-    if (from_stdin) remove(file.c_str());
-    return status;
+    return fwrite(data, 1, (size_t)n, (FILE *)ctx) == n ? 0 : -1;
 }
 
 int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b)
 {
-    if (b->len > CLI_WAV_MAX_SAMPLES) {
+    if (b->len > WAV_MAX_SAMPLES) {
         cli_error(cmd, path, "transmission too long for a WAV file (%llu samples, at most %llu)",
-                  (unsigned long long)b->len, (unsigned long long)CLI_WAV_MAX_SAMPLES);
+                  (unsigned long long)b->len, (unsigned long long)WAV_MAX_SAMPLES);
         return CLI_BAD_INPUT;
     }
     int to_stdout = strcmp(path, "-") == 0;
-    std::string file = to_stdout ? cli_temp_path() : std::string(path);
     const char *shown = to_stdout ? "<stdout>" : path;
-    if (file.empty()) {
-        cli_error(cmd, shown, "cannot create a temporary file");
-        return CLI_BAD_INPUT;
-    }
     int kind = PATH_FILE;
     if (!to_stdout && path_size(path, &kind) >= 0 && kind == PATH_DIR) {
         cli_error(cmd, shown, "is a directory");
         return CLI_BAD_INPUT;
     }
     errno = 0;
-    if (save_wav(file.c_str(), b) != 0) {
+    FILE *f = to_stdout ? stdout : fopen(path, "wb");
+    if (!f) {
         cli_error(cmd, shown, "cannot write: %s", errno_text().c_str());
         return CLI_BAD_INPUT;
     }
-    /* save_wav does not see write errors; a short file means the disk
-     * filled up, and must not pass for a transmission. */
-    int64_t want = 44 + 2 * (int64_t)b->len;
-    int64_t got = path_size(file.c_str(), &kind);
-    if (kind == PATH_FILE && got != want) {
-        cli_error(cmd, shown, "could not write the whole file (%lld of %lld bytes; disk full?)",
-                  (long long)got, (long long)want);
-        remove_if_file(file.c_str());
-        return CLI_BAD_INPUT;
-    }
-    if (!to_stdout) return CLI_OK;
-
-    std::vector<uint8_t> bytes;
-    std::string err;
-    int status = CLI_OK;
-    if (cli_read_all(file.c_str(), &bytes, &err) != 0 ||
-        cli_write_all("-", bytes.data(), bytes.size(), &err) != 0) {
-        cli_error(cmd, shown, "cannot write: %s", err.c_str());
-        status = CLI_BAD_INPUT;
-    }
-    remove(file.c_str());
-    return status;
+    int failed = write_wav(write_stream, f, b) != 0;
+    /* A full disk often shows only when the buffer is flushed or closed. */
+    failed |= fflush(f) != 0;
+    int saved_errno = errno;
+    if (!to_stdout) failed |= fclose(f) != 0;
+    if (!failed) return CLI_OK;
+    if (!errno) errno = saved_errno;
+    cli_error(cmd, shown, "cannot write: %s", errno_text().c_str());
+    /* A cut file must not pass for a transmission. */
+    if (!to_stdout) remove_if_file(path);
+    return CLI_BAD_INPUT;
 }

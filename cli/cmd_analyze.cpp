@@ -278,7 +278,8 @@ int cmd_analyze(int argc, char **argv)
     uint32_t file_rate = rate;
     cli_apply_resample(&ds, &s, &rate);
     std::vector<FrameInfo> frames;
-    std::vector<int32_t> digits;
+    RxDigits digits;
+    rx_digits_init(&digits, 0);
     cli_walk_frames(&s, rate, &ds, &frames, &digits);
     uint64_t n_samples = s.len;
     sb_free(&s);
@@ -297,15 +298,15 @@ int cmd_analyze(int argc, char **argv)
     add(&sum, "frames: %zu (2048 samples every %llu)\n", frames.size(), (unsigned long long)ds.hop);
     add(&sum, "frames above threshold %.2f: %zu (row and column), %zu holding a digit\n",
         ds.threshold, passing, detecting);
-    add(&sum, "digits found: %zu\n", digits.size());
-    if (!digits.empty()) {
-        std::string d;
-        for (int32_t x : digits) d += (char)('0' + x);
-        sum += "digits: " + d + "\n";
-        std::vector<char> buf(digits.size() / 2 + 1);
-        digits_to_text(digits.data(), digits.size(), buf.data(), buf.size());
+    add(&sum, "digits found: %llu\n", (unsigned long long)digits.count);
+    if (digits.count) {
+        std::vector<char> buf((size_t)digits.count + 1);
+        rx_digits_chars(&digits, buf.data(), buf.size());
+        sum += std::string("digits: ") + buf.data() + "\n";
+        rx_digits_read(&digits, RX_READ_TEXT, buf.data(), buf.size());
         sum += std::string("as text: ") + buf.data() + "\n";
     }
+    rx_digits_free(&digits);
     int svg_to_stdout = out_path && strcmp(out_path, "-") == 0;
     fputs(sum.c_str(), svg_to_stdout ? stderr : stdout);
     fflush(stdout);

@@ -90,7 +90,7 @@ void cli_apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate)
 
 struct WalkCtx {
     std::vector<FrameInfo> *frames;
-    std::vector<int32_t> *digits;
+    RxDigits *digits;
 };
 
 static int32_t walk_visit(void *ctx, uint64_t start, int32_t detection, int32_t digit,
@@ -98,12 +98,12 @@ static int32_t walk_visit(void *ctx, uint64_t start, int32_t detection, int32_t 
 {
     WalkCtx *w = (WalkCtx *)ctx;
     if (w->frames) w->frames->push_back(FrameInfo{start, detection, digit, row_level, col_level});
-    if (digit >= 0) w->digits->push_back(digit);
+    if (digit >= 0) rx_digits_add(w->digits, digit);
     return 0;
 }
 
 void cli_walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
-                     std::vector<FrameInfo> *frames, std::vector<int32_t> *digits)
+                     std::vector<FrameInfo> *frames, RxDigits *digits)
 {
     WalkCtx w = {frames, digits};
     DigitStream stream;
@@ -122,6 +122,78 @@ static int write_text(const char *out_path, const std::string &text)
         return CLI_BAD_INPUT;
     }
     return CLI_OK;
+}
+
+/* What was found, as asked; the status says whether it was enough. */
+static int report(const char *shown, const char *as, const char *out_path, const RxDigits *digits,
+                  uint64_t n_samples, const DecodeSettings *ds)
+{
+    int status = CLI_OK;
+    if (n_samples < CLI_FRAME_LEN) {
+        cli_error(CMD, shown, "too short to decode (%llu samples; one frame is %d)",
+                  (unsigned long long)n_samples, CLI_FRAME_LEN);
+        return CLI_BAD_INPUT;
+    }
+    if (digits->count == 0) {
+        cli_error(CMD, shown, "no tones detected -- try a lower --threshold%s",
+                  ds->repeater ? "" : ", or --repeater for disguised tones");
+        return CLI_BAD_INPUT;
+    }
+
+    uint64_t n = digits->count;
+    std::vector<char> buf((size_t)n + 1);
+    if (strcmp(as, "digits") == 0) {
+        rx_digits_chars(digits, buf.data(), buf.size());
+        return write_text(out_path, std::string(buf.data()) + "\n");
+    }
+    if (strcmp(as, "image") == 0) {
+        std::string t;
+        for (int i = 0; i < 64; i++) {
+            t += i < (int)n ? (char)('0' + digits->digits[i]) : '.';
+            t += (i % 8 == 7) ? '\n' : ' ';
+        }
+        status = write_text(out_path, t);
+        if (status != CLI_OK) return status;
+        if (n < 64) {
+            cli_error(CMD, shown, "image incomplete: %llu of 64 pixels -- try a lower --threshold, or --hop 256 above 150 %% speed",
+                      (unsigned long long)n);
+            return CLI_BAD_INPUT;
+        }
+        if (n > 64)
+            cli_warn(CMD, shown, "%llu more digits after the 64 pixels were ignored",
+                     (unsigned long long)(n - 64));
+        return CLI_OK;
+    }
+
+    if (n < 2) {
+        cli_error(CMD, shown, "only one digit found, no pair to read as %s -- try a lower --threshold",
+                  as);
+        return CLI_BAD_INPUT;
+    }
+    if (n % 2)
+        cli_warn(CMD, shown, "odd number of digits (%llu): the last one has no partner",
+                 (unsigned long long)n);
+    uint64_t len = rx_digits_read(digits, strcmp(as, "text") == 0 ? RX_READ_TEXT : RX_READ_HEX,
+                                  buf.data(), buf.size());
+    std::string t(buf.data(), (size_t)len);
+    if (strcmp(as, "text") == 0 || !out_path) return write_text(out_path, t + "\n");
+
+    /* Bytes only from a clean hex string; the core's refusal says why not. */
+    uint64_t nbytes = 0;
+    const char *why = nullptr;
+    uint8_t *bytes = hex_string_to_bytes(t.data(), t.size(), &nbytes, &why);
+    if (!bytes) {
+        cli_error(CMD, shown, "cannot save the bytes: %s", why ? why : "invalid hex");
+        return CLI_BAD_INPUT;
+    }
+    std::string err;
+    if (cli_write_all(out_path, bytes, (size_t)nbytes, &err) != 0) {
+        cli_error(CMD, strcmp(out_path, "-") == 0 ? "<stdout>" : out_path, "cannot write: %s",
+                  err.c_str());
+        status = CLI_BAD_INPUT;
+    }
+    free(bytes);
+    return status;
 }
 
 int cmd_decode(int argc, char **argv)
@@ -167,76 +239,12 @@ int cmd_decode(int argc, char **argv)
         return status;
     }
     cli_apply_resample(&ds, &s, &rate);
-    std::vector<int32_t> digits;
+    RxDigits digits;
+    rx_digits_init(&digits, 0);
     uint64_t n_samples = s.len;
     cli_walk_frames(&s, rate, &ds, nullptr, &digits);
     sb_free(&s);
-
-    if (n_samples < CLI_FRAME_LEN) {
-        cli_error(CMD, shown, "too short to decode (%llu samples; one frame is %d)",
-                  (unsigned long long)n_samples, CLI_FRAME_LEN);
-        return CLI_BAD_INPUT;
-    }
-    if (digits.empty()) {
-        cli_error(CMD, shown, "no tones detected -- try a lower --threshold%s",
-                  ds.repeater ? "" : ", or --repeater for disguised tones");
-        return CLI_BAD_INPUT;
-    }
-
-    uint64_t n = digits.size();
-    if (strcmp(as, "digits") == 0) {
-        std::string t;
-        for (int32_t d : digits) t += (char)('0' + d);
-        return write_text(out_path, t + "\n");
-    }
-    if (strcmp(as, "image") == 0) {
-        std::string t;
-        for (int i = 0; i < 64; i++) {
-            t += i < (int)n ? (char)('0' + digits[i]) : '.';
-            t += (i % 8 == 7) ? '\n' : ' ';
-        }
-        status = write_text(out_path, t);
-        if (status != CLI_OK) return status;
-        if (n < 64) {
-            cli_error(CMD, shown, "image incomplete: %llu of 64 pixels -- try a lower --threshold, or --hop 256 above 150 %% speed",
-                      (unsigned long long)n);
-            return CLI_BAD_INPUT;
-        }
-        if (n > 64)
-            cli_warn(CMD, shown, "%llu more digits after the 64 pixels were ignored",
-                     (unsigned long long)(n - 64));
-        return CLI_OK;
-    }
-
-    if (n < 2) {
-        cli_error(CMD, shown, "only one digit found, no pair to read as %s -- try a lower --threshold",
-                  as);
-        return CLI_BAD_INPUT;
-    }
-    if (n % 2)
-        cli_warn(CMD, shown, "odd number of digits (%llu): the last one has no partner",
-                 (unsigned long long)n);
-    std::vector<char> buf((size_t)(n / 2 + 1));
-    uint64_t len = strcmp(as, "text") == 0 ? digits_to_text(digits.data(), n, buf.data(), buf.size())
-                                            : digits_to_hex_text(digits.data(), n, buf.data(), buf.size());
-    std::string t(buf.data(), (size_t)len);
-    if (strcmp(as, "text") == 0 || !out_path) return write_text(out_path, t + "\n");
-
-    /* Bytes only from a clean hex string; the core's refusal says why not. */
-    uint64_t nbytes = 0;
-    const char *why = nullptr;
-    uint8_t *bytes = hex_string_to_bytes(t.data(), t.size(), &nbytes, &why);
-    if (!bytes) {
-        cli_error(CMD, shown, "cannot save the bytes: %s", why ? why : "invalid hex");
-        return CLI_BAD_INPUT;
-    }
-    std::string err;
-    status = CLI_OK;
-    if (cli_write_all(out_path, bytes, (size_t)nbytes, &err) != 0) {
-        cli_error(CMD, strcmp(out_path, "-") == 0 ? "<stdout>" : out_path, "cannot write: %s",
-                  err.c_str());
-        status = CLI_BAD_INPUT;
-    }
-    free(bytes);
+    status = report(shown, as, out_path, &digits, n_samples, &ds);
+    rx_digits_free(&digits);
     return status;
 }

@@ -71,16 +71,6 @@ static int parse_image(const std::string &s, std::vector<uint32_t> *out)
     return 0;
 }
 
-/* Digit-block length, to turn away transmissions too long for a WAV file
- * before gigabytes are rendered. */
-static uint64_t block_samples(uint64_t count, double tone_s, double gap_s)
-{
-    uint64_t n = (uint64_t)(tone_s * DTMF_SAMPLE_RATE);
-    if (n == 0) n = 1;
-    uint64_t g = (uint64_t)(gap_s * DTMF_SAMPLE_RATE);
-    return 2205 + count * (n + g) + 6615;
-}
-
 int cmd_encode(int argc, char **argv, const char *argv0)
 {
     CliArgs a = {argc, argv, 0};
@@ -133,9 +123,10 @@ int cmd_encode(int argc, char **argv, const char *argv0)
         return cli_usage_error(CMD, "--speed must be a whole percent from 50 to 500, not '%s'",
                                speed_s);
     if (kind == "request") {
-        int ok = strlen(dir) == 4;
-        for (size_t i = 0; ok && i < 4; i++) ok = dir[i] >= '0' && dir[i] <= '6';
-        if (!ok)
+        uint64_t n = 0;
+        uint32_t *probe = server_request_digits(dir, "", &n); /* the core knows a good directory */
+        free(probe);
+        if (!probe)
             return cli_usage_error(CMD, "--dir must be exactly four digits 0-6, not '%s'", dir);
     }
     if (!out_path) {
@@ -167,8 +158,8 @@ int cmd_encode(int argc, char **argv, const char *argv0)
         free(d);
         uint64_t dropped = 0;
         for (size_t i = 0; i < content.size(); i++) {
-            unsigned char c = (unsigned char)content[i];
-            if (c != ' ' && !(c < 128 && isalpha(c)) && c != '\n' && c != '\r') dropped++;
+            char c = content[i];
+            if (letter_to_num(c) < 0 && c != '\n' && c != '\r') dropped++;
         }
         if (dropped && !(kind == "text" && count == 0))
             cli_warn(CMD, nullptr, "%llu character%s left out (only letters and spaces are sent)",
@@ -185,10 +176,7 @@ int cmd_encode(int argc, char **argv, const char *argv0)
                           (unsigned long long)(count / 2), (SERVER_MAX_DIGITS - 4) / 2);
                 return CLI_BAD_INPUT;
             }
-            uint32_t *r = server_request_digits(dir, content.c_str(), &count);
-            if (!r) return cli_usage_error(CMD, "--dir must be exactly four digits 0-6");
-            digits.assign(r, r + count);
-            free(r);
+            count += 4;
         }
     } else if (kind == "file") {
         std::vector<uint8_t> bytes;
@@ -211,31 +199,32 @@ int cmd_encode(int argc, char **argv, const char *argv0)
 
     double tone_s = 0, gap_s = 0;
     speed_to_tone_gap((int32_t)speed, &tone_s, &gap_s);
-    uint64_t estimate = block_samples(count, tone_s, gap_s);
-    if (estimate > CLI_WAV_MAX_SAMPLES) {
+    uint64_t estimate = digit_block_samples(count, tone_s, gap_s);
+    if (estimate > WAV_MAX_SAMPLES) {
         cli_error(CMD, nullptr,
                   "%llu digits make %.1f hours of audio, more than a WAV file can hold (%.1f hours)",
                   (unsigned long long)count, estimate / 44100.0 / 3600.0,
-                  CLI_WAV_MAX_SAMPLES / 44100.0 / 3600.0);
+                  WAV_MAX_SAMPLES / 44100.0 / 3600.0);
         return CLI_BAD_INPUT;
     }
 
     SampleBuf out;
     sb_init(&out);
     char clip_err[1024] = "";
-    if (build_station_transmission(digits.data(), count, clip_dir.c_str(), callsign, cw, repeater,
-                                   tone_s, gap_s, &out, clip_err, sizeof clip_err) != 0) {
+    int32_t rc = kind == "request"
+                     ? build_server_transmission(dir, content.c_str(), clip_dir.c_str(), callsign, cw,
+                                                 repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err)
+                     : build_station_transmission(digits.data(), count, clip_dir.c_str(), callsign, cw,
+                                                  repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err);
+    if (rc == -2) {
+        sb_free(&out);
+        return cli_usage_error(CMD, "--dir must be exactly four digits 0-6");
+    }
+    if (rc != 0) {
         cli_error(CMD, nullptr, "missing callsign clip: %s (give the clip folder with --audio-dir)",
                   clip_err);
         sb_free(&out);
         return CLI_BAD_INPUT;
-    }
-    if (kind == "request") {
-        SampleBuf marker;
-        sb_init(&marker);
-        gen_digits_samples(&marker, SERVER_MARKER, 7, repeater, tone_s, gap_s);
-        sb_append_buf(&out, &marker);
-        sb_free(&marker);
     }
     int status = cli_save_wav(CMD, out_path, &out);
     sb_free(&out);

@@ -17,10 +17,6 @@
 /* Reports the fatal "out of memory" and ends the process (exit status 1). */
 void core_out_of_memory(void);
 
-/* Largest buffer whose 16-bit data still fits the WAV header's 32-bit
- * RIFF size field (36 + 2 n <= 0xFFFFFFFF). */
-#define CORE_WAV_MAX_SAMPLES 2147483629ull
-
 /* The bin magnitude straight from its definition: a single-bin DFT by
  * correlation, one sine and one cosine per sample. The fast forms are
  * checked against this. */

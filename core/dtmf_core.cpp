@@ -270,6 +270,16 @@ void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s
     sb_append_silence(b, seconds_to_samples(gap_s));
 }
 
+uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s)
+{
+    if (count == 0) return 0;
+    uint64_t n = seconds_to_samples(tone_s);
+    if (n == 0) n = 1;
+    uint64_t per = n + seconds_to_samples(gap_s);
+    if (count > (UINT64_MAX - BLOCK_LEAD_IN - BLOCK_TAIL) / per) return UINT64_MAX;
+    return BLOCK_LEAD_IN + count * per + BLOCK_TAIL;
+}
+
 void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count,
                         int32_t repeater, double tone_s, double gap_s)
 {
@@ -494,17 +504,28 @@ void speed_to_tone_gap(int32_t percent, double *tone_s, double *gap_s)
     if (gap_s) *gap_s = 0.09 * factor;
 }
 
+int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t cw,
+                          SampleBuf *out, char *err, uint64_t err_size)
+{
+    if (cw) {
+        build_morse_samples(callsign ? callsign : "", out);
+        return 0;
+    }
+    /* Clips are gathered apart, so a missing one leaves out as it was. */
+    SampleBuf id = {NULL, 0, 0};
+    int32_t rc = load_callsign_audio(audio_dir, callsign, &id, err, err_size);
+    if (rc == 0) sb_append_buf(out, &id);
+    sb_free(&id);
+    return rc;
+}
+
 int32_t build_station_transmission(const uint32_t *digits, uint64_t count,
                                    const char *audio_dir, const char *callsign, int32_t cw,
                                    int32_t repeater, double tone_s, double gap_s,
                                    SampleBuf *out, char *err, uint64_t err_size)
 {
     SampleBuf id = {NULL, 0, 0}, final_id = {NULL, 0, 0};
-    int32_t rc = 0;
-    if (cw)
-        build_morse_samples(callsign ? callsign : "", &id);
-    else
-        rc = load_callsign_audio(audio_dir, callsign, &id, err, err_size);
+    int32_t rc = build_callsign_id(audio_dir, callsign, cw, &id, err, err_size);
     if (rc == 0) rc = build_id_block(audio_dir, &id, &final_id, err, err_size);
     if (rc == 0)
         build_transmission_samples(digits, count, &id, &final_id, repeater, tone_s, gap_s, out);
@@ -513,14 +534,50 @@ int32_t build_station_transmission(const uint32_t *digits, uint64_t count,
     return rc;
 }
 
+int32_t build_signoff(const char *audio_dir, const SampleBuf *callsign_id, SampleBuf *out,
+                      char *err, uint64_t err_size)
+{
+    char path[1024], text[1200];
+    snprintf(path, sizeof path, "%s/QRT.wav", audio_dir ? audio_dir : ".");
+    FILE *f = fopen(path, "rb");
+    SampleBuf clip = {NULL, 0, 0};
+    uint32_t rate = DTMF_SAMPLE_RATE;
+    int32_t rc = -1;
+    if (!f) {
+        snprintf(text, sizeof text, "Missing: %s", path);
+    } else if (load_wav_mono_float_stream(f, &clip, &rate) != 0 || clip.len == 0) {
+        /* A clip that exists but cannot be read would otherwise sign off silently. */
+        snprintf(text, sizeof text, "Cannot read: %s", path);
+    } else {
+        SampleBuf at44 = {NULL, 0, 0};
+        resample_linear(&clip, (int32_t)rate, DTMF_SAMPLE_RATE, &at44);
+        sb_reserve(out, (callsign_id ? callsign_id->len : 0) + ID_SILENCE + at44.len);
+        sb_append_buf(out, callsign_id);
+        sb_append_silence(out, ID_SILENCE);
+        sb_append_buf(out, &at44);
+        sb_free(&at44);
+        rc = 0;
+    }
+    if (f) fclose(f);
+    sb_free(&clip);
+    if (rc != 0) put_error(err, err_size, text);
+    return rc;
+}
+
 const uint32_t SERVER_MARKER[7] = {6, 5, 4, 3, 2, 1, 0};
+
+static int server_dir_ok(const char *dir)
+{
+    if (!dir || strlen(dir) != 4) return 0;
+    for (int i = 0; i < 4; i++)
+        if (dir[i] < '0' || dir[i] > '6') return 0;
+    return 1;
+}
 
 uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *out_count)
 {
     if (out_count) *out_count = 0;
-    if (!dir || strlen(dir) != 4) return NULL;
-    for (int i = 0; i < 4; i++)
-        if (dir[i] < '0' || dir[i] > '6') return NULL;
+    if (!server_dir_ok(dir)) return NULL;
 
     uint64_t mc = 0;
     uint32_t *msg = encode_text(message ? message : "", &mc);
@@ -537,30 +594,22 @@ uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *
     return d;
 }
 
-/* Pairs of received digits, first digit high; values that no code gives
- * (out of range, or digits that are not 0-6) read as '?'. */
-static uint64_t pairs_to_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size,
-                              int hex)
+int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
+                                  const char *callsign, int32_t cw, int32_t repeater,
+                                  double tone_s, double gap_s, SampleBuf *out, char *err,
+                                  uint64_t err_size)
 {
-    if (!out || out_size == 0) return 0;
-    uint64_t w = 0;
-    for (uint64_t i = 0; i + 1 < n && w + 1 < out_size; i += 2) {
-        int64_t v = (int64_t)(hex ? 6 : 7) * digits[i] + digits[i + 1];
-        if (hex)
-            out[w++] = (v >= 0 && v < 16) ? HEX_CHARS[v] : '?';
-        else
-            out[w++] = (v >= 0 && v <= 26) ? num_to_letter((int32_t)v) : '?';
+    if (!server_dir_ok(dir)) {
+        if (err && err_size) err[0] = '\0';
+        return -2;
     }
-    out[w] = '\0';
-    return w;
-}
-
-uint64_t digits_to_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size)
-{
-    return pairs_to_text(digits, n, out, out_size, 0);
-}
-
-uint64_t digits_to_hex_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size)
-{
-    return pairs_to_text(digits, n, out, out_size, 1);
+    uint64_t count = 0;
+    uint32_t *digits = server_request_digits(dir, message, &count);
+    if (!digits) core_out_of_memory(); /* the directory was good: only memory is left */
+    int32_t rc = build_station_transmission(digits, count, audio_dir, callsign, cw, repeater,
+                                            tone_s, gap_s, out, err, err_size);
+    free(digits);
+    /* The marker is a block of its own: its own lead-in, tail and carrier phase. */
+    if (rc == 0) gen_digits_samples(out, SERVER_MARKER, 7, repeater, tone_s, gap_s);
+    return rc;
 }

@@ -24,8 +24,9 @@
  *   encode_text, hex_nibble_to_pair6, pair6_to_hex_nibble,
  *   encode_bytes_hex, hex_string_to_bytes                  digit codes
  *   envelope_apply, gen_digit_samples, gen_digits_samples,
- *   repeater_modulate                                      synthesis
- *   save_wav, load_wav_mono_float[_mem], resample_linear,
+ *   repeater_modulate, digit_block_samples                 synthesis
+ *   write_wav, save_wav, load_wav_mono_float[_mem|_stream],
+ *   wav_read_info[_mem|_stream], resample_linear,
  *   sample_to_pcm16                                        WAV files
  *   morse_pattern_for_char, build_morse_samples,
  *   load_callsign_audio, build_id_block,
@@ -33,15 +34,19 @@
  *   goertzel_mag, detect_digit_in_frame,
  *   detect_digit_in_frame_repeater, digit_stream_reset,
  *   digit_stream_feed, detect_frames                       detection
- *   speed_to_tone_gap, build_station_transmission,
- *   server_request_digits, digits_to_text,
- *   digits_to_hex_text                                     shared helpers
+ *   speed_to_tone_gap, build_callsign_id,
+ *   build_station_transmission, build_signoff,
+ *   server_request_digits, build_server_transmission       shared helpers
+ *   rx_digits_init, rx_digits_free, rx_digits_clear,
+ *   rx_digits_add, rx_digits_full, rx_pair_char,
+ *   rx_digits_last_pair, rx_digits_chars, rx_digits_read   received digits
  */
 #ifndef TESSARY_DTMF_CORE_H
 #define TESSARY_DTMF_CORE_H
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 /* ---- Tone plan -------------------------------------------------------
  *
@@ -98,23 +103,59 @@ void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s
 void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count,
                         int32_t repeater, double tone_s, double gap_s);
 void repeater_modulate(float *s, uint64_t n, int32_t rate);
+/* Exactly how many samples gen_digits_samples appends for count digits
+ * (0 for none; UINT64_MAX when no buffer could hold them), so a caller can
+ * turn a transmission away before rendering it. */
+uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s);
 
 /* ---- WAV files and resampling ----------------------------------------- */
-int32_t save_wav(const char *path, const SampleBuf *b);
-int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate);
-void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate,
-                     SampleBuf *out);
 
-/* save_wav returns -1 also when writing or closing fails (a full disk) and,
- * without touching the file, for a buffer whose size the 32-bit header
- * fields cannot hold (more than 2,147,483,629 samples). The readers treat a
+/* Largest buffer whose 16-bit data still fits the WAV header's 32-bit
+ * RIFF size field (36 + 2 n <= 0xFFFFFFFF). */
+#define WAV_MAX_SAMPLES 2147483629ull
+
+/* Writers make the program's one format: 44-byte header, 16-bit mono,
+ * 44,100 Hz. A buffer above WAV_MAX_SAMPLES is refused (-1) before a
+ * single byte is written. write_wav hands the bytes to `write` in pieces
+ * and stops at its first -1. save_wav returns -1 also when writing,
+ * flushing or closing fails (a full disk). */
+typedef int32_t (*WavWriteFn)(void *ctx, const void *data, uint64_t n); /* 0 or -1 */
+int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b);
+int32_t save_wav(const char *path, const SampleBuf *b);
+
+/* The readers take integer PCM of any width they can (8, 16, 32 bits), any
+ * channel count (mixed to mono), at the file's own rate. They treat a
  * "fmt " chunk with sample rate 0 (or above 2^31 - 1) as unreadable (-1),
  * append nothing on failure, and size nothing from a header field beyond
- * the bytes the file really holds. */
-
-/* load_wav_mono_float on a file image already in memory. */
+ * the bytes the file really holds. The stream form reads a seekable stream
+ * from its start; the path form opens the file and uses it. */
+int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate);
 int32_t load_wav_mono_float_mem(const uint8_t *data, uint64_t size, SampleBuf *out,
                                 uint32_t *out_rate);
+int32_t load_wav_mono_float_stream(FILE *f, SampleBuf *out, uint32_t *out_rate);
+
+/* What a WAV file's header says, from the same chunk walk the readers use.
+ * 0 when the file holds sound the readers decode: integer PCM of 8, 16 or
+ * 32 bits, at least one channel, 1000-768000 Hz, and a "data" chunk. Else
+ * -1 with a one-line reason in why ("not a WAV file (no RIFF/WAVE header)",
+ * "sample rate 0 Hz is out of range (1000-768000)" ...). The readers also
+ * load some files refused here (a float tag read as integers, 24-bit as
+ * silence); this is the verdict to give a person. info is filled as far as
+ * the header goes either way. */
+struct WavInfo {
+    uint32_t format_tag; /* 1 PCM, 3 float; for 0xFFFE the sub-format's tag */
+    uint32_t channels;
+    uint32_t rate;
+    uint32_t bits;
+    uint64_t data_bytes; /* cut to the bytes present */
+};
+int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_size);
+int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, char *why,
+                          uint64_t why_size);
+int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size);
+
+void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate,
+                     SampleBuf *out);
 
 /* The 16-bit rule of WAV writing and playback: above +1.0 gives 32767,
  * otherwise limited to -1.0, times 32767, truncated; NaN gives 0. */
@@ -171,16 +212,29 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
  * 0.18 s and 0.09 s at 100 %. */
 void speed_to_tone_gap(int32_t percent, double *tone_s, double *gap_s);
 
+/* The callsign ID alone: Morse when cw is non-zero, else the spoken clips
+ * from audio_dir (a callsign without letters or digits gives nothing).
+ * Returns 0, or -1 with the missing clip's path in err and out untouched. */
+int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t cw,
+                          SampleBuf *out, char *err, uint64_t err_size);
+
 /* A complete digit transmission with station identification, as the
  * program plays and saves it. Empty callsign (no letters or digits): the
- * digit block alone. Otherwise the callsign ID (Morse when cw is non-zero,
- * else clips from audio_dir) at the start and every ten minutes, and the
- * closing ID block (callsign ID, 50 ms, "website.wav") at the end.
- * Returns 0, or -1 with the missing file's path in err and out untouched. */
+ * digit block alone. Otherwise the callsign ID at the start and every ten
+ * minutes, and the closing ID block (callsign ID, 50 ms, "website.wav") at
+ * the end. Returns 0, or -1 with the missing file's path in err and out
+ * untouched. */
 int32_t build_station_transmission(const uint32_t *digits, uint64_t count,
                                    const char *audio_dir, const char *callsign, int32_t cw,
                                    int32_t repeater, double tone_s, double gap_s,
                                    SampleBuf *out, char *err, uint64_t err_size);
+
+/* Signing off: callsign_id, 300 ms of silence, then <audio_dir>/QRT.wav at
+ * 44,100 Hz. Returns 0, or -1 with out untouched and the whole message for
+ * the user in err: "Missing: <path>" when the clip cannot be opened,
+ * "Cannot read: <path>" when it is not a readable WAV or holds no sound. */
+int32_t build_signoff(const char *audio_dir, const SampleBuf *callsign_id, SampleBuf *out,
+                      char *err, uint64_t err_size);
 
 /* The server exchange: request digits are the four directory digits
  * ("0"-"6" each) followed by the letter code of the message, at most
@@ -191,12 +245,43 @@ int32_t build_station_transmission(const uint32_t *digits, uint64_t count,
 extern const uint32_t SERVER_MARKER[7]; /* 6 5 4 3 2 1 0 */
 uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *out_count);
 
-/* Received digits read as the receiving pages read them, pair by pair
- * (first digit high). Text: num_to_letter(pair7_to_num(hi, lo)), so 27-48
- * give "?". Hex: HEX_CHARS[pair6_to_hex_nibble(hi, lo)], "?" above 15. An
- * unpaired last digit gives nothing. Output is NUL-terminated and cut to
- * out_size - 1 characters; returns the number of characters written. */
-uint64_t digits_to_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size);
-uint64_t digits_to_hex_text(const int32_t *digits, uint64_t n, char *out, uint64_t out_size);
+/* A whole server request as sent: build_station_transmission of the
+ * request digits, then SERVER_MARKER as a block of its own with the same
+ * repeater, tone and gap. Returns 0; -2 (err "") when dir is not four
+ * digits 0-6; -1 with the missing clip's path in err. out is untouched on
+ * failure. */
+int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
+                                  const char *callsign, int32_t cw, int32_t repeater,
+                                  double tone_s, double gap_s, SampleBuf *out, char *err,
+                                  uint64_t err_size);
+
+/* ---- Received digits (rxdigits.cpp) -----------------------------------
+ *
+ * What one reception holds: digits 0-6 in arrival order, read pair by pair
+ * (first digit high) as text or hex. Text: num_to_letter(pair7_to_num), so
+ * 27-48 read "?"; hex: HEX_CHARS[pair6_to_hex_nibble], "?" above 15. A pair
+ * holding anything but 0-6 reads "?". Character outputs are NUL-terminated
+ * and cut to size - 1; they return the length written. */
+#define RX_MAX_DIGITS 4096 /* what one reception on a page holds */
+enum { RX_READ_TEXT = 0, RX_READ_HEX = 1 };
+struct RxDigits {
+    int32_t *digits;  /* digits 0-6 in arrival order (malloc'd, grows up to limit) */
+    uint64_t count;
+    uint64_t cap;     /* allocated entries */
+    uint64_t limit;   /* the most it holds; 0: no limit */
+    uint64_t dropped; /* digits that arrived once it was full */
+};
+void rx_digits_init(RxDigits *r, uint64_t limit); /* empty, no allocation yet */
+void rx_digits_free(RxDigits *r);
+void rx_digits_clear(RxDigits *r); /* forgets digits and dropped; keeps limit */
+/* 1 stored; 0 full: dropped and counted. A digit outside 0-6 is not stored: -1. */
+int32_t rx_digits_add(RxDigits *r, int32_t digit);
+int32_t rx_digits_full(const RxDigits *r);
+char rx_pair_char(int32_t hi, int32_t lo, int32_t reading);
+/* The pair the newest stored digit completed; 0 when it opened a pair. */
+char rx_digits_last_pair(const RxDigits *r, int32_t reading);
+uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size); /* "0"-"6" each */
+/* All complete pairs; an unpaired last digit gives nothing. */
+uint64_t rx_digits_read(const RxDigits *r, int32_t reading, char *out, uint64_t size);
 
 #endif

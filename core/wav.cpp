@@ -38,14 +38,12 @@ static void put32(uint8_t *p, uint32_t v)
     put16(p + 2, v >> 16);
 }
 
-int32_t save_wav(const char *path, const SampleBuf *b)
+int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b)
 {
     uint64_t n = b ? b->len : 0;
     /* Larger buffers would need sizes the 32-bit fields cannot hold; refuse
      * rather than write a header that lies. */
-    if (n > CORE_WAV_MAX_SAMPLES || !path) return -1;
-    FILE *f = fopen(path, "wb");
-    if (!f) return -1;
+    if (n > WAV_MAX_SAMPLES || !write) return -1;
 
     uint8_t h[44];
     uint32_t data_size = (uint32_t)(2 * n);
@@ -61,14 +59,29 @@ int32_t save_wav(const char *path, const SampleBuf *b)
     put16(h + 34, 16);
     memcpy(h + 36, "data", 4);
     put32(h + 40, data_size);
-    int ok = fwrite(h, 1, sizeof h, f) == sizeof h;
+    if (write(ctx, h, sizeof h) != 0) return -1;
 
     uint8_t chunk[16384];
-    for (uint64_t i = 0; i < n && ok; i += sizeof chunk / 2) {
+    for (uint64_t i = 0; i < n; i += sizeof chunk / 2) {
         uint64_t m = n - i < sizeof chunk / 2 ? n - i : sizeof chunk / 2;
         for (uint64_t j = 0; j < m; j++) put16(chunk + 2 * j, (uint16_t)sample_to_pcm16(b->data[i + j]));
-        ok = fwrite(chunk, 1, (size_t)(2 * m), f) == 2 * m;
+        if (write(ctx, chunk, 2 * m) != 0) return -1;
     }
+    return 0;
+}
+
+static int32_t write_to_file(void *ctx, const void *data, uint64_t n)
+{
+    return fwrite(data, 1, (size_t)n, (FILE *)ctx) == n ? 0 : -1;
+}
+
+int32_t save_wav(const char *path, const SampleBuf *b)
+{
+    /* Checked before opening, so a refused buffer leaves the file alone. */
+    if ((b && b->len > WAV_MAX_SAMPLES) || !path) return -1;
+    FILE *f = fopen(path, "wb");
+    if (!f) return -1;
+    int ok = write_wav(write_to_file, f, b) == 0;
     /* A full disk often shows only when the buffer is flushed or closed. */
     if (fflush(f) != 0) ok = 0;
     if (fclose(f) != 0) ok = 0;
@@ -151,15 +164,26 @@ static void decode_frames(const WavSource *src, uint64_t pos, uint64_t frames, u
     free(buf);
 }
 
-static int32_t wav_parse(const WavSource *src, SampleBuf *out, uint32_t *out_rate)
+/* What the chunk walk found. A later "fmt " or "data" chunk replaces an
+ * earlier one; without "fmt " the file counts as 16-bit mono 44,100 Hz. */
+struct WavHeader {
+    int riff;
+    int have_data;
+    uint64_t data_pos, data_len; /* data_len already cut to the bytes present */
+    uint32_t format_tag, sub_format, channels, rate, bits;
+};
+
+static void wav_walk(const WavSource *src, WavHeader *w)
 {
+    memset(w, 0, sizeof *w);
+    w->format_tag = 1;
+    w->channels = 1;
+    w->rate = DTMF_SAMPLE_RATE;
+    w->bits = 16;
     uint8_t h[12];
     if (src_read(src, 0, h, 12) != 12 || memcmp(h, "RIFF", 4) != 0 || memcmp(h + 8, "WAVE", 4) != 0)
-        return -1;
-
-    uint32_t channels = 1, rate = DTMF_SAMPLE_RATE, bits = 16;
-    int have_data = 0;
-    uint64_t data_pos = 0, data_len = 0;
+        return;
+    w->riff = 1;
     for (uint64_t pos = 12;;) {
         uint8_t ch[8];
         if (src_read(src, pos, ch, 8) != 8) break;
@@ -167,36 +191,103 @@ static int32_t wav_parse(const WavSource *src, SampleBuf *out, uint32_t *out_rat
         uint64_t size = get32(ch + 4);
         if (size > src->size - body) size = src->size - body;
         if (memcmp(ch, "fmt ", 4) == 0) {
-            uint8_t f[16];
-            if (src_read(src, body, f, 16) != 16) break; /* cut short: the walk ends */
-            channels = get16(f + 2);
-            rate = get32(f + 4);
-            bits = get16(f + 14);
+            uint8_t f[26];
+            uint64_t got = src_read(src, body, f, sizeof f);
+            if (got < 16) break; /* cut short: the walk ends */
+            w->format_tag = get16(f);
+            w->channels = get16(f + 2);
+            w->rate = get32(f + 4);
+            w->bits = get16(f + 14);
+            /* WAVE_FORMAT_EXTENSIBLE names the real format in its GUID's first two bytes. */
+            w->sub_format = (size >= 26 && got >= 26) ? get16(f + 24) : 0;
         } else if (memcmp(ch, "data", 4) == 0) {
-            have_data = 1;
-            data_pos = body;
-            data_len = size;
+            w->have_data = 1;
+            w->data_pos = body;
+            w->data_len = size;
         }
         pos = body + size + (size & 1);
     }
+}
 
-    if (!have_data) return -1;
+/* The stricter verdict given to people: only what decodes to real sound. */
+static int32_t wav_check(const WavHeader *w, WavInfo *info, char *why, uint64_t why_size)
+{
+    uint32_t tag = w->format_tag == 0xFFFE ? w->sub_format : w->format_tag;
+    if (info) {
+        info->format_tag = tag;
+        info->channels = w->channels;
+        info->rate = w->rate;
+        info->bits = w->bits;
+        info->data_bytes = w->data_len;
+    }
+    char text[200] = "";
+    if (!w->riff)
+        snprintf(text, sizeof text, "not a WAV file (no RIFF/WAVE header)");
+    else if (!w->have_data)
+        snprintf(text, sizeof text, "no audio in the WAV file (no \"data\" chunk)");
+    else if (tag == 3)
+        snprintf(text, sizeof text,
+                 "floating-point WAV is not supported (8, 16 or 32-bit integer PCM only)");
+    else if (tag != 1)
+        snprintf(text, sizeof text,
+                 "compressed WAV (format %u) is not supported (8, 16 or 32-bit integer PCM only)",
+                 (unsigned)tag);
+    else if (w->bits != 8 && w->bits != 16 && w->bits != 32)
+        snprintf(text, sizeof text, "%u-bit samples are not supported (8, 16 or 32-bit PCM only)",
+                 (unsigned)w->bits);
+    else if (w->channels == 0)
+        snprintf(text, sizeof text, "the WAV header declares no channels");
+    else if (w->rate < 1000 || w->rate > 768000)
+        snprintf(text, sizeof text, "sample rate %u Hz is out of range (1000-768000)",
+                 (unsigned)w->rate);
+    if (why && why_size) snprintf(why, (size_t)why_size, "%s", text);
+    return text[0] ? -1 : 0;
+}
+
+static int32_t wav_parse(const WavSource *src, SampleBuf *out, uint32_t *out_rate)
+{
+    WavHeader w;
+    wav_walk(src, &w);
+    if (!w.riff || !w.have_data) return -1;
     /* Rate 0 cannot be resampled or detected at, and the rest of the program
      * carries rates as signed 32-bit numbers. */
-    if (rate == 0 || rate > 0x7FFFFFFFu) return -1;
+    if (w.rate == 0 || w.rate > 0x7FFFFFFFu) return -1;
 
-    uint32_t bytes = bits / 8;
+    uint32_t bytes = w.bits / 8;
     if (bytes > 0) {
-        uint64_t frames = data_len / bytes;
-        if (channels) frames /= channels;
+        uint64_t frames = w.data_len / bytes;
+        if (w.channels) frames /= w.channels;
         sb_reserve(out, frames);
-        if (channels == 0 || (bits != 8 && bits != 16 && bits != 32)) {
+        if (w.channels == 0 || (w.bits != 8 && w.bits != 16 && w.bits != 32)) {
             sb_append_silence(out, frames); /* nothing to decode: all 0.0 */
         } else if (frames) {
-            decode_frames(src, data_pos, frames, channels, bytes, bits, out);
+            decode_frames(src, w.data_pos, frames, w.channels, bytes, w.bits, out);
         }
     }
-    if (out_rate) *out_rate = rate;
+    if (out_rate) *out_rate = w.rate;
+    return 0;
+}
+
+static WavSource mem_source(const uint8_t *data, uint64_t size)
+{
+    static const uint8_t empty[1] = {0};
+    WavSource src = {data ? data : empty, NULL, data ? size : 0};
+    return src;
+}
+
+/* A seekable stream from its start; -1 when its size cannot be learnt. */
+static int stream_source(FILE *f, WavSource *src)
+{
+    if (!f) return -1;
+#ifdef _WIN32
+    long long end = _fseeki64(f, 0, SEEK_END) == 0 ? _ftelli64(f) : -1;
+#else
+    long end = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+#endif
+    if (end < 0) return -1;
+    src->mem = NULL;
+    src->f = f;
+    src->size = (uint64_t)end;
     return 0;
 }
 
@@ -204,8 +295,14 @@ int32_t load_wav_mono_float_mem(const uint8_t *data, uint64_t size, SampleBuf *o
                                 uint32_t *out_rate)
 {
     if (!data && size) return -1;
-    static const uint8_t empty[1] = {0};
-    WavSource src = {data ? data : empty, NULL, size};
+    WavSource src = mem_source(data, size);
+    return wav_parse(&src, out, out_rate);
+}
+
+int32_t load_wav_mono_float_stream(FILE *f, SampleBuf *out, uint32_t *out_rate)
+{
+    WavSource src;
+    if (stream_source(f, &src) != 0) return -1;
     return wav_parse(&src, out, out_rate);
 }
 
@@ -213,16 +310,42 @@ int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate
 {
     FILE *f = path ? fopen(path, "rb") : NULL;
     if (!f) return -1;
-    int32_t rc = -1;
-#ifdef _WIN32
-    long long end = _fseeki64(f, 0, SEEK_END) == 0 ? _ftelli64(f) : -1;
-#else
-    long end = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
-#endif
-    if (end >= 0) {
-        WavSource src = {NULL, f, (uint64_t)end};
-        rc = wav_parse(&src, out, out_rate);
+    int32_t rc = load_wav_mono_float_stream(f, out, out_rate);
+    fclose(f);
+    return rc;
+}
+
+int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, char *why,
+                          uint64_t why_size)
+{
+    WavHeader w;
+    WavSource src = mem_source(data, size);
+    wav_walk(&src, &w);
+    return wav_check(&w, info, why, why_size);
+}
+
+int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size)
+{
+    WavHeader w;
+    WavSource src;
+    if (stream_source(f, &src) != 0) {
+        if (why && why_size) snprintf(why, (size_t)why_size, "cannot read the file");
+        if (info) memset(info, 0, sizeof *info);
+        return -1;
     }
+    wav_walk(&src, &w);
+    return wav_check(&w, info, why, why_size);
+}
+
+int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_size)
+{
+    FILE *f = path ? fopen(path, "rb") : NULL;
+    if (!f) {
+        if (why && why_size) snprintf(why, (size_t)why_size, "cannot open the file");
+        if (info) memset(info, 0, sizeof *info);
+        return -1;
+    }
+    int32_t rc = wav_read_info_stream(f, info, why, why_size);
     fclose(f);
     return rc;
 }

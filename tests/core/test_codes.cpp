@@ -1,5 +1,6 @@
 // Digit codes for text, bytes and server requests, and the way back.
 #include "core_test_util.h"
+#include <string.h>
 
 TEST(Codes, TextAndHexDigits)
 {
@@ -37,17 +38,8 @@ TEST(Codes, HexStringToBytes)
     EXPECT_NE(std::string(err).find("invalid characters"), std::string::npos);
 }
 
-TEST(Codes, ReceivedPairsAndServerRequest)
+TEST(Codes, ServerRequest)
 {
-    int32_t digits[] = {1, 1, 3, 6, 0, 0, 2, 3, 9};
-    char out[16];
-    EXPECT_EQ(digits_to_text(digits, 9, out, sizeof out), 4u);
-    EXPECT_STREQ(out, "h? q");  // 3 6 = 27 has no letter; the odd last digit waits
-    EXPECT_EQ(digits_to_hex_text(digits, 8, out, sizeof out), 4u);
-    EXPECT_STREQ(out, "7?0f");
-    EXPECT_EQ(digits_to_text(digits, 8, out, 3), 2u);  // cut to the room given
-    EXPECT_STREQ(out, "h?");
-
     uint64_t n = 1;
     uint32_t *d = server_request_digits("0000", "Hi!", &n);
     EXPECT_EQ(as_ints(d, n), (std::vector<int32_t>{0, 0, 0, 0, 1, 1, 1, 2}));
@@ -57,4 +49,63 @@ TEST(Codes, ReceivedPairsAndServerRequest)
     d = server_request_digits("6543", std::string(5000, 'z').c_str(), &n);
     EXPECT_EQ(n, (uint64_t)SERVER_MAX_DIGITS);
     free(d);
+}
+
+struct Rx : RxDigits {
+    explicit Rx(uint64_t limit) { rx_digits_init(this, limit); }
+    ~Rx() { rx_digits_free(this); }
+    std::string read(int32_t reading, uint64_t size = 64)
+    {
+        std::vector<char> out(size + 1, 'X');
+        uint64_t n = rx_digits_read(this, reading, out.data(), size);
+        EXPECT_EQ(n, strlen(out.data()));
+        return out.data();
+    }
+};
+
+TEST(Received, StoresUpToItsLimitAndCountsTheRest)
+{
+    Rx r(3);
+    EXPECT_EQ(r.cap, 0u);  // nothing allocated until the first digit
+    EXPECT_EQ(rx_digits_add(&r, 7), -1);
+    EXPECT_EQ(rx_digits_add(&r, -1), -1);
+    for (int32_t d : {1, 1, 3}) EXPECT_EQ(rx_digits_add(&r, d), 1);
+    EXPECT_TRUE(rx_digits_full(&r));
+    EXPECT_EQ(rx_digits_add(&r, 6), 0);
+    EXPECT_EQ(rx_digits_add(&r, 2), 0);
+    EXPECT_EQ(r.count, 3u);
+    EXPECT_EQ(r.dropped, 2u);
+    rx_digits_clear(&r);
+    EXPECT_TRUE(r.count == 0 && r.dropped == 0 && r.limit == 3 && !rx_digits_full(&r));
+
+    Rx big(0);  // no limit: grows past every allocation, keeping what it had
+    for (int i = 0; i < 5000; i++) ASSERT_EQ(rx_digits_add(&big, i % 7), 1);
+    EXPECT_FALSE(rx_digits_full(&big));
+    bool same = true;
+    for (int i = 0; i < 5000; i++) same = same && big.digits[i] == i % 7;
+    EXPECT_TRUE(same);
+    char chars[5];
+    EXPECT_EQ(rx_digits_chars(&big, chars, sizeof chars), 4u);  // cut to the room given
+    EXPECT_STREQ(chars, "0123");
+    EXPECT_EQ(rx_digits_chars(&big, chars, 0), 0u);
+}
+
+TEST(Received, PairsReadAsTextAndHex)
+{
+    Rx r(0);
+    std::string last_text, last_hex;
+    for (int32_t d : {1, 1, 3, 6, 0, 0, 2, 3, 3, 0, 5}) {
+        rx_digits_add(&r, d);
+        char t = rx_digits_last_pair(&r, RX_READ_TEXT), h = rx_digits_last_pair(&r, RX_READ_HEX);
+        last_text += t ? t : '.';
+        last_hex += h ? h : '.';
+    }
+    EXPECT_EQ(last_text, ".h.?. .q.u.");  // 3 6 = 27 has no letter
+    EXPECT_EQ(last_hex, ".7.?.0.f.?.");   // 3 0 = 18 is no nibble
+    EXPECT_EQ(r.read(RX_READ_TEXT), "h? qu");  // the unpaired last digit waits
+    EXPECT_EQ(r.read(RX_READ_HEX), "7?0f?");
+    EXPECT_EQ(r.read(RX_READ_TEXT, 3), "h?");
+    EXPECT_EQ(rx_pair_char(0, 9, RX_READ_TEXT), '?');  // not a digit: never a table index
+    EXPECT_EQ(rx_pair_char(-1, 7, RX_READ_HEX), '?');
+    EXPECT_EQ(rx_pair_char(0, 6, RX_READ_HEX), '6');
 }

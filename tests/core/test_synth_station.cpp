@@ -27,9 +27,13 @@ TEST(Synth, CopiedBurstsAndTheRepeater)
         sb_append_silence(&slow, 6615);
         if (rep) repeater_modulate(slow.data, slow.len, 44100);
         ASSERT_EQ(fast.len, slow.len);
+        EXPECT_EQ(digit_block_samples(13, 0.05, 0.02), fast.len);
         EXPECT_EQ(memcmp(fast.data, slow.data, fast.len * sizeof(float)), 0) << "repeater " << rep;
     }
 
+    EXPECT_EQ(digit_block_samples(0, 0.18, 0.09), 0u);  // no digits: nothing at all
+    EXPECT_EQ(digit_block_samples(2, 1e-9, -1), 2205u + 2 + 6615);  // a tone is at least one sample
+    EXPECT_EQ(digit_block_samples(UINT64_MAX / 2, 0.18, 0.09), UINT64_MAX);
     sb_append_silence(&b, 7);  // what the caller already had stays untouched
     b.data[3] = 0.75f;
     gen_digits_samples(&b, digits + 1, 1, 1, 0.18, 0.09);
@@ -104,8 +108,10 @@ TEST(Station, CallsignClipsAndMorse)
     ASSERT_EQ(id.len, 300u + 2205 + 200);
     EXPECT_NEAR(id.data[0], 0.5f, 1e-4);
     EXPECT_EQ(id.data[300 + 2205], 127.0f / 128);
-    EXPECT_EQ(load_callsign_audio(dir.c_str(), "ax", &partial, err, sizeof err), -1);
+    sb_append_silence(&partial, 1);
+    EXPECT_EQ(build_callsign_id(dir.c_str(), "ax", 0, &partial, err, sizeof err), -1);
     EXPECT_EQ(std::string(err), dir + "/x.wav");
+    EXPECT_EQ(partial.len, 1u);  // a missing clip adds nothing
 
     const uint32_t digits[] = {4};
     gen_digits_samples(&block, digits, 1, 0, 0.18, 0.09);
@@ -125,4 +131,49 @@ TEST(Station, CallsignClipsAndMorse)
     ASSERT_EQ(full.len, morse.len + S + block.len + S + morse.len + 2205 + 50);
     EXPECT_EQ(memcmp(full.data, morse.data, morse.len * 4), 0);
     EXPECT_NEAR(full.data[full.len - 1], -0.25f, 1e-4);
+}
+
+TEST(Station, SignoffAndServerRequest)
+{
+    std::string dir = temp_path("audio");
+    std::error_code ignored;
+    std::filesystem::create_directory(dir, ignored);
+    const std::string qrt = dir + "/QRT.wav";
+    remove(qrt.c_str());
+    Buf id, out, clip, want;
+    build_morse_samples("k", &id);
+    char err[1200] = "";
+    EXPECT_EQ(build_signoff(dir.c_str(), &id, &out, err, sizeof err), -1);
+    EXPECT_EQ(std::string(err), "Missing: " + qrt);
+    for (const std::string &bad : {std::string("not a wav"), riff(chunk("fmt ", fmt_body(1, 8000, 16)) + chunk("data", ""))}) {
+        write_file(qrt, bad);
+        EXPECT_EQ(build_signoff(dir.c_str(), &id, &out, err, sizeof err), -1);
+        EXPECT_EQ(std::string(err), "Cannot read: " + qrt);  // a silent sign-off is no sign-off
+    }
+    EXPECT_EQ(out.len, 0u);
+    sb_append_silence(&clip, 100);
+    clip.data[0] = 1.0f;
+    write_file(qrt, wav_image(&clip, 22050, 1, 16));
+    ASSERT_EQ(build_signoff(dir.c_str(), &id, &out, err, sizeof err), 0);
+    ASSERT_EQ(out.len, id.len + S + 200);
+    EXPECT_EQ(memcmp(out.data, id.data, id.len * 4), 0);
+    EXPECT_NEAR(out.data[id.len + S], 1.0f, 1e-4);
+
+    // The request and its end marker, as separate blocks (each with its own carrier phase).
+    Buf web, server, two_step;
+    sb_append_silence(&web, 10);
+    ASSERT_EQ(save_wav((dir + "/website.wav").c_str(), &web), 0);
+    uint64_t n = 0;
+    uint32_t *d = server_request_digits("0123", "Hi there", &n);
+    ASSERT_EQ(build_station_transmission(d, n, dir.c_str(), "K1", 1, 1, 0.1, 0.05, &two_step, err, sizeof err), 0);
+    free(d);
+    gen_digits_samples(&two_step, SERVER_MARKER, 7, 1, 0.1, 0.05);
+    ASSERT_EQ(build_server_transmission("0123", "Hi there", dir.c_str(), "K1", 1, 1, 0.1, 0.05, &server, err, sizeof err), 0);
+    ASSERT_EQ(server.len, two_step.len);
+    EXPECT_EQ(memcmp(server.data, two_step.data, server.len * 4), 0);
+    EXPECT_EQ(build_server_transmission("0173", "Hi", dir.c_str(), "", 0, 0, 0.1, 0.05, &out, err, sizeof err), -2);
+    EXPECT_STREQ(err, "");
+    EXPECT_EQ(build_server_transmission("0123", "Hi", dir.c_str(), "Q", 0, 0, 0.1, 0.05, &out, err, sizeof err), -1);
+    EXPECT_EQ(std::string(err), dir + "/q.wav");
+    EXPECT_EQ(out.len, id.len + S + 200);  // failures leave it as it was
 }

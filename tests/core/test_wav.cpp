@@ -1,7 +1,19 @@
 // Writing and reading WAV files, malformed ones included, and resampling.
 #include "core_test_util.h"
-#include "core/core_internal.h"
 #include <math.h>
+
+// A write sink: keeps bytes, or fails from its n-th call on.
+struct Sink {
+    std::string bytes;
+    int calls = 0, fail_at = -1;
+    static int32_t put(void *ctx, const void *data, uint64_t n)
+    {
+        Sink *k = static_cast<Sink *>(ctx);
+        if (k->calls++ == k->fail_at) return -1;
+        k->bytes.append(static_cast<const char *>(data), n);
+        return 0;
+    }
+};
 
 TEST(Wav, SavedBytesAreExact)
 {
@@ -16,6 +28,15 @@ TEST(Wav, SavedBytesAreExact)
     Buf empty;
     ASSERT_EQ(save_wav(path.c_str(), &empty), 0);
     EXPECT_EQ(read_file(path), riff(fmt + chunk("data", "")));
+
+    Buf longer;  // more than one piece handed to the sink
+    sb_append_silence(&longer, 20000);
+    longer.data[19999] = 0.5f;
+    Sink sink;
+    ASSERT_EQ(write_wav(Sink::put, &sink, &longer), 0);
+    ASSERT_EQ(save_wav(path.c_str(), &longer), 0);
+    EXPECT_TRUE(sink.bytes == read_file(path));
+    EXPECT_GT(sink.calls, 2);
 }
 
 TEST(Wav, SaveReportsFailures)
@@ -26,17 +47,25 @@ TEST(Wav, SaveReportsFailures)
 #ifndef _WIN32
     EXPECT_EQ(save_wav("/dev/full", &b), -1);  // a full disk
 #endif
+    Sink failing;
+    failing.fail_at = 1;
+    EXPECT_EQ(write_wav(Sink::put, &failing, &b), -1);
+    EXPECT_EQ(failing.calls, 2);  // stops at the first failure
     // Too long for the 32-bit size fields: refused before anything is read or written.
-    SampleBuf huge = {nullptr, CORE_WAV_MAX_SAMPLES + 1, CORE_WAV_MAX_SAMPLES + 1};
+    SampleBuf huge = {nullptr, WAV_MAX_SAMPLES + 1, WAV_MAX_SAMPLES + 1};
     std::string path = temp_path("huge.wav");
     write_file(path, "keep");
     EXPECT_EQ(save_wav(path.c_str(), &huge), -1);
     EXPECT_EQ(read_file(path), "keep");
+    Sink untouched;
+    EXPECT_EQ(write_wav(Sink::put, &untouched, &huge), -1);
+    EXPECT_EQ(untouched.calls, 0);
 }
 
 TEST(Wav, MalformedFilesGiveTheDefinedResult)
 {
-    struct BadFile { const char *name; std::string bytes; int32_t rc; uint64_t samples; uint32_t rate; float first; };
+    // rc, samples, rate, first: what the readers give; says: wav_read_info's verdict ("" accepted).
+    struct BadFile { const char *name; std::string bytes; int32_t rc; uint64_t samples; uint32_t rate; float first; const char *says; };
     const std::string fmt16 = chunk("fmt ", fmt_body(1, 8000, 16));
     const std::string four = le(16384, 2) + le(-16384, 2) + le(16384, 2) + le(16384, 2);
     std::string lying = riff(fmt16 + "data" + le(0xFFFFFFFF, 4) + four);
@@ -46,25 +75,31 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
     std::string float_tag = riff(chunk("fmt ", fmt_body(1, 48000, 32, 3)) + chunk("data", le(0x40000000, 4)));
     std::string cut_fmt = riff(chunk("data", four) + "fmt " + le(16, 4) + le(1, 2) + le(2, 2));
     const BadFile cases[] = {
-        {"empty", "", -1, 0, 0, 0},
-        {"cut header", std::string("RIFF\x10\0\0\0WAV", 11), -1, 0, 0, 0},
-        {"not wave", riff("").replace(8, 4, "AVI "), -1, 0, 0, 0},
-        {"no data", riff(fmt16), -1, 0, 0, 0},
-        {"rate 0", riff(chunk("fmt ", fmt_body(1, 0, 16)) + chunk("data", four)), -1, 0, 0, 0},
-        {"lying size", lying, 0, 4, 8000, 0.5f},
-        {"lying size cut mid-sample", lying.substr(0, lying.size() - 1), 0, 3, 8000, 0.5f},
-        {"cut chunk header", riff(fmt16 + chunk("data", four)) + "da", 0, 4, 8000, 0.5f},
-        {"odd chunk and pad", odd_pad, 0, 4, 8000, 0.5f},
-        {"fmt after data", late_fmt, 0, 3, 22050, -1.0f},
-        {"cut fmt keeps defaults", cut_fmt, 0, 4, 44100, 0.5f},
-        {"no fmt", riff(chunk("data", four)), 0, 4, 44100, 0.5f},
-        {"float tag read as int", float_tag, 0, 1, 48000, 0.5f},
-        {"stereo mixes", riff(chunk("fmt ", fmt_body(2, 8000, 16)) + chunk("data", four)), 0, 2, 8000, 0.0f},
-        {"zero channels", riff(chunk("fmt ", fmt_body(0, 8000, 16)) + chunk("data", four)), 0, 4, 8000, 0.0f},
-        {"24-bit", riff(chunk("fmt ", fmt_body(1, 8000, 24)) + chunk("data", four + "ab")), 0, 3, 8000, 0.0f},
-        {"4-bit", riff(chunk("fmt ", fmt_body(1, 8000, 4)) + chunk("data", four)), 0, 0, 8000, 0.0f},
-        {"65535 channels", riff(chunk("fmt ", fmt_body(65535, 8000, 32)) + chunk("data", four)), 0, 0, 8000, 0.0f},
-        {"empty data", riff(fmt16 + chunk("data", "")), 0, 0, 8000, 0.0f},
+        {"empty", "", -1, 0, 0, 0, "not a WAV file (no RIFF/WAVE header)"},
+        {"cut header", std::string("RIFF\x10\0\0\0WAV", 11), -1, 0, 0, 0, "not a WAV"},
+        {"not wave", riff("").replace(8, 4, "AVI "), -1, 0, 0, 0, "not a WAV"},
+        {"no data", riff(fmt16), -1, 0, 0, 0, "no audio in the WAV file (no \"data\" chunk)"},
+        {"rate 0", riff(chunk("fmt ", fmt_body(1, 0, 16)) + chunk("data", four)), -1, 0, 0, 0, "sample rate 0 Hz is out of range (1000-768000)"},
+        {"lying size", lying, 0, 4, 8000, 0.5f, ""},
+        {"lying size cut mid-sample", lying.substr(0, lying.size() - 1), 0, 3, 8000, 0.5f, ""},
+        {"cut chunk header", riff(fmt16 + chunk("data", four)) + "da", 0, 4, 8000, 0.5f, ""},
+        {"odd chunk and pad", odd_pad, 0, 4, 8000, 0.5f, ""},
+        {"fmt after data", late_fmt, 0, 3, 22050, -1.0f, ""},
+        {"cut fmt keeps defaults", cut_fmt, 0, 4, 44100, 0.5f, ""},
+        {"no fmt", riff(chunk("data", four)), 0, 4, 44100, 0.5f, ""},
+        {"float tag read as int", float_tag, 0, 1, 48000, 0.5f, "floating-point WAV is not supported"},
+        {"stereo mixes", riff(chunk("fmt ", fmt_body(2, 8000, 16)) + chunk("data", four)), 0, 2, 8000, 0.0f, ""},
+        {"zero channels", riff(chunk("fmt ", fmt_body(0, 8000, 16)) + chunk("data", four)), 0, 4, 8000, 0.0f, "the WAV header declares no channels"},
+        {"24-bit", riff(chunk("fmt ", fmt_body(1, 8000, 24)) + chunk("data", four + "ab")), 0, 3, 8000, 0.0f, "24-bit samples are not supported"},
+        {"4-bit", riff(chunk("fmt ", fmt_body(1, 8000, 4)) + chunk("data", four)), 0, 0, 8000, 0.0f, "4-bit"},
+        {"65535 channels", riff(chunk("fmt ", fmt_body(65535, 8000, 32)) + chunk("data", four)), 0, 0, 8000, 0.0f, ""},
+        {"empty data", riff(fmt16 + chunk("data", "")), 0, 0, 8000, 0.0f, ""},
+        {"extensible PCM", riff(chunk("fmt ", fmt_body(1, 8000, 16, 0xFFFE) + le(22, 2) + le(16, 2) + le(0, 4) + le(1, 2) +
+                                             std::string(14, 'g')) + chunk("data", four)), 0, 4, 8000, 0.5f, ""},
+        {"extensible ADPCM", riff(chunk("fmt ", fmt_body(1, 8000, 16, 0xFFFE) + le(22, 2) + le(16, 2) + le(0, 4) + le(2, 2) +
+                                               std::string(14, 'g')) + chunk("data", four)), 0, 4, 8000, 0.5f,
+         "compressed WAV (format 2) is not supported"},
+        {"rate too high", riff(chunk("fmt ", fmt_body(1, 768001, 8)) + chunk("data", four)), 0, 8, 768001, -1.0f, "sample rate 768001 Hz"},
     };
     for (const BadFile &c : cases) {
         std::string path = temp_path("bad.wav");
@@ -79,10 +114,23 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
             EXPECT_EQ(b.len, c.samples);
             EXPECT_EQ(rate, c.rc ? 12345u : c.rate);
             EXPECT_EQ(b.len ? b.data[0] : 0.0f, c.first);
+            WavInfo info;
+            char why[200] = "unset";
+            rc = from_file ? wav_read_info(path.c_str(), &info, why, sizeof why)
+                           : wav_read_info_mem((const uint8_t *)c.bytes.data(), c.bytes.size(), &info, why, sizeof why);
+            EXPECT_EQ(rc, *c.says ? -1 : 0);
+            EXPECT_EQ(std::string(why).find(c.says), 0u) << why;
+            EXPECT_TRUE(*c.says || (info.format_tag == 1 && info.rate == c.rate));
         }
     }
+    WavInfo info;
+    char why[200];
+    EXPECT_EQ(wav_read_info_mem((const uint8_t *)lying.data(), lying.size(), &info, why, sizeof why), 0);
+    EXPECT_EQ(info.data_bytes, 8u);  // what is there, not what the header claims
+    std::string missing = testing::TempDir() + "missing.wav";
     Buf b;
-    EXPECT_EQ(load_wav_mono_float((testing::TempDir() + "missing.wav").c_str(), &b, nullptr), -1);
+    EXPECT_EQ(load_wav_mono_float(missing.c_str(), &b, nullptr), -1);
+    EXPECT_EQ(wav_read_info(missing.c_str(), &info, why, sizeof why), -1);
 }
 
 TEST(Resample, PositionsAndLengths)
