@@ -69,6 +69,7 @@ void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
     memset(p, 0, sizeof *p);
     p->panel_id = panel_id;
     p->max_digits = max_digits;
+    rx_digits_init(&p->received, max_digits >= 0 ? (uint64_t)max_digits : RX_MAX_DIGITS);
     p->threshold = 0.3f;
     digit_stream_reset(&p->stream);
 }
@@ -76,7 +77,7 @@ void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
 void rxpanel_reset(RxPanel *p) {
     feed_lock_init();
     EnterCriticalSection(&g_feed_cs);
-    p->digit_count = 0;
+    rx_digits_clear(&p->received);
     digit_stream_reset(&p->stream);
     drop_queued(WM_APP_DIGIT, p->panel_id);
     LeaveCriticalSection(&g_feed_cs);
@@ -156,7 +157,7 @@ struct DecodeWalk {
 };
 
 static int32_t limit_reached(const RxPanel *p) {
-    return p->max_digits >= 0 && p->digit_count >= p->max_digits;
+    return p->max_digits >= 0 && p->received.count >= (uint64_t)p->max_digits;
 }
 
 static int32_t decode_visit(void *ctx, uint64_t, int32_t, int32_t digit, float, float) {

@@ -14,14 +14,12 @@
 #define WM_APP_DIGIT  (WM_APP + 1)
 #define WM_APP_METERS (WM_APP + 2)
 
-#define RX_MAX_DIGITS 4096
 #define DECODE_FRAME_SAMPLES 2048
 #define DECODE_HOP_SAMPLES 1024
 
 struct RxPanel {
-    int32_t digits[RX_MAX_DIGITS];
-    int32_t digit_count;
-    int32_t max_digits;
+    RxDigits received; /* the digits of this reception, stored by the page's handler */
+    int32_t max_digits; /* file decoding stops once this many are held; negative: never */
     float threshold;
     DigitStream stream;
     int32_t listening;
@@ -35,6 +33,8 @@ typedef void (*RxDigitHandler)(int32_t digit);
  * by the capture thread at every frame; null: plain tones). */
 void rxpanel_set_target(HWND notify, const int32_t *repeater_mode);
 
+/* On a zeroed record, once. The reception holds max_digits (64 for a
+ * picture), or RX_MAX_DIGITS when max_digits is negative. */
 void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits);
 void rxpanel_reset(RxPanel *p);
 int32_t rxpanel_start_listening(RxPanel *p, char *err, uint64_t err_size);

@@ -140,24 +140,35 @@ int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(vo
     }
     rxpanel_decode_samples(ui->panel, buf.data, buf.len, (int32_t)rate, on_digit);
     sb_free(&buf);
-    return ui->panel->digit_count;
+    return (int32_t)ui->panel->received.count;
 }
 
-void rxpage_decode_summary(char *out, uint64_t size, int32_t count) {
+static_assert(RX_MAX_DIGITS == 4096, "RXPAGE_FULL_TEXT names the size");
+
+void rxpage_decode_summary(char *out, uint64_t size, const RxDigits *r) {
     if (!out || size == 0) return;
-    if (count < 1)
+    uint64_t count = r->count;
+    if (r->dropped)
+        snprintf(out, (size_t)size, "%s", RXPAGE_FULL_TEXT);
+    else if (count < 1)
         snprintf(out, (size_t)size, "%s", RXPAGE_NO_TONES_TEXT);
     else
         snprintf(out, (size_t)size, "Decoded %d digit%s from file", (int)count, count == 1 ? "" : "s");
 }
 
-void rxpage_digits_text(const int32_t *digits, int32_t n, char *out, uint64_t size) {
-    if (!out || size == 0) return;
-    if (n <= 0 || size < 2) {
-        snprintf(out, (size_t)size, " ");
+int32_t rxpage_store_digit(const RxPageUi *ui, int32_t digit) {
+    RxDigits *r = &ui->panel->received;
+    int32_t stored = rx_digits_add(r, digit);
+    if (stored == 0 && r->dropped == 1) SetWindowTextA(ui->status_label, RXPAGE_FULL_TEXT);
+    return stored == 1;
+}
+
+void rxpage_show_digits(HWND readout, const RxDigits *r) {
+    static char text[RX_MAX_DIGITS + 2];
+    if (r->count == 0) {
+        SetWindowTextA(readout, " ");
         return;
     }
-    uint64_t len = 0;
-    for (int32_t i = 0; i < n && len + 1 < size; i++) out[len++] = (char)('0' + digits[i]);
-    out[len] = 0;
+    rx_digits_chars(r, text, sizeof text);
+    SetWindowTextA(readout, text);
 }

@@ -38,7 +38,7 @@
  *     int32_t hex_decode_path(const char *path) {   // the testable step
  *         RxPageUi u = hex_ui();
  *         int32_t n = rxpage_decode_wav(&u, path, hex_clear, hex_on_digit);
- *         if (n >= 0) { rxpage_decode_summary(text, sizeof text, n); set the status }
+ *         if (n >= 0) { rxpage_decode_summary(text, sizeof text, &u.panel->received); ... }
  *         return n < 0 ? -1 : 0;
  *     }
  *   rxpage_decode_wav stops listening (as the toggle does), calls the page's
@@ -47,8 +47,9 @@
  *   runs the panel's decoder with the page's digit handler and returns the
  *   panel's digit count.
  *
- *   Digit readouts: rxpage_digits_text writes one character per digit, or
- *   " " when there are none.
+ *   Digits: a page's handler stores each with rxpage_store_digit (which
+ *   says when the reception is full) and shows them with rxpage_show_digits;
+ *   the pairs they complete come from the core's rx_digits_last_pair.
  */
 #ifndef TESSARY_RXPAGE_H
 #define TESSARY_RXPAGE_H
@@ -60,6 +61,7 @@
 #define RXPAGE_IDLE_TEXT "Microphone idle"
 #define RXPAGE_LISTENING_TEXT "Listening..."
 #define RXPAGE_NO_TONES_TEXT "No tones detected -- try lowering the threshold"
+#define RXPAGE_FULL_TEXT "Reception full (4096 digits) -- later digits dropped"
 
 struct RxPageUi {
     HWND listen_button;
@@ -102,10 +104,15 @@ int32_t rxpage_ask_wav_path(char *path, uint64_t size);
  * be read (the user has been told). */
 int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(void),
                           RxDigitHandler on_digit);
-/* "Decoded %d digit%s from file", or the no-tones text for 0 digits. */
-void rxpage_decode_summary(char *out, uint64_t size, int32_t count);
+/* "Decoded %d digit%s from file", the no-tones text for 0 digits, or the
+ * full text when digits were dropped: a cut-off file must not look whole. */
+void rxpage_decode_summary(char *out, uint64_t size, const RxDigits *r);
 
-/* ---- texts ---- */
-void rxpage_digits_text(const int32_t *digits, int32_t n, char *out, uint64_t size);
+/* ---- received digits ---- */
+/* Stores a digit in the panel's reception. Returns 1 when stored; 0 when
+ * the reception is full, which the status line then says (once). */
+int32_t rxpage_store_digit(const RxPageUi *ui, int32_t digit);
+/* A digit readout: one character per digit, or " " when there are none. */
+void rxpage_show_digits(HWND readout, const RxDigits *r);
 
 #endif

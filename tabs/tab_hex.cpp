@@ -166,34 +166,19 @@ void hex_save_audio(void)
 
 /* ---- DECODE ---- */
 
-void hex_update_digits_label(void)
-{
-    static char text[RX_MAX_DIGITS + 2];
-    rxpage_digits_text(H.panel.digits, H.panel.digit_count, text, sizeof text);
-    SetWindowTextA(H.rx_digits_label, text);
-}
+void hex_update_digits_label(void) { rxpage_show_digits(H.rx_digits_label, &H.panel.received); }
 
 void hex_on_digit(int32_t digit)
 {
-    int32_t n = H.panel.digit_count;
-    if (n >= RX_MAX_DIGITS) {
-        // Everything past this point would be missing from a save; say so.
-        SetWindowTextA(H.status_label, "Reception full (4096 digits) -- later digits dropped");
-        return;
-    }
-    H.panel.digits[n] = digit;
-    H.panel.digit_count = ++n;
+    RxPageUi u = hex_ui();
+    if (!rxpage_store_digit(&u, digit)) return;
     hex_update_digits_label();
-    if (n < 2 || n % 2 != 0) return;
-
-    int32_t v = pair6_to_hex_nibble(H.panel.digits[n - 2], H.panel.digits[n - 1]);
-    char c = (v >= 0 && v <= 15) ? HEX_CHARS[v] : '?';
-    if (H.hex_len < RX_TEXT_MAX - 1) {
-        H.hex_text[H.hex_len++] = c;
-        H.hex_text[H.hex_len] = '\0';
-    }
+    char c = rx_digits_last_pair(&H.panel.received, RX_READ_HEX);
+    if (!c || H.hex_len >= RX_TEXT_MAX - 1) return;
+    H.hex_text[H.hex_len++] = c;
+    H.hex_text[H.hex_len] = '\0';
     SetWindowTextA(H.hex_label, H.hex_text);
-    EnableWindow(H.save_hex_button, H.hex_len >= 1);
+    EnableWindow(H.save_hex_button, TRUE);
 }
 
 void hex_on_meters(int32_t row, int32_t col)
@@ -224,7 +209,7 @@ int32_t hex_decode_path(const char *path)
     int32_t n = rxpage_decode_wav(&u, path, hex_clear, hex_on_digit);
     if (n < 0) return -1;
     char text[128];
-    rxpage_decode_summary(text, sizeof text, n);
+    rxpage_decode_summary(text, sizeof text, &H.panel.received);
     SetWindowTextA(H.status_label, text);
     return 0;
 }

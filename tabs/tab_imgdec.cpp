@@ -38,15 +38,11 @@ HWND build_img_dec_tab(HWND page)
 
 void imgdec_on_digit(int32_t digit)
 {
-    int32_t n = D.panel.digit_count;
-    if (n >= IMG_PIXELS) return;
-    D.panel.digits[n] = digit;
-    D.pixels[n] = digit;
-    D.panel.digit_count = ++n;
-
-    char text[IMG_PIXELS + 2];
-    rxpage_digits_text(D.panel.digits, n, text, sizeof text);
-    SetWindowTextA(D.digits_label, text);
+    // The picture is the first 64 digits; the rest are ignored until Clear.
+    if (rx_digits_add(&D.panel.received, digit) != 1) return;
+    int32_t n = (int32_t)D.panel.received.count;
+    D.pixels[n - 1] = digit;
+    rxpage_show_digits(D.digits_label, &D.panel.received);
     InvalidateRect(D.grid, NULL, FALSE);
     if (n == IMG_PIXELS) {
         char status[64];

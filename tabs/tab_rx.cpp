@@ -50,30 +50,17 @@ void rx_clear(void) {
     SetWindowTextA(t->text_label, "");
 }
 
-void rx_update_digits_label(void) {
-    RxTab *t = &g_app.rx;
-    char s[RX_MAX_DIGITS + 1];
-    rxpage_digits_text(t->panel.digits, t->panel.digit_count, s, sizeof s);
-    SetWindowTextA(t->digits_label, s);
-}
+void rx_update_digits_label(void) { rxpage_show_digits(g_app.rx.digits_label, &g_app.rx.panel.received); }
 
 void rx_on_digit(int32_t digit) {
     RxTab *t = &g_app.rx;
-    RxPanel *p = &t->panel;
-    int stored = 0;
-    if (p->digit_count >= 0 && p->digit_count < RX_MAX_DIGITS) {
-        p->digits[p->digit_count++] = digit;
-        stored = 1;
-    }
+    RxPageUi u = rx_ui();
+    if (!rxpage_store_digit(&u, digit)) return;
     rx_update_digits_label();
-    if (!stored || p->digit_count % 2 != 0) return;
-
-    int32_t hi = p->digits[p->digit_count - 2];
-    int32_t lo = p->digits[p->digit_count - 1];
-    if (t->text_len >= 0 && t->text_len < RX_TEXT_MAX - 1) {
-        t->text[t->text_len++] = num_to_letter(pair7_to_num(hi, lo));
-        t->text[t->text_len] = 0;
-    }
+    char c = rx_digits_last_pair(&t->panel.received, RX_READ_TEXT);
+    if (!c || t->text_len >= RX_TEXT_MAX - 1) return;
+    t->text[t->text_len++] = c;
+    t->text[t->text_len] = 0;
     SetWindowTextA(t->text_label, t->text);
 }
 
@@ -87,7 +74,7 @@ int32_t rx_decode_path(const char *path) {
     int32_t n = rxpage_decode_wav(&u, path, rx_clear, rx_on_digit);
     if (n < 0) return -1;
     char status[96];
-    rxpage_decode_summary(status, sizeof status, n);
+    rxpage_decode_summary(status, sizeof status, &g_app.rx.panel.received);
     SetWindowTextA(g_app.rx.status_label, status);
     return 0;
 }

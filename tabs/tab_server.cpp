@@ -137,12 +137,7 @@ void update_preview(void)
 
 void servertab_on_text_in_change(void) { update_preview(); }
 
-void update_rx_digits_label(void)
-{
-    static char text[RX_MAX_DIGITS + 2];
-    rxpage_digits_text(S.panel.digits, S.panel.digit_count, text, sizeof text);
-    SetWindowTextA(S.rx_digits_label, text);
-}
+void update_rx_digits_label(void) { rxpage_show_digits(S.rx_digits_label, &S.panel.received); }
 
 static void clear_response(void)
 {
@@ -197,16 +192,13 @@ void servertab_on_tx_complete(void)
 
 void servertab_on_digit(int32_t digit)
 {
-    if (S.panel.digit_count >= RX_MAX_DIGITS) return;
-    S.panel.digits[S.panel.digit_count++] = digit;
+    RxPageUi u = server_ui();
+    if (!rxpage_store_digit(&u, digit)) return;
     update_rx_digits_label();
-    int32_t n = S.panel.digit_count;
-    if (n < 2 || n % 2 != 0) return;
-    char c = num_to_letter(pair7_to_num(S.panel.digits[n - 2], S.panel.digits[n - 1]));
-    if (S.response_len < RX_TEXT_MAX - 1) {
-        S.response_text[S.response_len++] = c;
-        S.response_text[S.response_len] = '\0';
-    }
+    char c = rx_digits_last_pair(&S.panel.received, RX_READ_TEXT);
+    if (!c || S.response_len >= RX_TEXT_MAX - 1) return;
+    S.response_text[S.response_len++] = c;
+    S.response_text[S.response_len] = '\0';
     SetWindowTextA(S.response_label, S.response_text);
 }
 

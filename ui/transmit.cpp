@@ -5,14 +5,12 @@
 #include "audio/audio.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 static SampleBuf g_pending_tx;
 static int32_t g_pending_tx_init;
 
 static const uint64_t LEAD_IN_SAMPLES = 44100;
-static const uint64_t SIGNOFF_GAP_SAMPLES = 13230;
 static const UINT COUNTDOWN_MS = 1000;
 static const UINT PROGRESS_MS = 100;
 
@@ -102,39 +100,27 @@ int32_t build_full_samples(const uint32_t *digits, uint64_t count, SampleBuf *ou
 }
 
 int32_t build_request_samples(const char *dir, const char *message, SampleBuf *out) {
-    uint64_t count = 0;
-    uint32_t *digits = server_request_digits(dir, message, &count);
-    if (!digits) return -1;
-    SampleBuf buf;
-    sb_init(&buf);
-    int32_t rc = build_full_samples(digits, count, &buf);
-    free(digits);
-    if (rc == 0) {
-        // The marker is a block of its own so the far end can find the
-        // request's end whatever identification precedes it.
-        gen_digits_samples(&buf, SERVER_MARKER, 7, g_app.repeater_mode, g_app.tone_seconds,
-                           g_app.gap_seconds);
-        sb_append_buf(out, &buf);
-    }
-    sb_free(&buf);
-    return rc;
+    char callsign[256];
+    char err[1024] = "";
+    read_callsign(callsign);
+    int32_t rc = build_server_transmission(dir, message, g_app.audio_dir, callsign, g_app.cw_mode,
+                                           g_app.repeater_mode, g_app.tone_seconds,
+                                           g_app.gap_seconds, out, err, sizeof err);
+    if (rc == -1) missing_clip_box(err);
+    return rc == 0 ? 0 : -1;
 }
 
 /* The callsign ID alone, for the two header buttons. 0, or -1 after the
  * user has been told why. */
-static int32_t build_callsign_id(const char *title, SampleBuf *id) {
+static int32_t header_callsign_id(const char *title, SampleBuf *id) {
     char callsign[256];
     read_callsign(callsign);
     if (!callsign[0]) {
         MessageBoxA(g_app.main_wnd, "Enter a callsign first.", title, MB_ICONERROR);
         return -1;
     }
-    if (g_app.cw_mode) {
-        build_morse_samples(callsign, id);
-        return 0;
-    }
     char err[1024] = "";
-    if (load_callsign_audio(g_app.audio_dir, callsign, id, err, sizeof err) != 0) {
+    if (build_callsign_id(g_app.audio_dir, callsign, g_app.cw_mode, id, err, sizeof err) != 0) {
         missing_clip_box(err);
         return -1;
     }
@@ -142,47 +128,24 @@ static int32_t build_callsign_id(const char *title, SampleBuf *id) {
 }
 
 void signoff_click(void) {
-    SampleBuf id, clip, clip44, tx;
+    SampleBuf id, tx;
     sb_init(&id);
-    sb_init(&clip);
-    sb_init(&clip44);
     sb_init(&tx);
-    if (build_callsign_id("Sign off", &id) != 0) goto out;
-    {
-        char path[1024];
-        char text[1200];
-        snprintf(path, sizeof path, "%s/QRT.wav", g_app.audio_dir);
-        FILE *f = fopen(path, "rb");
-        if (!f) {
-            snprintf(text, sizeof text, "Missing: %s", path);
-            MessageBoxA(g_app.main_wnd, text, "Sign-off audio missing", MB_ICONERROR);
-            goto out;
-        }
-        fclose(f);
-        uint32_t rate = 44100;
-        // A clip that exists but cannot be read would otherwise sign off silently.
-        if (load_wav_mono_float(path, &clip, &rate) != 0 || clip.len == 0) {
-            snprintf(text, sizeof text, "Cannot read: %s", path);
-            MessageBoxA(g_app.main_wnd, text, "Sign-off audio missing", MB_ICONERROR);
-            goto out;
-        }
-        resample_linear(&clip, (int32_t)rate, 44100, &clip44);
-        sb_append_buf(&tx, &id);
-        sb_append_silence(&tx, SIGNOFF_GAP_SAMPLES);
-        sb_append_buf(&tx, &clip44);
-        if (tx.len > 0) start_tx(&tx);
+    char err[1200] = "";
+    if (header_callsign_id("Sign off", &id) == 0) {
+        if (build_signoff(g_app.audio_dir, &id, &tx, err, sizeof err) == 0)
+            start_tx(&tx);
+        else
+            MessageBoxA(g_app.main_wnd, err, "Sign-off audio missing", MB_ICONERROR);
     }
-out:
     sb_free(&id);
-    sb_free(&clip);
-    sb_free(&clip44);
     sb_free(&tx);
 }
 
 void callsign_click(void) {
     SampleBuf id;
     sb_init(&id);
-    if (build_callsign_id("Callsign", &id) == 0 && id.len > 0) start_tx(&id);
+    if (header_callsign_id("Callsign", &id) == 0 && id.len > 0) start_tx(&id);
     sb_free(&id);
 }
 

@@ -72,15 +72,20 @@ TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave) {
                                 "may be incomplete."}));
     EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
 
-    // A full reception drops later digits and says so.
-    hex_clear();
-    for (int i = 0; i < RX_MAX_DIGITS; i++) hex_on_digit(i % 2);
-    std::string hex = kit_text(H.hex_label);
-    EXPECT_EQ(hex.size(), 2048u);
-    feed("22");
-    EXPECT_EQ(H.panel.digit_count, RX_MAX_DIGITS);
-    EXPECT_EQ(kit_text(H.hex_label), hex);
+}
+
+TEST_F(HexPage, AFileThatOverfillsTheReceptionDoesNotLookComplete) {
+    std::vector<uint32_t> many(RX_MAX_DIGITS + 2);
+    for (size_t i = 0; i < many.size(); i++) many[i] = (uint32_t)(i % 2);
+    Buf b;
+    gen_digits_samples(&b, many.data(), many.size(), 0, 0.12, 0.06); // 150 %
+    std::string wav = kit_temp_path("overfull.wav");
+    ASSERT_EQ(save_wav(wav.c_str(), &b), 0);
+    ASSERT_EQ(hex_decode_path(wav.c_str()), 0);
+    EXPECT_EQ(H.panel.received.count, (uint64_t)RX_MAX_DIGITS);
+    EXPECT_EQ(kit_text(H.hex_label), std::string(RX_MAX_DIGITS / 2, '1'));
     EXPECT_EQ(kit_text(H.status_label), "Reception full (4096 digits) -- later digits dropped");
+    DeleteFileA(wav.c_str());
 }
 
 TEST_F(HexPage, SavedBytesAreExactAndAFailedWriteIsNotReportedAsSaved) {

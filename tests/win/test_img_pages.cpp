@@ -57,7 +57,7 @@ TEST_F(ImagePages, DecodeStopsAtSixtyFourDigitsLiveAndFromAFile) {
     EXPECT_EQ(kit_text(D.status_label), "Image complete (64/64 pixels)");
     std::string full = kit_text(D.digits_label);
     imgdec_on_digit(2);
-    EXPECT_EQ(D.panel.digit_count, 64);
+    EXPECT_EQ(D.panel.received.count, 64u);
     EXPECT_EQ(D.pixels[63], 5);
     EXPECT_EQ(kit_text(D.digits_label), full);
     imgdec_clear();
@@ -75,7 +75,7 @@ TEST_F(ImagePages, DecodeStopsAtSixtyFourDigitsLiveAndFromAFile) {
     for (int i = 0; i < 100; i++) hundred[i] = (uint32_t)(i % 7);
     ASSERT_TRUE(kit_make_wav(wav, hundred));
     ASSERT_EQ(imgdec_decode_path(wav.c_str()), 0);
-    EXPECT_EQ(D.panel.digit_count, 64);
+    EXPECT_EQ(D.panel.received.count, 64u);
     EXPECT_EQ(kit_text(D.status_label), "Decoded full image (64/64 pixels)");
 
     char text[96];

@@ -135,12 +135,12 @@ TEST_F(ShellWindow, TabsShowTheirPageAndCaptureMessagesReachTheirOwn) {
     HWND bars[4] = {g_app.rx.threshold_bar, g_app.imgdec.threshold_bar, g_app.hex.threshold_bar,
                     g_app.server.threshold_bar};
     for (int id = 0; id <= 4; id++) {
-        int32_t before[4];
-        for (int i = 0; i < 4; i++) before[i] = panels[i]->digit_count;
+        uint64_t before[4];
+        for (int i = 0; i < 4; i++) before[i] = panels[i]->received.count;
         PostMessageA(g_app.main_wnd, WM_APP_METERS, id, MAKELPARAM(40, 60));
         PostMessageA(g_app.main_wnd, WM_APP_DIGIT, id, 3);
         shell_pump(0);
-        for (int i = 0; i < 4; i++) EXPECT_EQ(panels[i]->digit_count, before[i] + (i == id)) << id << i;
+        for (int i = 0; i < 4; i++) EXPECT_EQ(panels[i]->received.count, before[i] + (i == id)) << id << i;
     }
     // Thresholds: scroll messages arrive at the page that holds the trackbar.
     for (int i = 0; i < 4; i++) {
