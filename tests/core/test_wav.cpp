@@ -76,7 +76,6 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
     std::string cut_fmt = riff(chunk("data", four) + "fmt " + le(16, 4) + le(1, 2) + le(2, 2));
     const BadFile cases[] = {
         {"empty", "", -1, 0, 0, 0, "not a WAV file (no RIFF/WAVE header)"},
-        {"cut header", std::string("RIFF\x10\0\0\0WAV", 11), -1, 0, 0, 0, "not a WAV"},
         {"not wave", riff("").replace(8, 4, "AVI "), -1, 0, 0, 0, "not a WAV"},
         {"no data", riff(fmt16), -1, 0, 0, 0, "no audio in the WAV file (no \"data\" chunk)"},
         {"rate 0", riff(chunk("fmt ", fmt_body(1, 0, 16)) + chunk("data", four)), -1, 0, 0, 0, "sample rate 0 Hz is out of range (1000-768000)"},
@@ -86,12 +85,10 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
         {"odd chunk and pad", odd_pad, 0, 4, 8000, 0.5f, ""},
         {"fmt after data", late_fmt, 0, 3, 22050, -1.0f, ""},
         {"cut fmt keeps defaults", cut_fmt, 0, 4, 44100, 0.5f, ""},
-        {"no fmt", riff(chunk("data", four)), 0, 4, 44100, 0.5f, ""},
         {"float tag read as int", float_tag, 0, 1, 48000, 0.5f, "floating-point WAV is not supported"},
         {"stereo mixes", riff(chunk("fmt ", fmt_body(2, 8000, 16)) + chunk("data", four)), 0, 2, 8000, 0.0f, ""},
         {"zero channels", riff(chunk("fmt ", fmt_body(0, 8000, 16)) + chunk("data", four)), 0, 4, 8000, 0.0f, "the WAV header declares no channels"},
         {"24-bit", riff(chunk("fmt ", fmt_body(1, 8000, 24)) + chunk("data", four + "ab")), 0, 3, 8000, 0.0f, "24-bit samples are not supported"},
-        {"4-bit", riff(chunk("fmt ", fmt_body(1, 8000, 4)) + chunk("data", four)), 0, 0, 8000, 0.0f, "4-bit"},
         {"65535 channels", riff(chunk("fmt ", fmt_body(65535, 8000, 32)) + chunk("data", four)), 0, 0, 8000, 0.0f, ""},
         {"empty data", riff(fmt16 + chunk("data", "")), 0, 0, 8000, 0.0f, ""},
         {"extensible PCM", riff(chunk("fmt ", fmt_body(1, 8000, 16, 0xFFFE) + le(22, 2) + le(16, 2) + le(0, 4) + le(1, 2) +
