@@ -19,13 +19,14 @@ HWND mk_static(HWND parent, const char *text, int x, int y, int w, int h, HFONT 
 HWND mk_button(HWND parent, const char *text, int x, int y, int w, int h, int id);
 HWND mk_checkbox(HWND parent, const char *text, int x, int y, int w, int h, int id);
 HWND mk_edit(HWND parent, int x, int y, int w, int h, int id, HFONT font);
-/* A caption at *y and below it a readout box 40 pixels high: read-only,
- * scrolls when it holds more than it shows, its text can be selected and
- * copied. Moves *y past both. `id` lets tests and tools find the box. */
+/* A caption at *y and below it a readout box 40 pixels high (ui/readout):
+ * read-only, scrolls when it holds more than it shows, its text can be
+ * selected and copied. Moves *y past both. `id` lets tests and tools find
+ * the box. */
 HWND mk_readout_label(HWND parent, const char *caption, int x, int *y, int w, HFONT font, int id);
 /* Statics that change at run time get an id too. */
 void set_control_id(HWND control, int id);
-/* WM_CTLCOLORSTATIC for the main window and the pages (read-only edits ask
+/* WM_CTLCOLORSTATIC for the main window and the pages (readouts ask
  * through it too). */
 HBRUSH theme_ctlcolor(HDC dc, HWND control);
 const char *filename_only(const char *path);
@@ -34,6 +35,7 @@ const char *filename_only(const char *path);
 extern const uint32_t PALETTE_COLORS[7];
 /* "DtmfPage" forwards commands and scroll messages to the main window. */
 void register_custom_classes(HINSTANCE instance);
+void register_readout_class(HINSTANCE instance);
 COLORREF color_of_digit(uint32_t digit);
 void set_led(HWND led, int on, COLORREF color);
 /* An 8x8 grid of 40-pixel cells showing `cells` (64 entries, read at every

@@ -212,4 +212,5 @@ void register_custom_classes(HINSTANCE instance) {
     register_one(instance, "DtmfLedDot", LedDotProc, NULL);
     register_one(instance, "DtmfPage", PageProc, (HBRUSH)(COLOR_WINDOW + 1));
     register_one(instance, "DtmfSwatch", SwatchProc, NULL, SW_BYTES);
+    register_readout_class(instance);
 }
