@@ -97,13 +97,6 @@ struct BoxWatch {
     }
 };
 
-inline std::string kit_temp_path(const char *name) {
-    char dir[MAX_PATH], path[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    snprintf(path, sizeof path, "%stessary-win-%lu-%s", dir, GetCurrentProcessId(), name);
-    return path;
-}
-
 // A WAV file holding the given digits as a plain digit block at 100 % speed.
 inline bool kit_make_wav(const std::string &path, const std::vector<uint32_t> &digits) {
     Buf b;

@@ -68,8 +68,8 @@ TEST_F(RxPage, PairsSpellLettersAndAFullReceptionSaysSo) {
 }
 
 TEST_F(RxPage, FileDecodeReportsWhatItFound) {
-    std::string one = kit_temp_path("rx-one.wav"), coffee = kit_temp_path("rx-coffee.wav");
-    std::string tiny = kit_temp_path("rx-tiny.wav"), junk = kit_temp_path("rx-junk.wav");
+    std::string one = temp_path("rx-one.wav"), coffee = temp_path("rx-coffee.wav");
+    std::string tiny = temp_path("rx-tiny.wav"), junk = temp_path("rx-junk.wav");
     ASSERT_TRUE(kit_make_wav(one, {3}));
     ASSERT_TRUE(kit_make_wav(coffee, {0, 3, 2, 1, 0, 6, 0, 6, 0, 5, 0, 5}));
     Buf b;
@@ -188,7 +188,7 @@ TEST_F(RxPage, ListeningMovesBetweenPagesAndEachShowsTheTruth) {
     EXPECT_EQ(g_app.imgdec.panel.listening, 0);
 
     // Decoding a file stops listening first.
-    std::string wav = kit_temp_path("rx-listen.wav");
+    std::string wav = temp_path("rx-listen.wav");
     ASSERT_TRUE(kit_make_wav(wav, {0, 1}));
     ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
     EXPECT_EQ(rxpanel_get_active(), nullptr);

@@ -31,10 +31,6 @@ TEST_F(ServerPage, DirectoryKeepsFourDigitsZeroToSixAndThePreviewFollows) {
     SetWindowTextA(S.dir_edit, "");
     EXPECT_EQ(kit_text(S.preview_label), " ");
 
-    // A message of 4095 letters is cut at the preview's 8192 characters.
-    std::string msg(4095, 'z');
-    static char preview[8193];
-    EXPECT_EQ(server_preview_text("0123", msg.c_str(), preview, sizeof preview), 8192u);
 }
 
 TEST_F(ServerPage, SendNeedsFourDigitsAndThenWaitsForTheRequestToPlay) {
@@ -61,23 +57,6 @@ TEST_F(ServerPage, SendNeedsFourDigitsAndThenWaitsForTheRequestToPlay) {
     EXPECT_FALSE(S.panel.listening);
     KillTimer(g_app.main_wnd, TX_TIMER_ID);
     g_app.tx_active = 0;
-}
-
-TEST_F(ServerPage, ResponseDigitsPairIntoLetters) {
-    for (int d : {1, 2, 0, 0, 1, 5, 6}) servertab_on_digit(d);
-    EXPECT_EQ(kit_text(S.rx_digits_label), "1200156");
-    EXPECT_EQ(kit_text(S.response_label), "i l");
-    servertab_on_digit(6);
-    EXPECT_EQ(kit_text(S.response_label), "i l?");
-
-    // Clear starts the pairing afresh.
-    servertab_on_digit(1);
-    servertab_clear_click();
-    EXPECT_EQ(kit_text(S.rx_digits_label), " ");
-    EXPECT_EQ(kit_text(S.response_label), "");
-    servertab_on_digit(0);
-    servertab_on_digit(1);
-    EXPECT_EQ(kit_text(S.response_label), "a");
 }
 
 TEST_F(ServerPage, AnotherPageTakingTheMicrophoneEndsTheWaitForTheAnswer) {

@@ -15,7 +15,7 @@ void click(int id) { SendMessageA(g_app.main_wnd, WM_COMMAND, MAKEWPARAM(id, BN_
 
 // A folder of its own holding the named clips, each a short real WAV file.
 std::string clip_folder(const char *tag, const std::vector<std::string> &names) {
-    std::string dir = kit_temp_path(tag);
+    std::string dir = temp_path(tag);
     CreateDirectoryA(dir.c_str(), NULL);
     Buf b;
     gen_digit_samples(&b, 5, 0.05, 0.01);
@@ -60,22 +60,6 @@ protected:
     }
 };
 
-TEST_F(ShellWindow, FixedSizeWindowWithSevenTabs) {
-    RECT c;
-    GetClientRect(g_app.main_wnd, &c);
-    EXPECT_TRUE(c.right == 1010 && c.bottom == 1076);
-    EXPECT_EQ(GetWindowLongA(g_app.main_wnd, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX),
-              WS_MINIMIZEBOX);
-    std::string names;
-    for (int i = 0; i < SendMessageA(g_app.tab_control, TCM_GETITEMCOUNT, 0, 0); i++) {
-        char buf[64] = "";
-        TCITEMA item = {TCIF_TEXT, 0, 0, buf, sizeof buf, 0, 0};
-        SendMessageA(g_app.tab_control, TCM_GETITEMA, i, (LPARAM)&item);
-        names += buf + std::string("|");
-    }
-    EXPECT_EQ(names, "Transmit (text)|Image encode|Receive (text)|Image decode|Hex (file)|Reference|Server|");
-}
-
 TEST_F(ShellWindow, CallsignKeepsOnlyCapitalsAndDigits) {
     for (const char *p = "w1a-w"; *p; p++) SendMessageA(g_app.callsign_edit, WM_CHAR, *p, 0);
     EXPECT_EQ(kit_text(g_app.callsign_edit), "W1AW");
@@ -99,27 +83,6 @@ TEST_F(ShellWindow, CallsignKeepsOnlyCapitalsAndDigits) {
     char out[256];
     EXPECT_EQ(callsign_clean("a\xe9z\xc3\xa4 0", out), 3u); // bytes beyond ASCII go
     EXPECT_STREQ(out, "AZ0");
-}
-
-TEST_F(ShellWindow, SpeedSliderSetsToneGapAndLabel) {
-    EXPECT_EQ(kit_text(g_app.speed_label), "100% speed (180ms tone / 90ms gap)"); // where it starts
-    // The ends also prove the slider's range: a position outside it is clamped.
-    const struct {
-        int pos;
-        const char *label;
-        double tone;
-    } cases[] = {{50, "50% speed (360ms tone / 180ms gap)", 0.36},
-                 {500, "500% speed (36ms tone / 18ms gap)", 0.036},
-                 {100, "100% speed (180ms tone / 90ms gap)", 0.18}};
-    for (const auto &c : cases) {
-        SendMessageA(g_app.speed_slider, TBM_SETPOS, TRUE, c.pos);
-        SendMessageA(g_app.main_wnd, WM_HSCROLL, TB_THUMBTRACK, (LPARAM)g_app.speed_slider);
-        EXPECT_EQ(kit_text(g_app.speed_label), c.label);
-        EXPECT_NEAR(g_app.tone_seconds, c.tone, 1e-9);
-        EXPECT_NEAR(g_app.gap_seconds, c.tone / 2, 1e-9);
-    }
-    SendMessageA(g_app.main_wnd, WM_HSCROLL, SB_LINERIGHT, 0); // no control: nothing
-    EXPECT_NEAR(g_app.tone_seconds, 0.18, 1e-9);
 }
 
 TEST_F(ShellWindow, TabsShowTheirPageAndCaptureMessagesReachTheirOwn) {
@@ -180,14 +143,6 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
     EXPECT_EQ(led_color(), LED_OFF);
     EXPECT_FALSE(told_early);
     EXPECT_NE(g_app.server.exchange_state, 1);
-
-    // Other timers and empty buffers change nothing.
-    SendMessageA(g_app.main_wnd, WM_TIMER, TX_TIMER_ID + 1, 0);
-    SampleBuf empty = {};
-    start_tx(&empty);
-    start_tx(NULL);
-    EXPECT_EQ(g_app.tx_active, 0);
-    EXPECT_EQ(kit_text(g_app.tx_status), "");
 
     // A second transmission in the countdown starts it afresh.
     g_app.server.exchange_state = 1;
@@ -282,18 +237,6 @@ TEST_F(ShellWindow, StationButtonsSayWhatIsMissingAndTheBuiltClipsSpeak) {
     EXPECT_EQ(build_full_samples(digits, 2, &out), 0);
     EXPECT_GT(out.len, 0u);
     EXPECT_EQ(watch.said().size(), 6u);
-}
-
-TEST(ShellPieces, AudioFolderAndFileNames) {
-    char dir[260];
-    audio_dir_from_module_path("/opt/a\\b/Tessary.exe", dir, sizeof dir);
-    EXPECT_STREQ(dir, "/opt/a\\b\\audio");
-    audio_dir_from_module_path("Tessary.exe", dir, sizeof dir);
-    EXPECT_STREQ(dir, "Tessary.exe\\audio");
-    audio_dir_from_module_path(std::string(300, 'p').c_str(), dir, sizeof dir);
-    EXPECT_EQ(strlen(dir), 259u);
-    EXPECT_STREQ(filename_only("C:\\a/b\\c.wav"), "c.wav");
-    EXPECT_STREQ(filename_only("C:\\a\\"), "");
 }
 
 const void *resource(HMODULE m, int id, int type, DWORD *size = NULL) {

@@ -71,7 +71,7 @@ TEST(TxPage, OnlyLettersAndSpacesAreSentAndOnlyEncodeChangesTheStream) {
 TEST(TxPage, SaveWritesTheStreamOrSaysWhyNot) {
     shell_app();
     type_and_encode("hello world");
-    std::string wav = kit_temp_path("tx-hello.wav");
+    std::string wav = temp_path("tx-hello.wav");
     std::string bad = "Z:\\no\\such\\folder\\tx.wav";
     BoxWatch boxes;
     EXPECT_EQ(tx_save_to(wav.c_str()), 0);
