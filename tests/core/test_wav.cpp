@@ -29,14 +29,6 @@ TEST(Wav, SavedBytesAreExact)
     ASSERT_EQ(save_wav(path.c_str(), &empty), 0);
     EXPECT_EQ(read_file(path), riff(fmt + chunk("data", "")));
 
-    Buf longer;  // more than one piece handed to the sink
-    sb_append_silence(&longer, 20000);
-    longer.data[19999] = 0.5f;
-    Sink sink;
-    ASSERT_EQ(write_wav(Sink::put, &sink, &longer), 0);
-    ASSERT_EQ(save_wav(path.c_str(), &longer), 0);
-    EXPECT_TRUE(sink.bytes == read_file(path));
-    EXPECT_GT(sink.calls, 2);
 }
 
 TEST(Wav, SaveReportsFailures)
@@ -47,7 +39,7 @@ TEST(Wav, SaveReportsFailures)
 #ifndef _WIN32
     EXPECT_EQ(save_wav("/dev/full", &b), -1);  // a full disk
 #endif
-    Sink failing;
+    Sink failing;  // the CLI writes through a sink; the byte-for-byte CLI test pins what it gets
     failing.fail_at = 1;
     EXPECT_EQ(write_wav(Sink::put, &failing, &b), -1);
     EXPECT_EQ(failing.calls, 2);  // stops at the first failure
