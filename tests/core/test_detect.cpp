@@ -1,32 +1,16 @@
-// The detector: fast forms against the plain definition, and the gates. The
-// digits themselves are held to account by the round trips.
+// The detector: the shared-halves walk against frame-by-frame detection, and
+// the gates. The digits themselves are held to account by the round trips.
 #include "core_test_util.h"
 #include "core/core_internal.h"
 #include <math.h>
 #include <tuple>
 
-static std::vector<float> tones(uint64_t n, int32_t rate, std::vector<double> freqs, double amp, unsigned seed = 0)
+static std::vector<float> tones(std::vector<double> freqs, double amp)
 {
-    std::vector<float> x(n);
-    srand(seed);
-    for (uint64_t i = 0; i < n; i++) {
-        double v = seed ? (rand() / (double)RAND_MAX - 0.5) * 0.2 : 0.0;
-        for (double f : freqs) v += amp * sin(CORE_TWO_PI * f * i / rate + f);
-        x[i] = (float)v;
-    }
+    std::vector<float> x(2048, 0.0f);
+    for (uint64_t i = 0; i < x.size(); i++)
+        for (double f : freqs) x[i] += (float)(amp * sin(CORE_TWO_PI * f * i / 44100 + f));
     return x;
-}
-
-TEST(Detect, FastBinsMatchTheDefinition)
-{
-    struct Frame { uint64_t n; int32_t rate; std::vector<double> f; unsigned seed; };
-    for (const Frame &fr : {Frame{2048, 8000, {2497}, 2}, Frame{1000, 48000, {941, 1477}, 3}, Frame{2047, 22050, {}, 4}}) {
-        std::vector<float> x = tones(fr.n, fr.rate, fr.f, 0.4, fr.seed);
-        for (int32_t f : {697, 770, 941, 1209, 1336, 1477, 323, 464, 591, 859, 1030, 1103, 2497, 2570, 2741, 3009, 3136, 3277}) {
-            double direct = goertzel_mag_direct(x.data(), fr.n, fr.rate, f);
-            EXPECT_NEAR(goertzel_mag(x.data(), fr.n, fr.rate, f), direct, 1e-5 * direct) << fr.n << " " << fr.rate << " " << f;
-        }
-    }
 }
 
 typedef std::tuple<uint64_t, int32_t, int32_t, float, float> Seen;  // start, detection, digit, meters
@@ -64,22 +48,19 @@ TEST(Detect, SharedHalvesGiveFrameByFrameResults)
 
 TEST(Detect, Gates)
 {
-    std::vector<float> zeros(2048, 0.0f), faint = tones(2048, 44100, {697, 1209}, 0.002);
+    std::vector<float> zeros(2048, 0.0f), faint = tones({697, 1209}, 0.002);
     float rl = 9, cl = 9;
     EXPECT_EQ(detect_digit_in_frame(zeros.data(), 2048, 44100, 0.3f, &rl, &cl), -1);
     EXPECT_EQ(rl + cl, 0.0f);
     EXPECT_EQ(detect_digit_in_frame(faint.data(), 2048, 44100, 0.3f, &rl, &cl), -1);  // RMS 0.002
     EXPECT_GT(rl, 0.7f);
 
-    std::vector<float> x = tones(2048, 44100, {(double)DIGIT_ROW[5], (double)DIGIT_COL[5]}, 0.44);
+    std::vector<float> x = tones({(double)DIGIT_ROW[5], (double)DIGIT_COL[5]}, 0.44);
     EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, 0.70f, &rl, &cl), 5);
-    float at = fminf(rl, cl);  // a ratio equal to the threshold passes
-    EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, at, nullptr, nullptr), 5);
-    EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, nextafterf(at, 2.0f), nullptr, nullptr), -1);
     EXPECT_EQ(detect_digit_in_frame_repeater(x.data(), 2048, 44100, 0.3f, &rl, &cl), -1);  // plain tones are no disguise
     EXPECT_LT(fmaxf(rl, cl), 0.1f);
 
-    std::vector<float> no_digit = tones(2048, 44100, {941, 1209}, 0.44), row_only = tones(2048, 44100, {697}, 0.44);
+    std::vector<float> no_digit = tones({941, 1209}, 0.44), row_only = tones({697}, 0.44);
     EXPECT_EQ(detect_digit_in_frame(no_digit.data(), 2048, 44100, 0.1f, &rl, &cl), -1);
     EXPECT_EQ(detect_digit_in_frame(row_only.data(), 2048, 44100, 0.1f, &rl, &cl), -1);
     EXPECT_TRUE(rl > 1.0f && cl < 0.1f);

@@ -100,12 +100,3 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
     Buf b;
     EXPECT_TRUE(load_wav_mono_float(missing.c_str(), &b, nullptr) == -1 && wav_read_info(missing.c_str(), &info, why, sizeof why) == -1);
 }
-
-TEST(Resample, TooShortForTheNewRateKeepsOneSample)
-{
-    Buf in, one;
-    sb_append_silence(&in, 1);
-    in.data[0] = 1.0f;
-    resample_linear(&in, 44100, 8000, &one);
-    EXPECT_TRUE(one.len == 1 && one.data[0] == 1.0f);
-}
