@@ -13,14 +13,6 @@ static std::vector<float> tones(std::vector<double> freqs, double amp)
     return x;
 }
 
-typedef std::tuple<uint64_t, int32_t, int32_t, float, float> Seen;  // start, detection, digit, meters
-
-static int32_t record(void *ctx, uint64_t start, int32_t det, int32_t digit, float rl, float cl)
-{
-    static_cast<std::vector<Seen> *>(ctx)->emplace_back(start, det, digit, rl, cl);
-    return 0;
-}
-
 TEST(Detect, SharedHalvesGiveFrameByFrameResults)
 {
     std::vector<int32_t> t = text_digits("the quick brown fox");
@@ -30,10 +22,14 @@ TEST(Detect, SharedHalvesGiveFrameByFrameResults)
         Buf b;
         gen_digits_samples(&b, d.data(), d.size(), w.rep, 0.06, 0.03);
         for (uint64_t i = 0; i < b.len; i++) b.data[i] += (float)((i * 7919 % 1000) / 50000.0);
-        std::vector<Seen> fast, slow;
+        std::vector<std::tuple<uint64_t, int32_t, int32_t, float, float>> fast, slow;  // start, detection, digit, meters
         DigitStream ds;
         digit_stream_reset(&ds);
-        uint64_t frames = detect_frames(b.data, b.len, w.rate, 2048, w.hop, 0.3f, w.rep, &ds, record, &fast);
+        uint64_t frames = detect_frames(b.data, b.len, w.rate, 2048, w.hop, 0.3f, w.rep, &ds,
+                                        [](void *ctx, uint64_t at, int32_t det, int32_t digit, float rl, float cl) {
+                                            static_cast<decltype(fast) *>(ctx)->emplace_back(at, det, digit, rl, cl);
+                                            return 0;
+                                        }, &fast);
         digit_stream_reset(&ds);
         for (uint64_t at = 0; at + 2048 <= b.len; at += w.hop) {
             float rl, cl;
