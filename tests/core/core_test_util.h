@@ -69,13 +69,11 @@ inline std::string wav_image(const SampleBuf *b, uint32_t rate, uint32_t channel
     return riff(chunk("fmt ", fmt_body(channels, rate, bits)) + chunk("LIST", "odd") + chunk("data", data));
 }
 
-inline std::vector<int32_t> as_ints(const uint32_t *d, uint64_t n) { return std::vector<int32_t>(d, d + n); }
-
 inline std::vector<int32_t> text_digits(const char *t)
 {
     uint64_t n = 99;
     uint32_t *d = encode_text(t, &n);
-    std::vector<int32_t> v = as_ints(d, n);
+    std::vector<int32_t> v(d, d + n);
     free(d);
     return v;
 }

@@ -1,5 +1,5 @@
 // The detector: the shared-halves walk against frame-by-frame detection, and
-// the gates. The digits themselves are held to account by the round trips.
+// the gates. The digits themselves are held to account by the CLI round trips.
 #include "core_test_util.h"
 #include "core/core_internal.h"
 #include <math.h>
@@ -50,6 +50,10 @@ TEST(Detect, Gates)
     EXPECT_EQ(rl + cl, 0.0f);
     EXPECT_EQ(detect_digit_in_frame(faint.data(), 2048, 44100, 0.3f, &rl, &cl), -1);  // RMS 0.002
     EXPECT_GT(rl, 0.7f);
+    std::vector<float> quiet = tones({(double)DIGIT_ROW[5], (double)DIGIT_COL[5]}, 0.008);  // just above the gate
+    EXPECT_EQ(detect_digit_in_frame(quiet.data(), 2048, 44100, 0.3f, nullptr, nullptr), 5);
+    repeater_modulate(quiet.data(), 2048, 44100);  // the disguise costs 3 dB of RMS
+    EXPECT_EQ(detect_digit_in_frame_repeater(quiet.data(), 2048, 44100, 0.3f, nullptr, nullptr), 5);
 
     std::vector<float> x = tones({(double)DIGIT_ROW[5], (double)DIGIT_COL[5]}, 0.44);
     EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, 0.70f, &rl, &cl), 5);
