@@ -66,7 +66,7 @@ int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *
 /* Writes a buffer as the program's WAV ("-": stdout). */
 int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b);
 
-/* ---- Frame walk shared by decode and analyze (cmd_decode.cpp) ---- */
+/* ---- Reading recordings, shared by decode and analyze (cmd_decode.cpp) ---- */
 struct FrameInfo {
     uint64_t start;
     int32_t detection;
@@ -80,14 +80,25 @@ struct DecodeSettings {
     uint64_t hop;
     int32_t resample; /* decode at 44100 Hz whatever the file's rate (default), as the program does */
 };
-/* frames may be null; reported digits are added to digits. */
-void cli_walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
-                     std::vector<FrameInfo> *frames, RxDigits *digits);
-/* Brings a file's samples to 44100 Hz when asked; updates *rate. */
-void cli_apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate);
-/* Parses --threshold, --hop, --repeater, --resample and --native-rate; 1 when argv[a->i] was one of them,
- * 0 when not, -1 on a bad value (reported). */
-int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds);
+/* Parses FILE|-, -h, -o, --threshold, --hop, --repeater, --resample,
+ * --native-rate and the command's own value options. Returns -1 to go on,
+ * else the exit status (help shown, or the usage error reported). */
+struct CliValueOpt {
+    const char *name, *alias;
+    const char **val;
+};
+int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,
+                    const char **in_path, const char **out_path, std::vector<CliValueOpt> own);
+/* A recording as decoded: the samples walked and the rates. */
+struct Recording {
+    uint64_t n_samples;
+    uint32_t rate, file_rate;
+};
+/* Loads a WAV file ("-": stdin), brings it to 44100 Hz unless told not to
+ * and walks its frames: frames (may be null) and reported digits are added.
+ * Prints the error itself; returns CLI_OK or CLI_BAD_INPUT. */
+int cli_read_recording(const char *cmd, const char *path, const DecodeSettings *ds,
+                       std::vector<FrameInfo> *frames, RxDigits *digits, Recording *rec);
 
 /* ---- Commands ---- */
 int cmd_encode(int argc, char **argv, const char *argv0);

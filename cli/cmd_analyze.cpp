@@ -233,33 +233,11 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
 
 int cmd_analyze(int argc, char **argv)
 {
-    CliArgs a = {argc, argv, 0};
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
     const char *out_path = nullptr, *in_path = nullptr, *from_s = nullptr, *to_s = nullptr;
-    int bad = 0;
-    while (a.i < a.argc) {
-        const char *arg = a.argv[a.i];
-        if (arg[0] != '-' || strcmp(arg, "-") == 0) {
-            if (in_path) return cli_usage_error(CMD, "one file at a time ('%s' is extra)", arg);
-            in_path = arg;
-            a.i++;
-            continue;
-        }
-        if (cli_flag(&a, "--help", "-h")) {
-            help_analyze();
-            return CLI_OK;
-        }
-        int r = cli_decode_option(CMD, &a, &ds);
-        if (r < 0) return CLI_USAGE;
-        if (r > 0) continue;
-        if (cli_opt(&a, "--output", "-o", &out_path, &bad) ||
-            cli_opt(&a, "--from", nullptr, &from_s, &bad) || cli_opt(&a, "--to", nullptr, &to_s, &bad)) {
-            if (bad) return cli_usage_error(CMD, "%s needs a value", arg);
-            continue;
-        }
-        return cli_usage_error(CMD, "unknown option '%s'", arg);
-    }
-    if (!in_path) return cli_usage_error(CMD, "give the WAV file to analyze (or - for stdin)");
+    int status = cli_decode_args(CMD, argc, argv, help_analyze, &ds, &in_path, &out_path,
+                                 {{"--from", nullptr, &from_s}, {"--to", nullptr, &to_s}});
+    if (status >= 0) return status;
     double from = 0, to = -1;
     if (from_s && (cli_parse_double(from_s, &from) != 0 || from < 0))
         return cli_usage_error(CMD, "--from must be a number of seconds, not '%s'", from_s);
@@ -267,22 +245,17 @@ int cmd_analyze(int argc, char **argv)
         return cli_usage_error(CMD, "--to must be a number of seconds after --from, not '%s'", to_s);
     const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
 
-    SampleBuf s;
-    sb_init(&s);
-    uint32_t rate = 44100;
-    int status = cli_load_audio(CMD, in_path, &s, &rate);
-    if (status != CLI_OK) {
-        sb_free(&s);
-        return status;
-    }
-    uint32_t file_rate = rate;
-    cli_apply_resample(&ds, &s, &rate);
     std::vector<FrameInfo> frames;
     RxDigits digits;
     rx_digits_init(&digits, 0);
-    cli_walk_frames(&s, rate, &ds, &frames, &digits);
-    uint64_t n_samples = s.len;
-    sb_free(&s);
+    Recording rec;
+    status = cli_read_recording(CMD, in_path, &ds, &frames, &digits, &rec);
+    if (status != CLI_OK) {
+        rx_digits_free(&digits);
+        return status;
+    }
+    const uint32_t rate = rec.rate, file_rate = rec.file_rate;
+    const uint64_t n_samples = rec.n_samples;
 
     size_t passing = 0, detecting = 0;
     for (const FrameInfo &f : frames) {

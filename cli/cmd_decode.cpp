@@ -38,7 +38,8 @@ void help_decode(void)
           stdout);
 }
 
-int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds)
+/* 1 when argv[a->i] was a decode option, 0 when not, -1 on a bad value (reported). */
+static int decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds)
 {
     const char *val = nullptr;
     int bad = 0;
@@ -77,7 +78,7 @@ int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds)
     return 0;
 }
 
-void cli_apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate)
+static void apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate)
 {
     if (!ds->resample || *rate == DTMF_SAMPLE_RATE) return;
     SampleBuf r;
@@ -102,8 +103,8 @@ static int32_t walk_visit(void *ctx, uint64_t start, int32_t detection, int32_t 
     return 0;
 }
 
-void cli_walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
-                     std::vector<FrameInfo> *frames, RxDigits *digits)
+static void walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
+                        std::vector<FrameInfo> *frames, RxDigits *digits)
 {
     WalkCtx w = {frames, digits};
     DigitStream stream;
@@ -112,6 +113,52 @@ void cli_walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds
     if (frames) frames->reserve((size_t)((s->len - CLI_FRAME_LEN) / ds->hop + 1));
     detect_frames(s->data, s->len, (int32_t)rate, CLI_FRAME_LEN, ds->hop, ds->threshold,
                   ds->repeater, &stream, walk_visit, &w);
+}
+
+int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,
+                    const char **in_path, const char **out_path, std::vector<CliValueOpt> own)
+{
+    CliArgs a = {argc, argv, 0};
+    own.push_back(CliValueOpt{"--output", "-o", out_path});
+    while (a.i < a.argc) {
+        const char *arg = a.argv[a.i];
+        if (arg[0] != '-' || strcmp(arg, "-") == 0) {
+            if (*in_path) return cli_usage_error(cmd, "one file at a time ('%s' is extra)", arg);
+            *in_path = arg;
+            a.i++;
+            continue;
+        }
+        if (cli_flag(&a, "--help", "-h")) {
+            help();
+            return CLI_OK;
+        }
+        int r = decode_option(cmd, &a, ds);
+        if (r < 0) return CLI_USAGE;
+        if (r > 0) continue;
+        int bad = 0, known = 0;
+        for (const CliValueOpt &o : own)
+            if (!known) known = cli_opt(&a, o.name, o.alias, o.val, &bad);
+        if (bad) return cli_usage_error(cmd, "%s needs a value", arg);
+        if (!known) return cli_usage_error(cmd, "unknown option '%s'", arg);
+    }
+    if (!*in_path) return cli_usage_error(cmd, "give the WAV file to %s (or - for stdin)", cmd);
+    return -1;
+}
+
+int cli_read_recording(const char *cmd, const char *path, const DecodeSettings *ds,
+                       std::vector<FrameInfo> *frames, RxDigits *digits, Recording *rec)
+{
+    SampleBuf s;
+    sb_init(&s);
+    int status = cli_load_audio(cmd, path, &s, &rec->file_rate);
+    rec->rate = rec->file_rate;
+    if (status == CLI_OK) {
+        apply_resample(ds, &s, &rec->rate);
+        rec->n_samples = s.len;
+        walk_frames(&s, rec->rate, ds, frames, digits);
+    }
+    sb_free(&s);
+    return status;
 }
 
 static int write_text(const char *out_path, const std::string &text)
@@ -198,53 +245,20 @@ static int report(const char *shown, const char *as, const char *out_path, const
 
 int cmd_decode(int argc, char **argv)
 {
-    CliArgs a = {argc, argv, 0};
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
     const char *as = "text", *out_path = nullptr, *in_path = nullptr;
-    int bad = 0;
-    while (a.i < a.argc) {
-        const char *arg = a.argv[a.i];
-        if (arg[0] != '-' || strcmp(arg, "-") == 0) {
-            if (in_path) return cli_usage_error(CMD, "one file at a time ('%s' is extra)", arg);
-            in_path = arg;
-            a.i++;
-            continue;
-        }
-        if (cli_flag(&a, "--help", "-h")) {
-            help_decode();
-            return CLI_OK;
-        }
-        int r = cli_decode_option(CMD, &a, &ds);
-        if (r < 0) return CLI_USAGE;
-        if (r > 0) continue;
-        if (cli_opt(&a, "--as", nullptr, &as, &bad) ||
-            cli_opt(&a, "--output", "-o", &out_path, &bad)) {
-            if (bad) return cli_usage_error(CMD, "%s needs a value", arg);
-            continue;
-        }
-        return cli_usage_error(CMD, "unknown option '%s'", arg);
-    }
-    if (!in_path) return cli_usage_error(CMD, "give the WAV file to decode (or - for stdin)");
+    int status = cli_decode_args(CMD, argc, argv, help_decode, &ds, &in_path, &out_path, {{"--as", nullptr, &as}});
+    if (status >= 0) return status;
     if (strcmp(as, "digits") != 0 && strcmp(as, "text") != 0 && strcmp(as, "hex") != 0 &&
         strcmp(as, "image") != 0)
         return cli_usage_error(CMD, "--as must be digits, text, hex or image, not '%s'", as);
-    const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
 
-    SampleBuf s;
-    sb_init(&s);
-    uint32_t rate = 44100;
-    int status = cli_load_audio(CMD, in_path, &s, &rate);
-    if (status != CLI_OK) {
-        sb_free(&s);
-        return status;
-    }
-    cli_apply_resample(&ds, &s, &rate);
     RxDigits digits;
     rx_digits_init(&digits, 0);
-    uint64_t n_samples = s.len;
-    cli_walk_frames(&s, rate, &ds, nullptr, &digits);
-    sb_free(&s);
-    status = report(shown, as, out_path, &digits, n_samples, &ds);
+    Recording rec;
+    status = cli_read_recording(CMD, in_path, &ds, nullptr, &digits, &rec);
+    if (status == CLI_OK)
+        status = report(strcmp(in_path, "-") == 0 ? "<stdin>" : in_path, as, out_path, &digits, rec.n_samples, &ds);
     rx_digits_free(&digits);
     return status;
 }

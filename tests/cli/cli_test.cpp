@@ -1,19 +1,14 @@
 // tessary-cli driven as a user drives it: real processes, real files, real
 // pipes. The core itself is tested under tests/core.
 #include "tests/core/core_test_util.h"
-
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <algorithm>
 
 namespace {
 
-struct Outcome {
-    int code;  // exit status, or 128 + signal when killed
-    std::string out, err;
-};
+struct Outcome { int code; std::string out, err; };  // code: exit status, or 128 + signal
 
 struct Cli : testing::Test {
     std::string dir;
@@ -26,7 +21,6 @@ struct Cli : testing::Test {
     }
     void TearDown() override { (void)!system(("rm -rf '" + dir + "'").c_str()); }
     std::string at(const std::string &name) const { return dir + "/" + name; }
-    bool sh(const std::string &cmd) const { return system(("cd '" + dir + "' && " + cmd).c_str()) == 0; }
 
     // Runs `tessary-cli ARGS` in the test's folder; ARGS is shell text.
     Outcome cli(const std::string &args) const
@@ -36,11 +30,10 @@ struct Cli : testing::Test {
     }
 
     // Digits as the core sends them, written at another rate (16-bit mono).
-    void tone_file(const std::string &name, const std::vector<uint32_t> &digits, uint32_t rate, double tone = 0.2,
-                   double gap = 0.1) const
+    void tone_file(const std::string &name, const std::vector<uint32_t> &digits, uint32_t rate) const
     {
         Buf b, r;
-        gen_digits_samples(&b, digits.data(), digits.size(), 0, tone, gap);
+        gen_digits_samples(&b, digits.data(), digits.size(), 0, 0.2, 0.1);
         resample_linear(&b, 44100, (int32_t)rate, &r);
         write_file(at(name), wav_image(&r, rate, 1, 16));
     }
@@ -55,30 +48,21 @@ std::string grid(const std::string &digits)
 
 const std::string IMAGE = "0011223344556600112233445566001122334455660011223344556600112233";
 
-TEST_F(Cli, RoundTripsEveryKindPlainAndRepeater)
+TEST_F(Cli, RoundTripsEveryKind)
 {
-    std::string bytes;
-    for (int i = 0; i < 24; i++) bytes += (char)(i * 37 + (i == 5 ? 255 : 0));
-    write_file(at("blob.bin"), bytes + std::string("\0\xff\x0a\x0d", 4));
-
-    struct Speed { const char *percent, *hop; };
-    for (const Speed &sp : {Speed{"50", "1024"}, Speed{"200", "256"}})
-        for (std::string rep : {"", " --repeater"}) {
-            std::string tx = std::string(" --speed ") + sp.percent + rep, rx = std::string(" --hop ") + sp.hop + rep;
-            struct Trip { std::string encode, decode, out; };
-            for (const Trip &t : {Trip{"text 'Hello World'", "", "hello world\n"},
-                                  Trip{"file blob.bin", " --as hex -o back.bin", ""},
-                                  Trip{"image " + IMAGE, " --as image", grid(IMAGE)},
-                                  Trip{"request --dir 0123 'Hi!'", " --as digits", "0123" "1112" "6543210\n"}}) {
-                SCOPED_TRACE(t.encode + tx);
-                ASSERT_EQ(cli("encode " + t.encode + " -o x.wav" + tx).code, 0);
-                Outcome r = cli("decode x.wav" + t.decode + rx);
-                EXPECT_EQ(r.code, 0) << r.err;
-                EXPECT_EQ(r.out, t.out);
-            }
-            EXPECT_EQ(read_file(at("back.bin")), read_file(at("blob.bin")));
-        }
-
+    write_file(at("blob.bin"), std::string("\0\xff\n\r\x1a\x80 tab\t", 11));
+    struct Trip { std::string encode, decode, out; };
+    for (const Trip &t : {Trip{"text 'Hello World'", "", "hello world\n"},
+                          Trip{"file blob.bin --speed 200 --repeater", " --as hex -o back.bin --hop 256 --repeater", ""},
+                          Trip{"image " + IMAGE + " --speed 50", " --as image", grid(IMAGE)},
+                          Trip{"request --dir 0123 'Hi!' --repeater", " --as digits --repeater", "0123" "1112" "6543210\n"}}) {
+        SCOPED_TRACE(t.encode);
+        ASSERT_EQ(cli("encode " + t.encode + " -o x.wav").code, 0);
+        Outcome r = cli("decode x.wav" + t.decode);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, t.out);
+    }
+    EXPECT_EQ(read_file(at("back.bin")), read_file(at("blob.bin")));
     // An image read back from its own printed grid, through pipes both ways.
     write_file(at("grid.txt"), grid(IMAGE));
     EXPECT_EQ(cli("encode image - < grid.txt | " TESSARY_CLI " decode - --as image").out, grid(IMAGE));
@@ -86,34 +70,19 @@ TEST_F(Cli, RoundTripsEveryKindPlainAndRepeater)
 
 TEST_F(Cli, WavIsTheCoresTransmissionByteForByte)
 {
-    // Clips for a spoken callsign, so the identification path is covered too.
     ASSERT_EQ(mkdir(at("clips").c_str(), 0755), 0);
-    Buf clip;
-    gen_digit_samples(&clip, 3, 0.05, 0.01);
-    for (const char *n : {"k.wav", "1.wav", "website.wav"})
-        ASSERT_EQ(save_wav(at(std::string("clips/") + n).c_str(), &clip), 0);
-
-    struct Case { int speed, repeater; const char *callsign; int cw; const char *args; };
-    for (const Case &c : {Case{230, 1, "", 0, " --speed 230 --repeater"},
-                          Case{100, 0, "K1", 0, " --callsign K1 --audio-dir clips"},
-                          Case{80, 1, "k1", 1, " --callsign k1 --cw --audio-dir clips --speed 80 --repeater"}}) {
-        SCOPED_TRACE(c.args);
-        uint64_t n = 0;
-        uint32_t *digits = encode_text("Coffee at noon", &n);
-        double tone, gap;
-        speed_to_tone_gap(c.speed, &tone, &gap);
-        Buf b;
-        ASSERT_EQ(build_station_transmission(digits, n, at("clips").c_str(), c.callsign, c.cw, c.repeater, tone, gap,
-                                             &b, nullptr, 0), 0);
-        free(digits);
-        ASSERT_EQ(save_wav(at("core.wav").c_str(), &b), 0);
-        ASSERT_EQ(cli(std::string("encode text 'Coffee at noon' -o cli.wav") + c.args).code, 0);
-        Outcome piped = cli(std::string("encode text 'Coffee at noon' -o -") + c.args);
-        std::string want = read_file(at("core.wav"));
-        EXPECT_GT(want.size(), 44u);
-        EXPECT_TRUE(read_file(at("cli.wav")) == want);
-        EXPECT_TRUE(piped.code == 0 && piped.out == want);
-    }
+    tone_file("clips/website.wav", {5}, 44100);
+    std::vector<int32_t> text = text_digits("Coffee at noon");
+    std::vector<uint32_t> digits(text.begin(), text.end());
+    double tone, gap;
+    speed_to_tone_gap(80, &tone, &gap);
+    Buf b;
+    ASSERT_EQ(build_station_transmission(digits.data(), digits.size(), at("clips").c_str(), "k1", 1, 1, tone, gap, &b, nullptr, 0), 0);
+    ASSERT_EQ(save_wav(at("core.wav").c_str(), &b), 0);
+    const std::string args = " --callsign k1 --cw --audio-dir clips --speed 80 --repeater";
+    ASSERT_EQ(cli("encode text 'Coffee at noon' -o cli.wav" + args).code, 0);
+    Outcome piped = cli("encode text 'Coffee at noon' -o -" + args);
+    EXPECT_TRUE(read_file(at("cli.wav")) == read_file(at("core.wav")) && piped.out == read_file(at("core.wav")));
 }
 
 TEST_F(Cli, DecodesAt44100HzUnlessToldOtherwise)
@@ -127,33 +96,23 @@ TEST_F(Cli, DecodesAt44100HzUnlessToldOtherwise)
 
 TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus)
 {
-    write_file(at("song.mp3"), "ID3\x03 not really audio");
     write_file(at("empty.wav"), "");
     write_file(at("header-only.wav"), std::string("RIFF\x04\0\0\0WAVE", 12));
-    Buf silence;
-    sb_append_silence(&silence, 44100);
-    write_file(at("quiet.wav"), wav_image(&silence, 44100, 1, 16));
     mkdir(at("adir").c_str(), 0755);
     tone_file("one.wav", {1}, 44100);
-    ASSERT_EQ(cli("encode text a -o odd.wav").code, 0);  // "a" is 0 1: one hex character
     ASSERT_EQ(cli("encode image " + std::string(64, '3') + " -o bad.wav").code, 0);  // 3 3 is no nibble
-    ASSERT_EQ(cli("encode image " + std::string(64, '1') + " --speed 200 -o fast.wav").code, 0);
 
     struct Case { const char *args; int code; const char *says; };
     const Case cases[] = {
-        {"decode nope.wav", 1, "decode: nope.wav: No such file"},
-        {"analyze song.mp3", 1, "analyze: song.mp3: not a WAV file (no RIFF/WAVE header)"},
-        {"decode empty.wav", 1, "empty.wav: empty file"},
+        {"analyze nope.wav", 1, "analyze: nope.wav: No such file"},
         {"decode - < header-only.wav", 1, "<stdin>: no audio in the WAV file (no \"data\" chunk)"},
         {"decode - < empty.wav", 1, "<stdin>: empty file"},
         {"decode adir", 1, "adir: is a directory"},
-        {"decode quiet.wav", 1, "quiet.wav: no tones detected"},
-        {"decode odd.wav --as hex -o out.bin", 1, "odd number of characters"},
+        {"decode one.wav --repeater", 1, "one.wav: no tones detected"},  // plain tones are no disguise
         {"decode bad.wav --as hex -o out.bin", 1, "invalid characters (marked '?')"},
         {"decode one.wav --as hex -o out.bin", 1, "only one digit"},
-        {"decode fast.wav --as image", 1, "image incomplete"},  // 1024-sample hops merge fast repeats
+        {"decode one.wav --as image", 1, "image incomplete"},
         {"decode one.wav --threshold 0.05", 2, "--threshold must be"},
-        {"decode one.wav --hop 0", 2, "--hop must be"},
         {"decode one.wav --as pdf", 2, "--as must be"},
         {"encode request --dir 0127 hi -o t.wav", 2, "--dir must be exactly four digits 0-6"},
         {"encode text hi --speed 501 -o t.wav", 2, "--speed must be"},
@@ -186,8 +145,8 @@ TEST_F(Cli, AnalyzeDrawsEveryReportedDigit)
     ASSERT_EQ(cli("encode text 'hello world' -o 'a&b.wav'").code, 0);
     Outcome r = cli("analyze 'a&b.wav' -o plot.svg");
     ASSERT_EQ(r.code, 0) << r.err;
-    for (const char *line : {"rate: 44100 Hz", "digits found: 22", "as text: hello world"})
-        EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("rate: 44100 Hz\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("digits found: 22\ndigits: 1105151521003221241504\nas text: hello world\n"), std::string::npos) << r.out;
     auto labels = [&](const std::string &file) {
         std::string svg = read_file(at(file));
         size_t n = 0;
@@ -197,10 +156,9 @@ TEST_F(Cli, AnalyzeDrawsEveryReportedDigit)
     EXPECT_EQ(labels("plot.svg"), 22u);
     // A stretch of one second holds the three or four digits sent in it.
     ASSERT_EQ(cli("analyze 'a&b.wav' --from 1 --to 2 -o part.svg").code, 0);
-    EXPECT_GE(labels("part.svg"), 3u);
-    EXPECT_LE(labels("part.svg"), 4u);
+    EXPECT_TRUE(labels("part.svg") >= 3 && labels("part.svg") <= 4);
     // The file name carries '&': the picture must still be well-formed XML.
-    EXPECT_TRUE(sh("python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' plot.svg"));
+    EXPECT_EQ(system(("python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' " + at("plot.svg")).c_str()), 0);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 #include "core/dtmf_core.h"
@@ -26,19 +28,14 @@ inline std::string temp_path(const std::string &name)
 
 inline void write_file(const std::string &path, const std::string &bytes)
 {
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_TRUE(f != nullptr) << path;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
+    std::ofstream f(path, std::ios::binary);
+    ASSERT_TRUE(f.write(bytes.data(), (std::streamsize)bytes.size()).flush()) << path;
 }
 
 inline std::string read_file(const std::string &path)
 {
-    std::string s, part(1 << 16, '\0');
-    FILE *f = fopen(path.c_str(), "rb");
-    for (size_t n; f && (n = fread(&part[0], 1, part.size(), f)) > 0;) s.append(part, 0, n);
-    if (f) fclose(f);
-    return s;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 inline std::string le(uint32_t v, int bytes)
@@ -62,26 +59,21 @@ inline std::string fmt_body(uint32_t channels, uint32_t rate, uint32_t bits, uin
 inline std::string riff(const std::string &chunks) { return "RIFF" + le(4 + (uint32_t)chunks.size(), 4) + "WAVE" + chunks; }
 
 // A whole file as recorders write it (an odd extra chunk before the data);
-// samples in [-1, 1], every channel carries the same value.
+// samples in [-1, 1], 8 or 16 bits, every channel carries the same value.
 inline std::string wav_image(const SampleBuf *b, uint32_t rate, uint32_t channels, uint32_t bits)
 {
     std::string data;
-    for (uint64_t i = 0; i < b->len; i++) {
-        double v = b->data[i];
-        uint32_t code = bits == 8 ? (uint32_t)(128 + (int)(v * 127))
-                      : bits == 16 ? (uint32_t)(int32_t)(v * 32767) : (uint32_t)(int32_t)(v * 2147483647.0);
-        for (uint32_t c = 0; c < channels; c++) data += le(code, (int)bits / 8);
-    }
+    for (uint64_t i = 0; i < b->len; i++)
+        for (uint32_t c = 0; c < channels; c++)
+            data += le(bits == 8 ? (uint32_t)(128 + (int)(b->data[i] * 127)) : (uint32_t)(int32_t)(b->data[i] * 32767), (int)bits / 8);
     return riff(chunk("fmt ", fmt_body(channels, rate, bits)) + chunk("LIST", "odd") + chunk("data", data));
 }
-
-inline std::vector<int32_t> as_ints(const uint32_t *d, uint64_t n) { return std::vector<int32_t>(d, d + n); }
 
 inline std::vector<int32_t> text_digits(const char *t)
 {
     uint64_t n = 99;
     uint32_t *d = encode_text(t, &n);
-    std::vector<int32_t> v = as_ints(d, n);
+    std::vector<int32_t> v(d, d + n);
     free(d);
     return v;
 }

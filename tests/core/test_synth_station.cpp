@@ -1,5 +1,4 @@
-// Tone synthesis, the repeater disguise, Morse, callsign clips and the
-// layout of whole transmissions.
+// Tone synthesis, the repeater disguise, callsign clips and transmission layouts.
 #include "core_test_util.h"
 #include "core/core_internal.h"
 #include <math.h>
@@ -12,7 +11,6 @@ TEST(Synth, CopiedBurstsAndTheRepeater)
 {
     Buf one, b;
     gen_digit_samples(&one, 1, 0.18, 0.09);
-    EXPECT_EQ(one.data[0] + one.data[7937], 0.0f);  // the envelope opens and closes the tone
     float four[4] = {1, 1, 1, 1};
     envelope_apply(four, 4, 529);  // a ramp longer than the tone
     EXPECT_EQ(std::vector<float>(four, four + 4), (std::vector<float>{0, 1, 1, 0}));
@@ -25,20 +23,18 @@ TEST(Synth, CopiedBurstsAndTheRepeater)
         for (uint32_t d : digits) gen_digit_samples(&slow, d, 0.05, 0.02);
         sb_append_silence(&slow, 6615);
         if (rep) repeater_modulate(slow.data, slow.len, 44100);
-        ASSERT_EQ(fast.len, slow.len);
-        EXPECT_EQ(digit_block_samples(13, 0.05, 0.02), fast.len);
+        ASSERT_TRUE(fast.len == slow.len && digit_block_samples(13, 0.05, 0.02) == fast.len);
         EXPECT_EQ(memcmp(fast.data, slow.data, fast.len * sizeof(float)), 0) << "repeater " << rep;
     }
 
-    EXPECT_EQ(digit_block_samples(0, 0.18, 0.09), 0u);  // no digits: nothing at all
-    EXPECT_EQ(digit_block_samples(2, 1e-9, -1), 2205u + 2 + 6615);  // a tone is at least one sample
+    // No digits: nothing at all; a tone is at least one sample; a length that cannot be held saturates.
+    EXPECT_EQ(digit_block_samples(0, 0.18, 0.09) + digit_block_samples(2, 1e-9, -1), 2205u + 2 + 6615);
     EXPECT_EQ(digit_block_samples(UINT64_MAX / 2, 0.18, 0.09), UINT64_MAX);
     sb_append_silence(&b, 7);  // what the caller already had stays untouched
     b.data[3] = 0.75f;
     gen_digits_samples(&b, digits + 1, 1, 1, 0.18, 0.09);
-    EXPECT_EQ(b.data[3], 0.75f);
     sb_append_buf(&b, &b);  // from itself, across a reallocation
-    EXPECT_EQ(b.data[b.len / 2 + 3], 0.75f);
+    EXPECT_TRUE(b.data[3] == 0.75f && b.data[b.len / 2 + 3] == 0.75f);
     for (uint64_t i = 0; i < one.len; i++)  // the disguise multiplies by an 1800 Hz carrier
         ASSERT_NEAR(b.data[7 + 2205 + i], one.data[i] * cos(CORE_TWO_PI * 1800.0 * (2205 + i) / 44100.0), 1e-6) << i;
 }
@@ -49,9 +45,9 @@ static void expect_layout(const SampleBuf *out, std::vector<std::pair<const floa
     uint64_t at = 0, part = 0;
     for (auto &p : parts) {
         ASSERT_LE(at + p.second, out->len) << "part " << part;
-        bool same = true;
-        for (uint64_t i = 0; i < p.second && same; i++) same = out->data[at + i] == (p.first ? p.first[i] : 0.0f);
-        EXPECT_TRUE(same) << "part " << part++ << " at sample " << at;
+        uint64_t i = 0;
+        while (i < p.second && out->data[at + i] == (p.first ? p.first[i] : 0.0f)) i++;
+        EXPECT_EQ(i, p.second) << "part " << part++ << " at sample " << at;
         at += p.second;
     }
     EXPECT_EQ(at, out->len);
@@ -59,24 +55,18 @@ static void expect_layout(const SampleBuf *out, std::vector<std::pair<const floa
 
 TEST(Station, TransmissionLayouts)
 {
-    Buf p, f, d, dr, b, c, e;
+    Buf p, f, dr, e;
     const float pv[] = {0.25f, 1, 2, 3, 4}, fv[] = {-0.5f, -1, -2};
     sb_append(&p, pv, 5);
     sb_append(&f, fv, 3);
     const uint32_t digits[] = {2, 5};
-    gen_digits_samples(&d, digits, 2, 0, 0.18, 0.09);
     gen_digits_samples(&dr, digits, 2, 1, 0.18, 0.09);
-    build_transmission_samples(digits, 0, &p, &f, 0, 0.18, 0.09, &b);
-    expect_layout(&b, {{pv, 5}, {nullptr, 2 * S}, {fv, 3}});
-    build_transmission_samples(digits, 2, nullptr, &f, 0, 0.18, 0.09, &c);
-    expect_layout(&c, {{d.data, d.len}});
     build_transmission_samples(digits, 2, &p, &f, 1, 0.18, 0.09, &e);  // only digits disguised
     expect_layout(&e, {{pv, 5}, {nullptr, S}, {dr.data, dr.len}, {nullptr, S}, {fv, 3}});
 
     // 8820 samples per digit: 2999 digits fill exactly ten minutes, 3000 go 8820 over.
     const double tone = 5880.5 / 44100, gap = 2940.5 / 44100;
-    std::vector<uint32_t> many(3000);
-    for (size_t i = 0; i < many.size(); i++) many[i] = i % 7;
+    std::vector<uint32_t> many(3000, 4);
     Buf long_d, exact, over;
     gen_digits_samples(&long_d, many.data(), 3000, 0, tone, gap);
     ASSERT_EQ(long_d.len, 26460000u + 8820);
@@ -102,15 +92,13 @@ TEST(Station, IdentificationSignoffAndServerRequest)
     write_file(dir + "/b.wav", wav_image(&b, 22050, 2, 8));
 
     char err[1024] = "";
-    Buf id, partial, out, full, morse, block, web;
+    Buf id, partial, out, full, morse, block;
     ASSERT_EQ(load_callsign_audio(dir.c_str(), "A-b", &id, err, sizeof err), 0);
     ASSERT_EQ(id.len, 300u + 2205 + 200);
-    EXPECT_NEAR(id.data[0], 0.5f, 1e-4);
-    EXPECT_EQ(id.data[300 + 2205], 127.0f / 128);
+    EXPECT_TRUE(fabsf(id.data[0] - 0.5f) < 1e-4 && id.data[300 + 2205] == 127.0f / 128);
     sb_append_silence(&partial, 1);
     EXPECT_EQ(build_callsign_id(dir.c_str(), "ax", 0, &partial, err, sizeof err), -1);
-    EXPECT_EQ(std::string(err), dir + "/x.wav");
-    EXPECT_EQ(partial.len, 1u);  // a missing clip adds nothing
+    EXPECT_TRUE(err == dir + "/x.wav" && partial.len == 1u);  // a missing clip adds nothing
 
     const uint32_t digits[] = {4};
     gen_digits_samples(&block, digits, 1, 0, 0.18, 0.09);
@@ -119,34 +107,24 @@ TEST(Station, IdentificationSignoffAndServerRequest)
     EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "!", 0, 0, 0.18, 0.09, &out, err, sizeof err), 0);
     expect_layout(&out, {{block.data, block.len}});  // no callsign: no identification
 
-    auto len = [](const char *t) { Buf m; build_morse_samples(t, &m); return m.len; };
-    EXPECT_TRUE(len("!!") == 0 && len("k9 xy") == len("K9XY"));  // only letters and digits key
-    sb_append_silence(&web, 50);
-    web.data[49] = -0.25f;
-    ASSERT_EQ(save_wav((dir + "/website.wav").c_str(), &web), 0);
+    write_file(dir + "/website.wav", read_file(dir + "/a.wav"));
     build_morse_samples("e", &morse);
     ASSERT_EQ(build_station_transmission(digits, 1, dir.c_str(), "E", 1, 0, 0.18, 0.09, &full, err, sizeof err), 0);
-    ASSERT_EQ(full.len, morse.len + S + block.len + S + morse.len + 2205 + 50);
-    EXPECT_EQ(memcmp(full.data, morse.data, morse.len * 4), 0);
-    EXPECT_NEAR(full.data[full.len - 1], -0.25f, 1e-4);
+    ASSERT_EQ(full.len, morse.len + S + block.len + S + morse.len + 2205 + 300);
+    EXPECT_TRUE(memcmp(full.data, morse.data, morse.len * 4) == 0 && fabsf(full.data[full.len - 300] - 0.5f) < 1e-4);
 
     // Signing off: a silent one is no sign-off, and a failure leaves out alone.
     const std::string qrt = dir + "/QRT.wav";
-    Buf signoff, clip, server, two_step;
+    Buf signoff, server, two_step;
     EXPECT_EQ(build_signoff(dir.c_str(), &morse, &signoff, err, sizeof err), -1);
     EXPECT_EQ(std::string(err), "Missing: " + qrt);
-    for (const std::string &bad : {std::string("not a wav"), riff(chunk("fmt ", fmt_body(1, 8000, 16)) + chunk("data", ""))}) {
-        write_file(qrt, bad);
-        EXPECT_EQ(build_signoff(dir.c_str(), &morse, &signoff, err, sizeof err), -1);
-        EXPECT_EQ(std::string(err), "Cannot read: " + qrt);
-    }
-    sb_append_silence(&clip, 100);
-    clip.data[0] = 1.0f;
-    write_file(qrt, wav_image(&clip, 22050, 1, 16));
+    write_file(qrt, riff(chunk("fmt ", fmt_body(1, 8000, 16)) + chunk("data", "")));
+    EXPECT_EQ(build_signoff(dir.c_str(), &morse, &signoff, err, sizeof err), -1);
+    EXPECT_EQ(std::string(err), "Cannot read: " + qrt);
+    write_file(qrt, read_file(dir + "/b.wav"));
     ASSERT_EQ(build_signoff(dir.c_str(), &morse, &signoff, err, sizeof err), 0);
     ASSERT_EQ(signoff.len, morse.len + S + 200);
-    EXPECT_EQ(memcmp(signoff.data, morse.data, morse.len * 4), 0);
-    EXPECT_NEAR(signoff.data[morse.len + S], 1.0f, 1e-4);
+    EXPECT_TRUE(memcmp(signoff.data, morse.data, morse.len * 4) == 0 && signoff.data[morse.len + S] == 127.0f / 128);
 
     // A request and its end marker, each a block of its own (own carrier phase).
     uint64_t n = 0;
@@ -155,11 +133,8 @@ TEST(Station, IdentificationSignoffAndServerRequest)
     free(d);
     gen_digits_samples(&two_step, SERVER_MARKER, 7, 1, 0.1, 0.05);
     ASSERT_EQ(build_server_transmission("0123", "Hi there", dir.c_str(), "K1", 1, 1, 0.1, 0.05, &server, err, sizeof err), 0);
-    ASSERT_EQ(server.len, two_step.len);
-    EXPECT_EQ(memcmp(server.data, two_step.data, server.len * 4), 0);
+    ASSERT_TRUE(server.len == two_step.len && memcmp(server.data, two_step.data, server.len * 4) == 0);
     EXPECT_EQ(build_server_transmission("0173", "Hi", dir.c_str(), "", 0, 0, 0.1, 0.05, &signoff, err, sizeof err), -2);
-    EXPECT_STREQ(err, "");
     EXPECT_EQ(build_server_transmission("0123", "Hi", dir.c_str(), "Q", 0, 0, 0.1, 0.05, &signoff, err, sizeof err), -1);
-    EXPECT_EQ(std::string(err), dir + "/q.wav");
-    EXPECT_EQ(signoff.len, morse.len + S + 200);
+    EXPECT_TRUE(err == dir + "/q.wav" && signoff.len == morse.len + S + 200);  // left alone
 }

@@ -1,23 +1,16 @@
-// Writing and reading WAV files, malformed ones included, and resampling.
+// Writing and reading WAV files, malformed ones included.
 #include "core_test_util.h"
 #include <math.h>
 
-// A write sink: keeps bytes, or fails from its n-th call on.
+// A write sink that counts its calls and fails from the n-th on.
 struct Sink {
-    std::string bytes;
     int calls = 0, fail_at = -1;
-    static int32_t put(void *ctx, const void *data, uint64_t n)
-    {
-        Sink *k = static_cast<Sink *>(ctx);
-        if (k->calls++ == k->fail_at) return -1;
-        k->bytes.append(static_cast<const char *>(data), n);
-        return 0;
-    }
+    static int32_t put(void *ctx, const void *, uint64_t) { Sink *k = (Sink *)ctx; return k->calls++ == k->fail_at ? -1 : 0; }
 };
 
 TEST(Wav, SavedBytesAreExact)
 {
-    Buf b;
+    Buf b, empty;
     const float v[] = {1.5f, 1.0f, 0.5f, -0.00001f, -1.0f, -2.0f, NAN};
     sb_append(&b, v, 7);
     std::string path = temp_path("x.wav");
@@ -25,18 +18,8 @@ TEST(Wav, SavedBytesAreExact)
     const std::string fmt = chunk("fmt ", fmt_body(1, 44100, 16));  // clipped, rounded toward zero, NaN silent
     EXPECT_EQ(read_file(path), riff(fmt + chunk("data", le(32767, 2) + le(32767, 2) + le(16383, 2) + le(0, 2) +
                                                         le(-32767, 2) + le(-32767, 2) + le(0, 2))));
-    Buf empty;
     ASSERT_EQ(save_wav(path.c_str(), &empty), 0);
     EXPECT_EQ(read_file(path), riff(fmt + chunk("data", "")));
-
-    Buf longer;  // more than one piece handed to the sink
-    sb_append_silence(&longer, 20000);
-    longer.data[19999] = 0.5f;
-    Sink sink;
-    ASSERT_EQ(write_wav(Sink::put, &sink, &longer), 0);
-    ASSERT_EQ(save_wav(path.c_str(), &longer), 0);
-    EXPECT_TRUE(sink.bytes == read_file(path));
-    EXPECT_GT(sink.calls, 2);
 }
 
 TEST(Wav, SaveReportsFailures)
@@ -47,7 +30,7 @@ TEST(Wav, SaveReportsFailures)
 #ifndef _WIN32
     EXPECT_EQ(save_wav("/dev/full", &b), -1);  // a full disk
 #endif
-    Sink failing;
+    Sink failing;  // the CLI writes through a sink; its byte-for-byte test pins what a sink gets
     failing.fail_at = 1;
     EXPECT_EQ(write_wav(Sink::put, &failing, &b), -1);
     EXPECT_EQ(failing.calls, 2);  // stops at the first failure
@@ -67,54 +50,40 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
     // rc, samples, rate, first: what the readers give; says: wav_read_info's verdict ("" accepted).
     struct BadFile { const char *name; std::string bytes; int32_t rc; uint64_t samples; uint32_t rate; float first; const char *says; };
     const std::string fmt16 = chunk("fmt ", fmt_body(1, 8000, 16));
-    const std::string four = le(16384, 2) + le(-16384, 2) + le(16384, 2) + le(16384, 2);
-    std::string lying = riff(fmt16 + "data" + le(0xFFFFFFFF, 4) + four);
-    std::string odd_pad = riff(fmt16 + chunk("LIST", "abc") + chunk("data", four));
-    std::string late_fmt = riff(chunk("data", std::string("\x00\x80\xff", 3)) +
-                                chunk("fmt ", fmt_body(1, 22050, 8)));
-    std::string float_tag = riff(chunk("fmt ", fmt_body(1, 48000, 32, 3)) + chunk("data", le(0x40000000, 4)));
-    std::string cut_fmt = riff(chunk("data", four) + "fmt " + le(16, 4) + le(1, 2) + le(2, 2));
+    const std::string four = le(16384, 2) + le(-16384, 2) + le(16384, 2) + le(16384, 2), data4 = chunk("data", four);
+    const std::string lying = riff(fmt16 + "data" + le(0xFFFFFFFF, 4) + four);
+    auto fmt = [](uint32_t ch, uint32_t rate, uint32_t bits) { return chunk("fmt ", fmt_body(ch, rate, bits)); };
+    const std::string adpcm = chunk("fmt ", fmt_body(1, 8000, 16, 0xFFFE) + le(22, 2) + le(16, 2) + le(0, 4) + le(2, 2) + std::string(14, 'g'));
     const BadFile cases[] = {
         {"empty", "", -1, 0, 0, 0, "not a WAV file (no RIFF/WAVE header)"},
-        {"not wave", riff("").replace(8, 4, "AVI "), -1, 0, 0, 0, "not a WAV"},
         {"no data", riff(fmt16), -1, 0, 0, 0, "no audio in the WAV file (no \"data\" chunk)"},
-        {"rate 0", riff(chunk("fmt ", fmt_body(1, 0, 16)) + chunk("data", four)), -1, 0, 0, 0, "sample rate 0 Hz is out of range (1000-768000)"},
+        {"rate 0", riff(fmt(1, 0, 16) + data4), -1, 0, 0, 0, "sample rate 0 Hz is out of range (1000-768000)"},
         {"lying size", lying, 0, 4, 8000, 0.5f, ""},
         {"lying size cut mid-sample", lying.substr(0, lying.size() - 1), 0, 3, 8000, 0.5f, ""},
-        {"cut chunk header", riff(fmt16 + chunk("data", four)) + "da", 0, 4, 8000, 0.5f, ""},
-        {"odd chunk and pad", odd_pad, 0, 4, 8000, 0.5f, ""},
-        {"fmt after data", late_fmt, 0, 3, 22050, -1.0f, ""},
-        {"cut fmt keeps defaults", cut_fmt, 0, 4, 44100, 0.5f, ""},
-        {"float tag read as int", float_tag, 0, 1, 48000, 0.5f, "floating-point WAV is not supported"},
-        {"stereo mixes", riff(chunk("fmt ", fmt_body(2, 8000, 16)) + chunk("data", four)), 0, 2, 8000, 0.0f, ""},
-        {"zero channels", riff(chunk("fmt ", fmt_body(0, 8000, 16)) + chunk("data", four)), 0, 4, 8000, 0.0f, "the WAV header declares no channels"},
-        {"24-bit", riff(chunk("fmt ", fmt_body(1, 8000, 24)) + chunk("data", four + "ab")), 0, 3, 8000, 0.0f, "24-bit samples are not supported"},
-        {"65535 channels", riff(chunk("fmt ", fmt_body(65535, 8000, 32)) + chunk("data", four)), 0, 0, 8000, 0.0f, ""},
-        {"empty data", riff(fmt16 + chunk("data", "")), 0, 0, 8000, 0.0f, ""},
-        {"extensible PCM", riff(chunk("fmt ", fmt_body(1, 8000, 16, 0xFFFE) + le(22, 2) + le(16, 2) + le(0, 4) + le(1, 2) +
-                                             std::string(14, 'g')) + chunk("data", four)), 0, 4, 8000, 0.5f, ""},
-        {"extensible ADPCM", riff(chunk("fmt ", fmt_body(1, 8000, 16, 0xFFFE) + le(22, 2) + le(16, 2) + le(0, 4) + le(2, 2) +
-                                               std::string(14, 'g')) + chunk("data", four)), 0, 4, 8000, 0.5f,
-         "compressed WAV (format 2) is not supported"},
-        {"rate too high", riff(chunk("fmt ", fmt_body(1, 768001, 8)) + chunk("data", four)), 0, 8, 768001, -1.0f, "sample rate 768001 Hz"},
+        {"cut chunk header", riff(fmt16 + data4) + "da", 0, 4, 8000, 0.5f, ""},
+        {"fmt after data", riff(chunk("data", std::string("\x00\x80\xff", 3)) + fmt(1, 22050, 8)), 0, 3, 22050, -1.0f, ""},
+        {"float tag read as int", riff(chunk("fmt ", fmt_body(1, 48000, 32, 3)) + chunk("data", le(0x40000000, 4))), 0, 1,
+         48000, 0.5f, "floating-point WAV is not supported"},
+        {"stereo mixes", riff(fmt(2, 8000, 16) + data4), 0, 2, 8000, 0.0f, ""},
+        {"zero channels", riff(fmt(0, 8000, 16) + data4), 0, 4, 8000, 0.0f, "the WAV header declares no channels"},
+        {"65535 channels", riff(fmt(65535, 8000, 32) + data4), 0, 0, 8000, 0.0f, ""},
+        {"extensible ADPCM", riff(adpcm + data4), 0, 4, 8000, 0.5f, "compressed WAV (format 2) is not supported"},
+        {"rate too high", riff(fmt(1, 768001, 8) + data4), 0, 8, 768001, -1.0f, "sample rate 768001 Hz"},
     };
     for (const BadFile &c : cases) {
         std::string path = temp_path("bad.wav");
         write_file(path, c.bytes);
         for (int from_file = 0; from_file < 2; from_file++) {
+            SCOPED_TRACE(std::string(c.name) + (from_file ? " (file)" : " (memory)"));
+            const uint8_t *mem = (const uint8_t *)c.bytes.data();
             Buf b;
             uint32_t rate = 12345;
-            int32_t rc = from_file ? load_wav_mono_float(path.c_str(), &b, &rate)
-                                   : load_wav_mono_float_mem((const uint8_t *)c.bytes.data(), c.bytes.size(), &b, &rate);
-            SCOPED_TRACE(std::string(c.name) + (from_file ? " (file)" : " (memory)"));
-            EXPECT_EQ(rc, c.rc);
-            EXPECT_EQ(b.len, c.samples);
-            EXPECT_EQ(rate, c.rc ? 12345u : c.rate);
-            EXPECT_EQ(b.len ? b.data[0] : 0.0f, c.first);
+            EXPECT_EQ(from_file ? load_wav_mono_float(path.c_str(), &b, &rate) : load_wav_mono_float_mem(mem, c.bytes.size(), &b, &rate), c.rc);
+            EXPECT_TRUE(b.len == c.samples && rate == (c.rc ? 12345u : c.rate) && (b.len ? b.data[0] : 0.0f) == c.first);
             WavInfo info;
             char why[200] = "unset";
-            rc = from_file ? wav_read_info(path.c_str(), &info, why, sizeof why)
-                           : wav_read_info_mem((const uint8_t *)c.bytes.data(), c.bytes.size(), &info, why, sizeof why);
+            int32_t rc = from_file ? wav_read_info(path.c_str(), &info, why, sizeof why)
+                                   : wav_read_info_mem(mem, c.bytes.size(), &info, why, sizeof why);
             EXPECT_EQ(rc, *c.says ? -1 : 0);
             EXPECT_EQ(std::string(why).find(c.says), 0u) << why;
             EXPECT_TRUE(*c.says || (info.format_tag == 1 && info.rate == c.rate));
@@ -124,23 +93,6 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
     char why[200];
     EXPECT_EQ(wav_read_info_mem((const uint8_t *)lying.data(), lying.size(), &info, why, sizeof why), 0);
     EXPECT_EQ(info.data_bytes, 8u);  // what is there, not what the header claims
-    std::string missing = testing::TempDir() + "missing.wav";
     Buf b;
-    EXPECT_EQ(load_wav_mono_float(missing.c_str(), &b, nullptr), -1);
-    EXPECT_EQ(wav_read_info(missing.c_str(), &info, why, sizeof why), -1);
-}
-
-TEST(Resample, PositionsAndLengths)
-{
-    Buf in, out, one;
-    const float abc[] = {1.0f, 2.0f, 4.0f};
-    sb_append(&in, abc, 3);
-    resample_linear(&in, 22050, 44100, &out);  // positions 0, 0.4, 0.8 ... 2.0
-    const float expect[] = {1.0f, 1.4f, 1.8f, 2.4f, 3.2f, 4.0f};
-    ASSERT_EQ(out.len, 6u);
-    for (int i = 0; i < 6; i++) EXPECT_FLOAT_EQ(out.data[i], expect[i]);
-    in.len = 1;
-    resample_linear(&in, 44100, 8000, &one);  // rounds to no samples: one is kept
-    EXPECT_EQ(one.len, 1u);
-    EXPECT_EQ(one.data[0], 1.0f);
+    EXPECT_TRUE(load_wav_mono_float("missing.wav", &b, nullptr) == -1 && wav_read_info("missing.wav", &info, why, sizeof why) == -1);
 }
