@@ -79,9 +79,6 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
 
     ASSERT_EQ(rx_decode_path(one.c_str()), 0);
     EXPECT_EQ(kit_text(R.status_label), "Decoded 1 digit from file");
-    ASSERT_EQ(rx_decode_path(coffee.c_str()), 0);
-    EXPECT_EQ(kit_text(R.status_label), "Decoded 12 digits from file");
-    EXPECT_EQ(kit_text(R.text_label), "coffee") << "a decode replaces what was there";
     ASSERT_EQ(rx_decode_path(tiny.c_str()), 0);
     EXPECT_EQ(kit_text(R.status_label), "No tones detected -- try lowering the threshold");
 
