@@ -119,7 +119,8 @@ static DWORD WINAPI play_thread(LPVOID arg) {
         play_unregister(hwo);
         if (prepared && waveOutUnprepareHeader(hwo, h, sizeof *h) != MMSYSERR_NOERROR) {
             waveOutReset(hwo);
-            if (!wait_done(h, 1000) || waveOutUnprepareHeader(hwo, h, sizeof *h) != MMSYSERR_NOERROR) {
+            if (!wait_done(h, 1000) ||
+                waveOutUnprepareHeader(hwo, h, sizeof *h) != MMSYSERR_NOERROR) {
                 /* The device still claims the buffer: leak it with its
                  * header rather than let the driver write into freed heap. */
                 InterlockedDecrement(&g_play_threads);
@@ -253,8 +254,8 @@ int32_t audio_capture_start(AudioFrameFn on_frame, void *user, char *err, uint64
     }
 
     WAVEFORMATEX fmt = audio_format();
-    MMRESULT r = waveInOpen(&g_cap.hwi, WAVE_MAPPER, &fmt, (DWORD_PTR)g_cap.event, 0,
-                            CALLBACK_EVENT);
+    MMRESULT r =
+        waveInOpen(&g_cap.hwi, WAVE_MAPPER, &fmt, (DWORD_PTR)g_cap.event, 0, CALLBACK_EVENT);
     if (r != MMSYSERR_NOERROR) {
         put_err(err, err_size,
                 "Could not open microphone (MMRESULT %u). Check that a recording device "

@@ -20,8 +20,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define AUDIO_RATE 44100
-#define CAPTURE_BUFFERS 4
+#define AUDIO_RATE            44100
+#define CAPTURE_BUFFERS       4
 #define CAPTURE_FRAME_SAMPLES 2048
 
 typedef void (*AudioFrameFn)(const float *frame, uint64_t count, void *user);

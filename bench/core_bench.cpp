@@ -11,44 +11,44 @@ static const double TEN_MINUTES = 600.0;
 static const uint64_t TEN_MIN_SAMPLES = 26460000;
 
 // Ten minutes of digits at 100 % speed (270 ms each).
-static std::vector<uint32_t> ten_minutes_of_digits()
-{
+static std::vector<uint32_t> ten_minutes_of_digits() {
     std::vector<uint32_t> d((size_t)(TEN_MINUTES / 0.27));
     for (size_t i = 0; i < d.size(); i++) d[i] = (uint32_t)((i * 5 + i / 7) % 7);
     return d;
 }
 
 // A ten-minute recording in memory, as a file decode sees it.
-static const SampleBuf *recording(int repeater)
-{
+static const SampleBuf *recording(int repeater) {
     static SampleBuf b[2];
     if (!b[repeater].len) {
         std::vector<uint32_t> d = ten_minutes_of_digits();
         gen_digits_samples(&b[repeater], d.data(), d.size(), repeater, 0.18, 0.09);
-        sb_append_silence(&b[repeater], b[repeater].len < TEN_MIN_SAMPLES ? TEN_MIN_SAMPLES - b[repeater].len : 0);
+        sb_append_silence(&b[repeater], b[repeater].len < TEN_MIN_SAMPLES
+                                            ? TEN_MIN_SAMPLES - b[repeater].len
+                                            : 0);
         b[repeater].len = TEN_MIN_SAMPLES;
     }
     return &b[repeater];
 }
 
-static void BM_DecodeTenMinutes(benchmark::State &state)
-{
+static void BM_DecodeTenMinutes(benchmark::State &state) {
     const int repeater = (int)state.range(0);
     const SampleBuf *b = recording(repeater);
     uint64_t frames = 0;
     for (auto _ : state) {
         DigitStream ds;
         digit_stream_reset(&ds);
-        frames = detect_frames(b->data, b->len, 44100, 2048, 1024, 0.3f, repeater, &ds, nullptr, nullptr);
+        frames = detect_frames(b->data, b->len, 44100, 2048, 1024, 0.3f, repeater, &ds, nullptr,
+                               nullptr);
         benchmark::DoNotOptimize(frames);
     }
-    state.counters["x_realtime"] = benchmark::Counter(TEN_MINUTES * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(TEN_MINUTES * state.iterations(), benchmark::Counter::kIsRate);
     state.counters["frames"] = (double)frames;
 }
 BENCHMARK(BM_DecodeTenMinutes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-static void BM_DetectOneFrame(benchmark::State &state)
-{
+static void BM_DetectOneFrame(benchmark::State &state) {
     const int repeater = (int)state.range(0);
     const float *frame = recording(repeater)->data + 2205 + 3000;
     float rl, cl;
@@ -61,8 +61,7 @@ static void BM_DetectOneFrame(benchmark::State &state)
 BENCHMARK(BM_DetectOneFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // The definition, one sine and one cosine per sample and bin, for scale.
-static void BM_DetectOneFrameDirect(benchmark::State &state)
-{
+static void BM_DetectOneFrameDirect(benchmark::State &state) {
     const float *frame = recording(0)->data + 2205 + 3000;
     for (auto _ : state) {
         float m = 0;
@@ -73,8 +72,7 @@ static void BM_DetectOneFrameDirect(benchmark::State &state)
 }
 BENCHMARK(BM_DetectOneFrameDirect)->Unit(benchmark::kMicrosecond);
 
-static void BM_BuildTenMinuteBlock(benchmark::State &state)
-{
+static void BM_BuildTenMinuteBlock(benchmark::State &state) {
     std::vector<uint32_t> d = ten_minutes_of_digits();
     const double seconds = d.size() * 0.27;
     for (auto _ : state) {
@@ -83,14 +81,14 @@ static void BM_BuildTenMinuteBlock(benchmark::State &state)
         benchmark::DoNotOptimize(b.data);
         sb_free(&b);
     }
-    state.counters["x_realtime"] = benchmark::Counter(seconds * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(seconds * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_BuildTenMinuteBlock)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same into a buffer kept from the last round: the synthesis alone,
 // without the kernel's cost of mapping 106 MB of fresh pages.
-static void BM_BuildTenMinuteBlockReused(benchmark::State &state)
-{
+static void BM_BuildTenMinuteBlockReused(benchmark::State &state) {
     std::vector<uint32_t> d = ten_minutes_of_digits();
     const double seconds = d.size() * 0.27;
     SampleBuf b = {nullptr, 0, 0};
@@ -101,14 +99,18 @@ static void BM_BuildTenMinuteBlockReused(benchmark::State &state)
         benchmark::DoNotOptimize(b.data);
     }
     sb_free(&b);
-    state.counters["x_realtime"] = benchmark::Counter(seconds * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(seconds * state.iterations(), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_BuildTenMinuteBlockReused)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildTenMinuteBlockReused)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The floor under every fresh big buffer on this machine: allocate, touch
 // once, free.
-static void BM_FreshMemory(benchmark::State &state)
-{
+static void BM_FreshMemory(benchmark::State &state) {
     const size_t bytes = (size_t)state.range(0) << 20;
     for (auto _ : state) {
         char *p = (char *)malloc(bytes);
@@ -120,8 +122,7 @@ static void BM_FreshMemory(benchmark::State &state)
 }
 BENCHMARK(BM_FreshMemory)->Arg(106)->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-static std::vector<uint8_t> &mebibytes(size_t n)
-{
+static std::vector<uint8_t> &mebibytes(size_t n) {
     static std::vector<uint8_t> bytes;
     if (bytes.size() != n) {
         bytes.resize(n);
@@ -132,8 +133,7 @@ static std::vector<uint8_t> &mebibytes(size_t n)
 
 // As callers use it: a fresh 16-bytes-per-byte array each time, so the
 // figure includes the kernel handing out (and zeroing) a gibibyte of pages.
-static void BM_EncodeBytesHex(benchmark::State &state)
-{
+static void BM_EncodeBytesHex(benchmark::State &state) {
     std::vector<uint8_t> &in = mebibytes(64u << 20);
     for (auto _ : state) {
         uint64_t n;
@@ -146,8 +146,7 @@ static void BM_EncodeBytesHex(benchmark::State &state)
 BENCHMARK(BM_EncodeBytesHex)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The encoding loop alone, into memory that is already mapped.
-static void BM_EncodeBytesHexLoop(benchmark::State &state)
-{
+static void BM_EncodeBytesHexLoop(benchmark::State &state) {
     std::vector<uint8_t> &in = mebibytes(64u << 20);
     std::vector<uint32_t> out(in.size() * 4 + 1);
     for (auto _ : state) {

@@ -42,7 +42,8 @@ int main(void) {
             QueryPerformanceCounter(&a);
             capture_frame_callback(f.data(), 2048, &panel);
             QueryPerformanceCounter(&b);
-            if (i >= 50) us.push_back((double)(b.QuadPart - a.QuadPart) * 1e6 / (double)freq.QuadPart);
+            if (i >= 50)
+                us.push_back((double)(b.QuadPart - a.QuadPart) * 1e6 / (double)freq.QuadPart);
             if (i % 64 == 0) drain();
         }
         std::sort(us.begin(), us.end());

@@ -17,7 +17,7 @@
 enum { CLI_OK = 0, CLI_BAD_INPUT = 1, CLI_USAGE = 2 };
 
 /* The file decoder's frame: 2048 samples, a new one every 1024. */
-#define CLI_FRAME_LEN 2048
+#define CLI_FRAME_LEN   2048
 #define CLI_DEFAULT_HOP 1024
 
 /* ---- Messages (cli_io.cpp) ---- */
@@ -78,7 +78,8 @@ struct DecodeSettings {
     float threshold;
     int32_t repeater;
     uint64_t hop;
-    int32_t resample; /* decode at 44100 Hz whatever the file's rate (default), as the program does */
+    int32_t
+        resample; /* decode at 44100 Hz whatever the file's rate (default), as the program does */
 };
 /* Parses FILE|-, -h, -o, --threshold, --hop, --repeater, --resample,
  * --native-rate and the command's own value options. Returns -1 to go on,

@@ -20,32 +20,28 @@
 /* ---- Messages ---- */
 
 static void vmessage(const char *cmd, const char *file, const char *kind, const char *fmt,
-                     va_list ap)
-{
+                     va_list ap) {
     char text[1400];
     vsnprintf(text, sizeof text, fmt, ap);
-    fprintf(stderr, "tessary-cli: %s: %s%s%s%s\n", cmd, file ? file : "", file ? ": " : "",
-            kind, text);
+    fprintf(stderr, "tessary-cli: %s: %s%s%s%s\n", cmd, file ? file : "", file ? ": " : "", kind,
+            text);
 }
 
-void cli_error(const char *cmd, const char *file, const char *fmt, ...)
-{
+void cli_error(const char *cmd, const char *file, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
     vmessage(cmd, file, "", fmt, ap);
     va_end(ap);
 }
 
-void cli_warn(const char *cmd, const char *file, const char *fmt, ...)
-{
+void cli_warn(const char *cmd, const char *file, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
     vmessage(cmd, file, "warning: ", fmt, ap);
     va_end(ap);
 }
 
-int cli_usage_error(const char *cmd, const char *fmt, ...)
-{
+int cli_usage_error(const char *cmd, const char *fmt, ...) {
     char text[1200];
     va_list ap;
     va_start(ap, fmt);
@@ -57,8 +53,7 @@ int cli_usage_error(const char *cmd, const char *fmt, ...)
 
 /* ---- Streams and files ---- */
 
-void cli_binary_stdio(void)
-{
+void cli_binary_stdio(void) {
 #ifdef _WIN32
     /* WAV bytes and hex output must not gain carriage returns. */
     _setmode(_fileno(stdin), _O_BINARY);
@@ -70,8 +65,7 @@ enum { PATH_FILE, PATH_DIR, PATH_OTHER };
 
 /* Size and kind of a path; -1 when it does not exist. Devices and pipes
  * (-o /dev/stdout) are PATH_OTHER: never size-checked, never removed. */
-static int64_t path_size(const char *path, int *kind)
-{
+static int64_t path_size(const char *path, int *kind) {
 #ifdef _WIN32
     struct _stat64 st;
     if (_stat64(path, &st) != 0) return -1;
@@ -84,19 +78,14 @@ static int64_t path_size(const char *path, int *kind)
     return (int64_t)st.st_size;
 }
 
-static void remove_if_file(const char *path)
-{
+static void remove_if_file(const char *path) {
     int kind = PATH_OTHER;
     if (path_size(path, &kind) >= 0 && kind == PATH_FILE) remove(path);
 }
 
-static std::string errno_text(void)
-{
-    return errno ? strerror(errno) : "input/output error";
-}
+static std::string errno_text(void) { return errno ? strerror(errno) : "input/output error"; }
 
-int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err, uint64_t limit)
-{
+int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err, uint64_t limit) {
     out->clear();
     FILE *f = stdin;
     if (strcmp(path, "-") != 0) {
@@ -127,8 +116,7 @@ int cli_read_all(const char *path, std::vector<uint8_t> *out, std::string *err, 
     return 0;
 }
 
-int cli_write_all(const char *path, const void *data, size_t n, std::string *err)
-{
+int cli_write_all(const char *path, const void *data, size_t n, std::string *err) {
     int to_stdout = strcmp(path, "-") == 0;
     errno = 0;
     FILE *f = to_stdout ? stdout : fopen(path, "wb");
@@ -138,8 +126,10 @@ int cli_write_all(const char *path, const void *data, size_t n, std::string *err
     }
     size_t put = n ? fwrite(data, 1, n, f) : 0;
     int failed = put != n;
-    if (to_stdout) failed |= fflush(f) != 0;
-    else failed |= fclose(f) != 0;
+    if (to_stdout)
+        failed |= fflush(f) != 0;
+    else
+        failed |= fclose(f) != 0;
     if (failed) {
         *err = errno_text();
         if (!to_stdout) remove_if_file(path);
@@ -148,8 +138,7 @@ int cli_write_all(const char *path, const void *data, size_t n, std::string *err
     return 0;
 }
 
-std::string cli_exe_dir(const char *argv0)
-{
+std::string cli_exe_dir(const char *argv0) {
     std::string p;
 #ifdef _WIN32
     char buf[MAX_PATH + 1];
@@ -171,8 +160,7 @@ std::string cli_exe_dir(const char *argv0)
 static const int64_t WAV_FILE_LIMIT = 0x80000000LL;
 static const char *const TOO_LARGE = "file too large (WAV files of 2 GiB or more are not read)";
 
-int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate)
-{
+int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate) {
     char why[256] = "";
     WavInfo info;
     *rate = DTMF_SAMPLE_RATE;
@@ -202,10 +190,11 @@ int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *
     int kind = PATH_FILE;
     errno = 0;
     int64_t size = path_size(path, &kind);
-    const char *fault = size < 0 ? nullptr
-                      : kind == PATH_DIR ? "is a directory"
-                      : size == 0 ? "empty file"
-                      : size >= WAV_FILE_LIMIT ? TOO_LARGE : nullptr;
+    const char *fault = size < 0                 ? nullptr
+                        : kind == PATH_DIR       ? "is a directory"
+                        : size == 0              ? "empty file"
+                        : size >= WAV_FILE_LIMIT ? TOO_LARGE
+                                                 : nullptr;
     FILE *f = size >= 0 && !fault ? fopen(path, "rb") : nullptr;
     if (!f) { /* a file that cannot be opened says so in the system's words */
         cli_error(cmd, path, "%s", fault ? fault : errno_text().c_str());
@@ -223,13 +212,11 @@ int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *
     return CLI_OK;
 }
 
-static int32_t write_stream(void *ctx, const void *data, uint64_t n)
-{
+static int32_t write_stream(void *ctx, const void *data, uint64_t n) {
     return fwrite(data, 1, (size_t)n, (FILE *)ctx) == n ? 0 : -1;
 }
 
-int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b)
-{
+int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b) {
     if (b->len > WAV_MAX_SAMPLES) {
         cli_error(cmd, path, "transmission too long for a WAV file (%llu samples, at most %llu)",
                   (unsigned long long)b->len, (unsigned long long)WAV_MAX_SAMPLES);

@@ -9,8 +9,7 @@
 
 static const char *const CMD = "analyze";
 
-void help_analyze(void)
-{
+void help_analyze(void) {
     fputs("Usage: tessary-cli analyze FILE|- [-o OUT.svg] [OPTIONS]\n"
           "\n"
           "Prints a summary (rate, length, frames, digits found) and, with -o, draws\n"
@@ -29,8 +28,7 @@ void help_analyze(void)
           stdout);
 }
 
-static std::string xml_escape(const char *s)
-{
+static std::string xml_escape(const char *s) {
     std::string r;
     for (; *s; s++) {
         switch (*s) {
@@ -47,8 +45,7 @@ static std::string xml_escape(const char *s)
 }
 
 static void add(std::string *s, const char *fmt, ...) CLI_PRINTF(2, 3);
-static void add(std::string *s, const char *fmt, ...)
-{
+static void add(std::string *s, const char *fmt, ...) {
     va_list ap, again;
     va_start(ap, fmt);
     va_copy(again, ap);
@@ -64,17 +61,16 @@ static void add(std::string *s, const char *fmt, ...)
 }
 
 /* A tick step giving roughly ten ticks over the span. */
-static double nice_step(double span)
-{
-    static const double steps[] = {0.05, 0.1, 0.2, 0.25, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1800};
+static double nice_step(double span) {
+    static const double steps[] = {0.05, 0.1, 0.2, 0.25, 0.5, 1,   2,   5,
+                                   10,   15,  30,  60,   120, 300, 600, 1800};
     for (double st : steps)
         if (span / st <= 12) return st;
     return 3600;
 }
 
 std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames, uint32_t rate,
-                        double t0, double t1, const DecodeSettings *ds)
-{
+                        double t0, double t1, const DecodeSettings *ds) {
     const double seconds = t1 - t0;
     /* About 120 px per second keeps one digit at 100 % speed ~30 px wide. */
     double pw = seconds * 120;
@@ -90,20 +86,24 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
         if (v > ymax) v = ymax;
         return mt + ph - v / ymax * ph;
     };
-    auto centre = [&](const FrameInfo &f) { return ((double)f.start + CLI_FRAME_LEN / 2.0) / rate; };
+    auto centre = [&](const FrameInfo &f) {
+        return ((double)f.start + CLI_FRAME_LEN / 2.0) / rate;
+    };
 
     std::string s;
     add(&s, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-    add(&s, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
-            "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n",
+    add(&s,
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+        "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n",
         W, H, W, H);
     add(&s, "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n");
     size_t n_digits = 0;
     for (const FrameInfo &f : frames) n_digits += f.digit >= 0;
     add(&s, "<text x=\"%.0f\" y=\"24\" font-size=\"16\" font-weight=\"bold\">%s</text>\n", ml,
         xml_escape(title).c_str());
-    add(&s, "<text x=\"%.0f\" y=\"44\" font-size=\"12\" fill=\"#444\">%u Hz, %.2f-%.2f s, %zu frames "
-            "(2048 samples every %llu), threshold %.2f%s: %zu digit%s reported</text>\n",
+    add(&s,
+        "<text x=\"%.0f\" y=\"44\" font-size=\"12\" fill=\"#444\">%u Hz, %.2f-%.2f s, %zu frames "
+        "(2048 samples every %llu), threshold %.2f%s: %zu digit%s reported</text>\n",
         ml, (unsigned)rate, t0, t1, frames.size(), (unsigned long long)ds->hop, ds->threshold,
         ds->repeater ? ", repeater" : "", n_digits, n_digits == 1 ? "" : "s");
 
@@ -111,25 +111,34 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
     for (double v = 0; v <= ymax + 1e-9; v += 0.25) {
         add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#e4e4e4\"/>\n", ml,
             Y(v), ml + pw, Y(v));
-        add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"end\" fill=\"#555\">%.2f</text>\n",
+        add(&s,
+            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"end\" "
+            "fill=\"#555\">%.2f</text>\n",
             ml - 6, Y(v) + 4, v);
     }
     double step = nice_step(span);
     for (double t = ceil(t0 / step - 1e-9) * step; t <= t1 + 1e-9; t += step) {
-        add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#eeeeee\"/>\n", X(t),
-            mt, X(t), mt + ph);
-        add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"middle\" fill=\"#555\">%g s</text>\n",
+        add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#eeeeee\"/>\n",
+            X(t), mt, X(t), mt + ph);
+        add(&s,
+            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"middle\" fill=\"#555\">%g "
+            "s</text>\n",
             X(t), mt + ph + 16, fabs(t) < 1e-9 ? 0.0 : t);
     }
-    add(&s, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#888\"/>\n",
+    add(&s,
+        "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" "
+        "stroke=\"#888\"/>\n",
         ml, mt, pw, ph);
-    add(&s, "<text transform=\"translate(16,%.1f) rotate(-90)\" font-size=\"12\" "
-            "text-anchor=\"middle\" fill=\"#333\">tone level / frame level</text>\n",
+    add(&s,
+        "<text transform=\"translate(16,%.1f) rotate(-90)\" font-size=\"12\" "
+        "text-anchor=\"middle\" fill=\"#333\">tone level / frame level</text>\n",
         mt + ph / 2);
 
     /* Frames whose tones pass: a band under the plot, so gaps in a burst show. */
     double band_y = mt + ph + 24;
-    add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" text-anchor=\"end\" fill=\"#555\">detected</text>\n",
+    add(&s,
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" text-anchor=\"end\" "
+        "fill=\"#555\">detected</text>\n",
         ml - 6, band_y + 8);
     double frame_w = (double)ds->hop / rate / span * pw;
     if (frame_w < 0.6) frame_w = 0.6;
@@ -141,8 +150,8 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
         size_t j = i;
         while (j + 1 < frames.size() && frames[j + 1].detection >= 0) j++;
         double x0 = X(centre(frames[i])) - frame_w / 2, x1 = X(centre(frames[j])) + frame_w / 2;
-        add(&s, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"10\" fill=\"#9bd39b\"/>\n",
-            x0, band_y, x1 - x0);
+        add(&s, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"10\" fill=\"#9bd39b\"/>\n", x0,
+            band_y, x1 - x0);
         i = j + 1;
     }
 
@@ -155,8 +164,10 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
         double col_px = -1e9, lo = 0, hi = 0, first_x = 0;
         int in_col = 0;
         auto flush = [&]() {
-            if (in_col == 1) add(&pts, "%.1f,%.1f ", first_x, Y(lo));
-            else if (in_col > 1) add(&pts, "%.1f,%.1f %.1f,%.1f ", col_px + 0.5, Y(lo), col_px + 0.5, Y(hi));
+            if (in_col == 1)
+                add(&pts, "%.1f,%.1f ", first_x, Y(lo));
+            else if (in_col > 1)
+                add(&pts, "%.1f,%.1f %.1f,%.1f ", col_px + 0.5, Y(lo), col_px + 0.5, Y(hi));
         };
         for (const FrameInfo &f : frames) {
             double v = which == 0 ? f.row_level : f.col_level;
@@ -174,14 +185,16 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
             in_col++;
         }
         flush();
-        add(&s, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.4\" "
-                "stroke-linejoin=\"round\" points=\"%s\"/>\n",
+        add(&s,
+            "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.4\" "
+            "stroke-linejoin=\"round\" points=\"%s\"/>\n",
             colour, pts.c_str());
     }
 
     /* Threshold. */
-    add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d62728\" "
-            "stroke-width=\"1.5\" stroke-dasharray=\"6,4\"/>\n",
+    add(&s,
+        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d62728\" "
+        "stroke-width=\"1.5\" stroke-dasharray=\"6,4\"/>\n",
         ml, Y(ds->threshold), ml + pw, Y(ds->threshold));
 
     /* Reported digits: a tick across the plot and the digit above it,
@@ -189,20 +202,23 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
      * collide is left out. Too dense to read, they shrink to short ticks. */
     int dense = n_digits > 0 && pw / (double)n_digits < 6;
     if (dense)
-        add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#1d7a2b\">%zu digits, too "
-                "close to label: draw a shorter stretch with --from and --to</text>\n",
+        add(&s,
+            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" fill=\"#1d7a2b\">%zu digits, too "
+            "close to label: draw a shorter stretch with --from and --to</text>\n",
             ml, mt - 30, n_digits);
     double last_x[3] = {-1e9, -1e9, -1e9};
     for (const FrameInfo &f : frames) {
         if (f.digit < 0) continue;
         double x = X(centre(f));
-        add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#2a9d3a\" "
-                "stroke-opacity=\"0.55\"/>\n",
+        add(&s,
+            "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#2a9d3a\" "
+            "stroke-opacity=\"0.55\"/>\n",
             x, mt - (dense ? 12 : 4), x, dense ? mt : mt + ph);
         for (int r = 0; r < 3 && !dense; r++) {
             if (x - last_x[r] >= 11) {
-                add(&s, "<text class=\"digit\" x=\"%.1f\" y=\"%.1f\" font-size=\"13\" "
-                        "font-weight=\"bold\" text-anchor=\"middle\" fill=\"#1d7a2b\">%d</text>\n",
+                add(&s,
+                    "<text class=\"digit\" x=\"%.1f\" y=\"%.1f\" font-size=\"13\" "
+                    "font-weight=\"bold\" text-anchor=\"middle\" fill=\"#1d7a2b\">%d</text>\n",
                     x, mt - 8 - 14.0 * r, f.digit);
                 last_x[r] = x;
                 break;
@@ -212,27 +228,35 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
 
     /* Legend, one row under the title. */
     double lx = ml, ly = 64;
-    add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#1f6fd1\" stroke-width=\"2\"/>"
-            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">row 697/770/941 Hz</text>\n",
+    add(&s,
+        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#1f6fd1\" "
+        "stroke-width=\"2\"/>"
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">row 697/770/941 Hz</text>\n",
         lx, ly, lx + 18, ly, lx + 22, ly + 4);
-    add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#f08a00\" stroke-width=\"2\"/>"
-            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">column 1209/1336/1477 Hz</text>\n",
+    add(&s,
+        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#f08a00\" "
+        "stroke-width=\"2\"/>"
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">column 1209/1336/1477 Hz</text>\n",
         lx + 160, ly, lx + 178, ly, lx + 182, ly + 4);
-    add(&s, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d62728\" stroke-width=\"1.5\" "
-            "stroke-dasharray=\"6,4\"/><text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">threshold</text>\n",
+    add(&s,
+        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d62728\" "
+        "stroke-width=\"1.5\" "
+        "stroke-dasharray=\"6,4\"/><text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">threshold</text>\n",
         lx + 360, ly, lx + 378, ly, lx + 382, ly + 4);
-    add(&s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" font-weight=\"bold\" fill=\"#1d7a2b\">5</text>"
-            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">digit reported</text>\n",
+    add(&s,
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" font-weight=\"bold\" "
+        "fill=\"#1d7a2b\">5</text>"
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">digit reported</text>\n",
         lx + 460, ly + 4, lx + 474, ly + 4);
-    add(&s, "<rect x=\"%.1f\" y=\"%.1f\" width=\"18\" height=\"8\" fill=\"#9bd39b\"/>"
-            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">frames holding a digit</text>\n",
+    add(&s,
+        "<rect x=\"%.1f\" y=\"%.1f\" width=\"18\" height=\"8\" fill=\"#9bd39b\"/>"
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">frames holding a digit</text>\n",
         lx + 580, ly - 4, lx + 602, ly + 4);
     add(&s, "</svg>\n");
     return s;
 }
 
-int cmd_analyze(int argc, char **argv)
-{
+int cmd_analyze(int argc, char **argv) {
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
     const char *out_path = nullptr, *in_path = nullptr, *from_s = nullptr, *to_s = nullptr;
     int status = cli_decode_args(CMD, argc, argv, help_analyze, &ds, &in_path, &out_path,
@@ -242,7 +266,8 @@ int cmd_analyze(int argc, char **argv)
     if (from_s && (cli_parse_double(from_s, &from) != 0 || from < 0))
         return cli_usage_error(CMD, "--from must be a number of seconds, not '%s'", from_s);
     if (to_s && (cli_parse_double(to_s, &to) != 0 || to <= from))
-        return cli_usage_error(CMD, "--to must be a number of seconds after --from, not '%s'", to_s);
+        return cli_usage_error(CMD, "--to must be a number of seconds after --from, not '%s'",
+                               to_s);
     const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
 
     std::vector<FrameInfo> frames;

@@ -8,8 +8,7 @@
 
 static const char *const CMD = "decode";
 
-void help_decode(void)
-{
+void help_decode(void) {
     fputs("Usage: tessary-cli decode FILE|- [OPTIONS]\n"
           "\n"
           "Finds the digits in a WAV recording the way the window program decodes a\n"
@@ -39,8 +38,7 @@ void help_decode(void)
 }
 
 /* 1 when argv[a->i] was a decode option, 0 when not, -1 on a bad value (reported). */
-static int decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds)
-{
+static int decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds) {
     const char *val = nullptr;
     int bad = 0;
     if (cli_flag(a, "--repeater", nullptr)) {
@@ -78,8 +76,7 @@ static int decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds)
     return 0;
 }
 
-static void apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate)
-{
+static void apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate) {
     if (!ds->resample || *rate == DTMF_SAMPLE_RATE) return;
     SampleBuf r;
     sb_init(&r);
@@ -95,8 +92,7 @@ struct WalkCtx {
 };
 
 static int32_t walk_visit(void *ctx, uint64_t start, int32_t detection, int32_t digit,
-                          float row_level, float col_level)
-{
+                          float row_level, float col_level) {
     WalkCtx *w = (WalkCtx *)ctx;
     if (w->frames) w->frames->push_back(FrameInfo{start, detection, digit, row_level, col_level});
     if (digit >= 0) rx_digits_add(w->digits, digit);
@@ -104,8 +100,7 @@ static int32_t walk_visit(void *ctx, uint64_t start, int32_t detection, int32_t 
 }
 
 static void walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
-                        std::vector<FrameInfo> *frames, RxDigits *digits)
-{
+                        std::vector<FrameInfo> *frames, RxDigits *digits) {
     WalkCtx w = {frames, digits};
     DigitStream stream;
     digit_stream_reset(&stream);
@@ -116,8 +111,7 @@ static void walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings 
 }
 
 int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,
-                    const char **in_path, const char **out_path, std::vector<CliValueOpt> own)
-{
+                    const char **in_path, const char **out_path, std::vector<CliValueOpt> own) {
     CliArgs a = {argc, argv, 0};
     own.push_back(CliValueOpt{"--output", "-o", out_path});
     while (a.i < a.argc) {
@@ -146,8 +140,7 @@ int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), 
 }
 
 int cli_read_recording(const char *cmd, const char *path, const DecodeSettings *ds,
-                       std::vector<FrameInfo> *frames, RxDigits *digits, Recording *rec)
-{
+                       std::vector<FrameInfo> *frames, RxDigits *digits, Recording *rec) {
     SampleBuf s;
     sb_init(&s);
     int status = cli_load_audio(cmd, path, &s, &rec->file_rate);
@@ -161,8 +154,7 @@ int cli_read_recording(const char *cmd, const char *path, const DecodeSettings *
     return status;
 }
 
-static int write_text(const char *out_path, const std::string &text)
-{
+static int write_text(const char *out_path, const std::string &text) {
     std::string err;
     if (cli_write_all(out_path ? out_path : "-", text.data(), text.size(), &err) != 0) {
         cli_error(CMD, out_path ? out_path : "<stdout>", "cannot write: %s", err.c_str());
@@ -173,8 +165,7 @@ static int write_text(const char *out_path, const std::string &text)
 
 /* What was found, as asked; the status says whether it was enough. */
 static int report(const char *shown, const char *as, const char *out_path, const RxDigits *digits,
-                  uint64_t n_samples, const DecodeSettings *ds)
-{
+                  uint64_t n_samples, const DecodeSettings *ds) {
     int status = CLI_OK;
     if (n_samples < CLI_FRAME_LEN) {
         cli_error(CMD, shown, "too short to decode (%llu samples; one frame is %d)",
@@ -202,7 +193,9 @@ static int report(const char *shown, const char *as, const char *out_path, const
         status = write_text(out_path, t);
         if (status != CLI_OK) return status;
         if (n < 64) {
-            cli_error(CMD, shown, "image incomplete: %llu of 64 pixels -- try a lower --threshold, or --hop 256 above 150 %% speed",
+            cli_error(CMD, shown,
+                      "image incomplete: %llu of 64 pixels -- try a lower --threshold, or --hop "
+                      "256 above 150 %% speed",
                       (unsigned long long)n);
             return CLI_BAD_INPUT;
         }
@@ -213,8 +206,8 @@ static int report(const char *shown, const char *as, const char *out_path, const
     }
 
     if (n < 2) {
-        cli_error(CMD, shown, "only one digit found, no pair to read as %s -- try a lower --threshold",
-                  as);
+        cli_error(CMD, shown,
+                  "only one digit found, no pair to read as %s -- try a lower --threshold", as);
         return CLI_BAD_INPUT;
     }
     if (n % 2)
@@ -243,11 +236,11 @@ static int report(const char *shown, const char *as, const char *out_path, const
     return status;
 }
 
-int cmd_decode(int argc, char **argv)
-{
+int cmd_decode(int argc, char **argv) {
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
     const char *as = "text", *out_path = nullptr, *in_path = nullptr;
-    int status = cli_decode_args(CMD, argc, argv, help_decode, &ds, &in_path, &out_path, {{"--as", nullptr, &as}});
+    int status = cli_decode_args(CMD, argc, argv, help_decode, &ds, &in_path, &out_path,
+                                 {{"--as", nullptr, &as}});
     if (status >= 0) return status;
     if (strcmp(as, "digits") != 0 && strcmp(as, "text") != 0 && strcmp(as, "hex") != 0 &&
         strcmp(as, "image") != 0)
@@ -258,7 +251,8 @@ int cmd_decode(int argc, char **argv)
     Recording rec;
     status = cli_read_recording(CMD, in_path, &ds, nullptr, &digits, &rec);
     if (status == CLI_OK)
-        status = report(strcmp(in_path, "-") == 0 ? "<stdin>" : in_path, as, out_path, &digits, rec.n_samples, &ds);
+        status = report(strcmp(in_path, "-") == 0 ? "<stdin>" : in_path, as, out_path, &digits,
+                        rec.n_samples, &ds);
     rx_digits_free(&digits);
     return status;
 }

@@ -17,8 +17,7 @@
 
 static const char *const CMD = "encode";
 
-void help_encode(void)
-{
+void help_encode(void) {
     fputs("Usage: tessary-cli encode KIND CONTENT [OPTIONS]\n"
           "\n"
           "Writes the WAV file the window program's Save writes for the same content.\n"
@@ -50,8 +49,7 @@ void help_encode(void)
 }
 
 /* Digits of an image: exactly 64 colours 0-6, blanks ignored. */
-static int parse_image(const std::string &s, std::vector<uint32_t> *out)
-{
+static int parse_image(const std::string &s, std::vector<uint32_t> *out) {
     out->clear();
     for (size_t i = 0; i < s.size(); i++) {
         unsigned char c = (unsigned char)s[i];
@@ -64,15 +62,13 @@ static int parse_image(const std::string &s, std::vector<uint32_t> *out)
         out->push_back((uint32_t)(c - '0'));
     }
     if (out->size() != 64) {
-        cli_error(CMD, nullptr, "image: needs exactly 64 colour digits 0-6, got %zu",
-                  out->size());
+        cli_error(CMD, nullptr, "image: needs exactly 64 colour digits 0-6, got %zu", out->size());
         return -1;
     }
     return 0;
 }
 
-int cmd_encode(int argc, char **argv, const char *argv0)
-{
+int cmd_encode(int argc, char **argv, const char *argv0) {
     CliArgs a = {argc, argv, 0};
     const char *out_path = nullptr, *speed_s = nullptr, *callsign = "", *audio_dir = nullptr,
                *dir = nullptr;
@@ -105,11 +101,13 @@ int cmd_encode(int argc, char **argv, const char *argv0)
             return cli_usage_error(CMD, "unknown option '%s'", arg);
         }
     }
-    if (pos.empty()) return cli_usage_error(CMD, "say what to encode: text, file, image or request");
+    if (pos.empty())
+        return cli_usage_error(CMD, "say what to encode: text, file, image or request");
     std::string kind = pos[0];
     pos.erase(pos.begin());
     if (kind != "text" && kind != "file" && kind != "image" && kind != "request")
-        return cli_usage_error(CMD, "unknown kind '%s' (text, file, image or request)", kind.c_str());
+        return cli_usage_error(CMD, "unknown kind '%s' (text, file, image or request)",
+                               kind.c_str());
     if (kind != "request" && dir) return cli_usage_error(CMD, "--dir belongs to 'encode request'");
     if (kind == "request" && !dir) return cli_usage_error(CMD, "a request needs --dir NNNN");
     if ((kind == "file" || kind == "image") && pos.size() != 1)
@@ -186,7 +184,8 @@ int cmd_encode(int argc, char **argv, const char *argv0)
             return CLI_BAD_INPUT;
         }
         if (bytes.empty()) {
-            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path, "empty file, nothing to encode");
+            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path,
+                      "empty file, nothing to encode");
             return CLI_BAD_INPUT;
         }
         uint32_t *d = encode_bytes_hex(bytes.data(), bytes.size(), &count);
@@ -201,21 +200,23 @@ int cmd_encode(int argc, char **argv, const char *argv0)
     speed_to_tone_gap((int32_t)speed, &tone_s, &gap_s);
     uint64_t estimate = digit_block_samples(count, tone_s, gap_s);
     if (estimate > WAV_MAX_SAMPLES) {
-        cli_error(CMD, nullptr,
-                  "%llu digits make %.1f hours of audio, more than a WAV file can hold (%.1f hours)",
-                  (unsigned long long)count, estimate / 44100.0 / 3600.0,
-                  WAV_MAX_SAMPLES / 44100.0 / 3600.0);
+        cli_error(
+            CMD, nullptr,
+            "%llu digits make %.1f hours of audio, more than a WAV file can hold (%.1f hours)",
+            (unsigned long long)count, estimate / 44100.0 / 3600.0,
+            WAV_MAX_SAMPLES / 44100.0 / 3600.0);
         return CLI_BAD_INPUT;
     }
 
     SampleBuf out;
     sb_init(&out);
     char clip_err[1024] = "";
-    int32_t rc = kind == "request"
-                     ? build_server_transmission(dir, content.c_str(), clip_dir.c_str(), callsign, cw,
-                                                 repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err)
-                     : build_station_transmission(digits.data(), count, clip_dir.c_str(), callsign, cw,
-                                                  repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err);
+    int32_t rc =
+        kind == "request"
+            ? build_server_transmission(dir, content.c_str(), clip_dir.c_str(), callsign, cw,
+                                        repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err)
+            : build_station_transmission(digits.data(), count, clip_dir.c_str(), callsign, cw,
+                                         repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err);
     if (rc == -2) {
         sb_free(&out);
         return cli_usage_error(CMD, "--dir must be exactly four digits 0-6");

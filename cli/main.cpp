@@ -11,8 +11,7 @@
 #define TESSARY_VERSION "unknown"
 #endif
 
-static void help_main(void)
-{
+static void help_main(void) {
     fputs("Usage: tessary-cli COMMAND [OPTIONS] ...\n"
           "\n"
           "Sends and reads Tessary's DTMF tones (digits 0-6) as WAV files.\n"
@@ -29,8 +28,7 @@ static void help_main(void)
           stdout);
 }
 
-int cli_parse_int(const char *s, long *out)
-{
+int cli_parse_int(const char *s, long *out) {
     if (!s || !*s) return -1;
     char *end = nullptr;
     errno = 0;
@@ -40,8 +38,7 @@ int cli_parse_int(const char *s, long *out)
     return 0;
 }
 
-int cli_parse_double(const char *s, double *out)
-{
+int cli_parse_double(const char *s, double *out) {
     if (!s || !*s) return -1;
     char *end = nullptr;
     errno = 0;
@@ -52,8 +49,7 @@ int cli_parse_double(const char *s, double *out)
 }
 
 /* Matches "--name", "--name=value" or the short alias; only those. */
-static int match_name(const char *arg, const char *name, const char **inline_val)
-{
+static int match_name(const char *arg, const char *name, const char **inline_val) {
     size_t n = strlen(name);
     *inline_val = nullptr;
     if (strncmp(arg, name, n) != 0) return 0;
@@ -65,8 +61,7 @@ static int match_name(const char *arg, const char *name, const char **inline_val
     return 0;
 }
 
-int cli_opt(CliArgs *a, const char *name, const char *alias, const char **val, int *bad)
-{
+int cli_opt(CliArgs *a, const char *name, const char *alias, const char **val, int *bad) {
     const char *arg = a->argv[a->i];
     const char *inl = nullptr;
     if (!match_name(arg, name, &inl) && !(alias && match_name(arg, alias, &inl))) return 0;
@@ -82,8 +77,7 @@ int cli_opt(CliArgs *a, const char *name, const char *alias, const char **val, i
     return 1;
 }
 
-int cli_flag(CliArgs *a, const char *name, const char *alias)
-{
+int cli_flag(CliArgs *a, const char *name, const char *alias) {
     const char *arg = a->argv[a->i];
     if (strcmp(arg, name) == 0 || (alias && strcmp(arg, alias) == 0)) {
         a->i++;
@@ -92,8 +86,7 @@ int cli_flag(CliArgs *a, const char *name, const char *alias)
     return 0;
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     cli_binary_stdio();
     if (argc < 2) {
         help_main();
@@ -110,10 +103,14 @@ int main(int argc, char **argv)
     }
     if (strcmp(cmd, "help") == 0) {
         const char *what = argc > 2 ? argv[2] : "";
-        if (strcmp(what, "encode") == 0) help_encode();
-        else if (strcmp(what, "decode") == 0) help_decode();
-        else if (strcmp(what, "analyze") == 0) help_analyze();
-        else help_main();
+        if (strcmp(what, "encode") == 0)
+            help_encode();
+        else if (strcmp(what, "decode") == 0)
+            help_decode();
+        else if (strcmp(what, "analyze") == 0)
+            help_analyze();
+        else
+            help_main();
         return CLI_OK;
     }
     if (strcmp(cmd, "encode") == 0) return cmd_encode(argc - 2, argv + 2, argv[0]);

@@ -25,7 +25,8 @@
 static const float RMS_FLOOR = 1e-9f;      /* below this the frame is digital silence: meters 0 */
 static const float MIN_FRAME_RMS = 0.004f; /* about -48 dBFS: quieter frames are only noise */
 static const double REPEATER_CARRIER_HZ = 1800.0; /* the disguise moves f to 1800 +/- f */
-static const float SIDEBAND_GAIN = 1.4142135f; /* each sideband has half the amplitude, RMS 1/sqrt 2 */
+static const float SIDEBAND_GAIN =
+    1.4142135f; /* each sideband has half the amplitude, RMS 1/sqrt 2 */
 
 static const int MAX_BINS = 12;
 static const uint64_t BLOCK = 64; /* phase rows built per step: 12 KiB on the stack */
@@ -51,8 +52,7 @@ struct TrigTable {
     double v[2 * 2048];
 };
 
-static TrigTable make_trig_2048()
-{
+static TrigTable make_trig_2048() {
     TrigTable t;
     for (int j = 0; j < 2048; j++) {
         double ph = CORE_TWO_PI * (double)j / 2048.0;
@@ -62,8 +62,7 @@ static TrigTable make_trig_2048()
     return t;
 }
 
-static double *trig_table(uint64_t n, int *owned)
-{
+static double *trig_table(uint64_t n, int *owned) {
     static const TrigTable t2048 = make_trig_2048();
     *owned = 0;
     if (n == 2048) return (double *)t2048.v;
@@ -78,16 +77,14 @@ static double *trig_table(uint64_t n, int *owned)
     return t;
 }
 
-static int32_t bin_index(int32_t freq, uint64_t n, int32_t rate)
-{
+static int32_t bin_index(int32_t freq, uint64_t n, int32_t rate) {
     double k = (double)freq * (double)n / (double)rate + 0.5;
     if (k >= 2147483647.0) return 2147483647;
     if (k <= -2147483648.0) return -2147483647 - 1;
     return (int32_t)k;
 }
 
-static void plan_add(BinPlan *p, int32_t freq, int32_t rate)
-{
+static void plan_add(BinPlan *p, int32_t freq, int32_t rate) {
     int64_t k = bin_index(freq, p->n, rate);
     int64_t m = k % (int64_t)p->n;
     if (m < 0) m += (int64_t)p->n;
@@ -96,8 +93,7 @@ static void plan_add(BinPlan *p, int32_t freq, int32_t rate)
     p->nbins++;
 }
 
-static void plan_detector(BinPlan *p, uint64_t n, int32_t rate, int repeater)
-{
+static void plan_detector(BinPlan *p, uint64_t n, int32_t rate, int repeater) {
     p->nbins = 0;
     p->repeater = repeater;
     p->n = n;
@@ -117,8 +113,7 @@ static void plan_detector(BinPlan *p, uint64_t n, int32_t rate, int repeater)
 /* Phase table rows for samples first .. first+count-1 of a frame:
  * tab[(i * nbins + b) * 2 + {0, 1}] = cos, sin of 2 pi k_b (first+i) / n. */
 static void fill_phases(const BinPlan *p, const double *trig, uint64_t first, uint64_t count,
-                        double *tab)
-{
+                        double *tab) {
     for (int b = 0; b < p->nbins; b++) {
         uint64_t j = (uint64_t)(((unsigned __int128)p->kmod[b] * first) % p->n);
         double *t = tab + 2 * b;
@@ -134,8 +129,7 @@ static void fill_phases(const BinPlan *p, const double *trig, uint64_t first, ui
 
 /* Adds count samples into the running sums, in sample order per bin. */
 template <int NB>
-static void accumulate_nb(const float *x, uint64_t count, const double *tab, Sums *s)
-{
+static void accumulate_nb(const float *x, uint64_t count, const double *tab, Sums *s) {
     double sq = s->sq;
 #if defined(__SSE2__)
     __m128d a[NB];
@@ -145,7 +139,8 @@ static void accumulate_nb(const float *x, uint64_t count, const double *tab, Sum
         sq += xd * xd;
         const __m128d xv = _mm_set1_pd(xd);
         const double *t = tab + i * 2 * NB;
-        for (int b = 0; b < NB; b++) a[b] = _mm_add_pd(a[b], _mm_mul_pd(xv, _mm_loadu_pd(t + 2 * b)));
+        for (int b = 0; b < NB; b++)
+            a[b] = _mm_add_pd(a[b], _mm_mul_pd(xv, _mm_loadu_pd(t + 2 * b)));
     }
     for (int b = 0; b < NB; b++) _mm_storeu_pd(s->acc + 2 * b, a[b]);
 #else
@@ -162,8 +157,7 @@ static void accumulate_nb(const float *x, uint64_t count, const double *tab, Sum
     s->sq = sq;
 }
 
-static void accumulate(const float *x, uint64_t count, const double *tab, int nbins, Sums *s)
-{
+static void accumulate(const float *x, uint64_t count, const double *tab, int nbins, Sums *s) {
     switch (nbins) {
     case 1: accumulate_nb<1>(x, count, tab, s); break;
     case 6: accumulate_nb<6>(x, count, tab, s); break;
@@ -174,8 +168,7 @@ static void accumulate(const float *x, uint64_t count, const double *tab, int nb
 /* Sums of one stretch of a frame (samples first.. of the frame, starting
  * at x), its phase table filled a block at a time on the stack. */
 static void sum_stretch(const BinPlan *p, const double *trig, const float *x, uint64_t first,
-                        uint64_t count, Sums *s)
-{
+                        uint64_t count, Sums *s) {
     double tab[64 * 2 * 12];
     memset(s, 0, sizeof *s);
     for (uint64_t i = 0; i < count; i += BLOCK) {
@@ -187,8 +180,7 @@ static void sum_stretch(const BinPlan *p, const double *trig, const float *x, ui
 
 /* Bin magnitudes and sum of squares of a frame from its halves (b may be
  * null for a frame summed in one piece). */
-static double frame_mags(const BinPlan *p, const Sums *a, const Sums *b, float *mags)
-{
+static double frame_mags(const BinPlan *p, const Sums *a, const Sums *b, float *mags) {
     const double norm = (double)p->n * 0.5;
     for (int i = 0; i < p->nbins; i++) {
         double re = a->acc[2 * i], im = a->acc[2 * i + 1];
@@ -203,8 +195,7 @@ static double frame_mags(const BinPlan *p, const Sums *a, const Sums *b, float *
 }
 
 static int32_t decide(const BinPlan *p, const float *mags, double sumsq, float threshold,
-                      float *row_level, float *col_level)
-{
+                      float *row_level, float *col_level) {
     float level = (float)sqrt(sumsq / (double)p->n);
     float best[2] = {0.0f, 0.0f};
     int32_t best_f[2] = {-1, -1};
@@ -241,8 +232,7 @@ static int32_t decide(const BinPlan *p, const float *mags, double sumsq, float t
 struct LivePhases {
     BinPlan plan[2];
     double tab[2][1024 * 2 * MAX_BINS];
-    LivePhases()
-    {
+    LivePhases() {
         int owned;
         const double *trig = trig_table(2048, &owned);
         for (int rep = 0; rep < 2; rep++) {
@@ -252,15 +242,13 @@ struct LivePhases {
     }
 };
 
-static const LivePhases &live_phases()
-{
+static const LivePhases &live_phases() {
     static const LivePhases live;
     return live;
 }
 
 static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float threshold,
-                            int repeater, float *row_level, float *col_level)
-{
+                            int repeater, float *row_level, float *col_level) {
     if (!s || count == 0 || rate <= 0) {
         if (row_level) *row_level = 0.0f;
         if (col_level) *col_level = 0.0f;
@@ -298,19 +286,16 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
 }
 
 int32_t detect_digit_in_frame(const float *s, uint64_t count, int32_t rate, float threshold,
-                              float *row_level, float *col_level)
-{
+                              float *row_level, float *col_level) {
     return detect_frame(s, count, rate, threshold, 0, row_level, col_level);
 }
 
 int32_t detect_digit_in_frame_repeater(const float *s, uint64_t count, int32_t rate,
-                                       float threshold, float *row_level, float *col_level)
-{
+                                       float threshold, float *row_level, float *col_level) {
     return detect_frame(s, count, rate, threshold, 1, row_level, col_level);
 }
 
-float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq)
-{
+float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq) {
     if (count == 0) return (float)NAN;
     if (rate <= 0) return 0.0f;
     BinPlan p;
@@ -328,8 +313,7 @@ float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq)
     return mag;
 }
 
-float goertzel_mag_direct(const float *s, uint64_t count, int32_t rate, int32_t freq)
-{
+float goertzel_mag_direct(const float *s, uint64_t count, int32_t rate, int32_t freq) {
     const double n = (double)count;
     const int32_t k = bin_index(freq, count, rate);
     double re = 0.0, im = 0.0;
@@ -343,15 +327,13 @@ float goertzel_mag_direct(const float *s, uint64_t count, int32_t rate, int32_t 
 
 /* ---- Digit stream ----------------------------------------------------- */
 
-void digit_stream_reset(DigitStream *ds)
-{
+void digit_stream_reset(DigitStream *ds) {
     ds->last_digit = -1;
     ds->run_frames = 0;
     ds->emitted = 0;
 }
 
-int32_t digit_stream_feed(DigitStream *ds, int32_t detection)
-{
+int32_t digit_stream_feed(DigitStream *ds, int32_t detection) {
     if (detection < 0) {
         digit_stream_reset(ds);
         return -1;
@@ -375,8 +357,7 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection)
 
 uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t frame_len,
                        uint64_t hop, float threshold, int32_t repeater, DigitStream *ds,
-                       FrameVisitor visit, void *ctx)
-{
+                       FrameVisitor visit, void *ctx) {
     DigitStream own;
     if (!ds) {
         digit_stream_reset(&own);

@@ -22,8 +22,7 @@ const int32_t DIGIT_COL[7] = {1336, 1209, 1336, 1477, 1209, 1336, 1477};
 int32_t dtmf_row_freq(uint32_t digit) { return digit <= 6 ? DIGIT_ROW[digit] : 0; }
 int32_t dtmf_col_freq(uint32_t digit) { return digit <= 6 ? DIGIT_COL[digit] : 0; }
 
-int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz)
-{
+int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz) {
     for (int32_t d = 0; d < 7; d++)
         if (DIGIT_ROW[d] == row_hz && DIGIT_COL[d] == col_hz) return d;
     return -1;
@@ -31,27 +30,23 @@ int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz)
 
 /* ---- Sample buffer ---------------------------------------------------- */
 
-void core_out_of_memory(void)
-{
+void core_out_of_memory(void) {
     fwrite("out of memory\n", 1, 14, stderr);
     exit(1);
 }
 
-void sb_init(SampleBuf *b)
-{
+void sb_init(SampleBuf *b) {
     b->data = NULL;
     b->len = 0;
     b->cap = 0;
 }
 
-void sb_free(SampleBuf *b)
-{
+void sb_free(SampleBuf *b) {
     free(b->data);
     sb_init(b);
 }
 
-void sb_reserve(SampleBuf *b, uint64_t extra)
-{
+void sb_reserve(SampleBuf *b, uint64_t extra) {
     uint64_t need = b->len + extra;
     if (need < b->len) core_out_of_memory(); /* a wrapped request can never be met */
     if (b->cap >= need) return;
@@ -67,8 +62,7 @@ void sb_reserve(SampleBuf *b, uint64_t extra)
     b->cap = cap;
 }
 
-void sb_append(SampleBuf *b, const float *src, uint64_t n)
-{
+void sb_append(SampleBuf *b, const float *src, uint64_t n) {
     if (n == 0) return;
     /* A source inside this very buffer would move with the reallocation. */
     int inside = b->data && src >= b->data && src < b->data + b->len;
@@ -79,16 +73,14 @@ void sb_append(SampleBuf *b, const float *src, uint64_t n)
     b->len += n;
 }
 
-void sb_append_silence(SampleBuf *b, uint64_t n)
-{
+void sb_append_silence(SampleBuf *b, uint64_t n) {
     if (n == 0) return;
     sb_reserve(b, n);
     memset(b->data + b->len, 0, (size_t)n * sizeof(float));
     b->len += n;
 }
 
-void sb_append_buf(SampleBuf *dst, const SampleBuf *src)
-{
+void sb_append_buf(SampleBuf *dst, const SampleBuf *src) {
     if (src && src->len) sb_append(dst, src->data, src->len);
 }
 
@@ -96,29 +88,25 @@ void sb_append_buf(SampleBuf *dst, const SampleBuf *src)
 
 const char HEX_CHARS[17] = "0123456789abcdef";
 
-int32_t letter_to_num(char c)
-{
+int32_t letter_to_num(char c) {
     if (c == ' ') return 0;
     int l = tolower((unsigned char)c);
     return (l >= 'a' && l <= 'z') ? l - 'a' + 1 : -1;
 }
 
-char num_to_letter(int32_t n)
-{
+char num_to_letter(int32_t n) {
     if (n == 0) return ' ';
     return (n >= 1 && n <= 26) ? (char)('a' + n - 1) : '?';
 }
 
-void num_to_pair7(int32_t n, int32_t *hi, int32_t *lo)
-{
+void num_to_pair7(int32_t n, int32_t *hi, int32_t *lo) {
     *hi = n / 7;
     *lo = n % 7;
 }
 
 int32_t pair7_to_num(int32_t hi, int32_t lo) { return 7 * hi + lo; }
 
-uint32_t *encode_text(const char *text, uint64_t *out_count)
-{
+uint32_t *encode_text(const char *text, uint64_t *out_count) {
     size_t len = text ? strlen(text) : 0;
     uint64_t count = 0;
     uint32_t *d = (uint32_t *)malloc((len * 2 + 2) * sizeof(uint32_t));
@@ -134,8 +122,7 @@ uint32_t *encode_text(const char *text, uint64_t *out_count)
     return d;
 }
 
-void hex_nibble_to_pair6(int32_t v, int32_t *hi, int32_t *lo)
-{
+void hex_nibble_to_pair6(int32_t v, int32_t *hi, int32_t *lo) {
     *hi = v / 6;
     *lo = v % 6;
 }
@@ -148,8 +135,7 @@ struct HexDigitTable {
     uint32_t d[256][4];
 };
 
-static constexpr HexDigitTable make_hex_digit_table()
-{
+static constexpr HexDigitTable make_hex_digit_table() {
     HexDigitTable t{};
     for (int b = 0; b < 256; b++) {
         int h = b >> 4, l = b & 15;
@@ -163,13 +149,11 @@ static constexpr HexDigitTable make_hex_digit_table()
 
 static constexpr HexDigitTable HEX_DIGITS = make_hex_digit_table();
 
-void encode_bytes_hex_into(const uint8_t *bytes, uint64_t n, uint32_t *out)
-{
+void encode_bytes_hex_into(const uint8_t *bytes, uint64_t n, uint32_t *out) {
     for (uint64_t i = 0; i < n; i++) memcpy(out + 4 * i, HEX_DIGITS.d[bytes[i]], 16);
 }
 
-uint32_t *encode_bytes_hex(const uint8_t *bytes, uint64_t n, uint64_t *out_count)
-{
+uint32_t *encode_bytes_hex(const uint8_t *bytes, uint64_t n, uint64_t *out_count) {
     uint32_t *d = NULL;
     if (n < (SIZE_MAX / 16) - 1) d = (uint32_t *)malloc((size_t)(4 * n + 1) * sizeof(uint32_t));
     if (!d) {
@@ -181,8 +165,7 @@ uint32_t *encode_bytes_hex(const uint8_t *bytes, uint64_t n, uint64_t *out_count
     return d;
 }
 
-static int hex_value(char c)
-{
+static int hex_value(char c) {
     int l = tolower((unsigned char)c);
     if (l >= '0' && l <= '9') return l - '0';
     if (l >= 'a' && l <= 'f') return l - 'a' + 10;
@@ -190,8 +173,7 @@ static int hex_value(char c)
 }
 
 uint8_t *hex_string_to_bytes(const char *chars, uint64_t len, uint64_t *out_n,
-                             const char **out_err)
-{
+                             const char **out_err) {
     static const char *const ERR_INVALID =
         "Decoded hex contains invalid characters (marked '?') -- lower the tone threshold or "
         "re-transmit.";
@@ -211,7 +193,8 @@ uint8_t *hex_string_to_bytes(const char *chars, uint64_t len, uint64_t *out_n,
             bytes = (uint8_t *)malloc((size_t)(len / 2));
             if (bytes) {
                 for (uint64_t i = 0; i < len / 2; i++)
-                    bytes[i] = (uint8_t)(hex_value(chars[2 * i]) * 16 + hex_value(chars[2 * i + 1]));
+                    bytes[i] =
+                        (uint8_t)(hex_value(chars[2 * i]) * 16 + hex_value(chars[2 * i + 1]));
                 if (out_n) *out_n = len / 2;
             }
         }
@@ -222,12 +205,11 @@ uint8_t *hex_string_to_bytes(const char *chars, uint64_t len, uint64_t *out_n,
 
 /* ---- Synthesis -------------------------------------------------------- */
 
-static const uint64_t DIGIT_RAMP = 529;    /* 12 ms fades: no clicks at the burst edges */
+static const uint64_t DIGIT_RAMP = 529;     /* 12 ms fades: no clicks at the burst edges */
 static const uint64_t BLOCK_LEAD_IN = 2205; /* 50 ms for the receiver's level to settle */
 static const uint64_t BLOCK_TAIL = 6615;    /* 150 ms so the last digit's frames close */
 
-void envelope_apply(float *s, uint64_t n, uint64_t ramp)
-{
+void envelope_apply(float *s, uint64_t n, uint64_t ramp) {
     uint64_t r = n / 2 < ramp ? n / 2 : ramp;
     if (r < 2) return;
     float den = (float)(r - 1);
@@ -240,16 +222,14 @@ void envelope_apply(float *s, uint64_t n, uint64_t ramp)
 
 /* Seconds to a sample count, truncated; nonsense (NaN, negative) counts as
  * nothing, and absurd lengths end in the buffer's out-of-memory exit. */
-static uint64_t seconds_to_samples(double seconds)
-{
+static uint64_t seconds_to_samples(double seconds) {
     double v = seconds * (double)DTMF_SAMPLE_RATE;
     if (!(v >= 1.0)) return 0;
     if (v >= 9.0e15) return (uint64_t)9.0e15;
     return (uint64_t)v;
 }
 
-void core_render_burst(float *dst, uint32_t digit, uint64_t n)
-{
+void core_render_burst(float *dst, uint32_t digit, uint64_t n) {
     const double wr = (double)dtmf_row_freq(digit) * CORE_TWO_PI;
     const double wc = (double)dtmf_col_freq(digit) * CORE_TWO_PI;
     const double amp = CORE_TONE_AMP;
@@ -260,8 +240,7 @@ void core_render_burst(float *dst, uint32_t digit, uint64_t n)
     envelope_apply(dst, n, DIGIT_RAMP);
 }
 
-void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s)
-{
+void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s) {
     uint64_t n = seconds_to_samples(tone_s);
     if (n == 0) n = 1;
     sb_reserve(b, n);
@@ -270,8 +249,7 @@ void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s
     sb_append_silence(b, seconds_to_samples(gap_s));
 }
 
-uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s)
-{
+uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s) {
     if (count == 0) return 0;
     uint64_t n = seconds_to_samples(tone_s);
     if (n == 0) n = 1;
@@ -280,9 +258,8 @@ uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s)
     return BLOCK_LEAD_IN + count * per + BLOCK_TAIL;
 }
 
-void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count,
-                        int32_t repeater, double tone_s, double gap_s)
-{
+void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count, int32_t repeater,
+                        double tone_s, double gap_s) {
     if (count == 0) return;
     uint64_t n = seconds_to_samples(tone_s);
     if (n == 0) n = 1;
@@ -317,8 +294,7 @@ void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count,
     if (repeater) repeater_modulate(b->data + start, b->len - start, DTMF_SAMPLE_RATE);
 }
 
-void repeater_modulate(float *s, uint64_t n, int32_t rate)
-{
+void repeater_modulate(float *s, uint64_t n, int32_t rate) {
     if (n == 0 || rate <= 0) return;
     const double d = CORE_TWO_PI * 1800.0 / (double)rate;
     double p = 0.0, m = 1.0;
@@ -339,23 +315,21 @@ const char *const MORSE_TABLE[36] = {
     ".----", "..---", "...--", "....-", ".....", "-....", "--...", "---..", "----.",
 };
 
-static const uint64_t MORSE_DOT = 2116;  /* 48 ms: about 25 words per minute */
-static const uint64_t MORSE_DASH = 6350; /* 144 ms; also the gap between characters */
-static const uint64_t MORSE_RAMP = 176;  /* 4 ms fades keep fast keying click-free */
-static const uint64_t ID_CLIP_GAP = 2205;   /* 50 ms between spoken characters */
-static const uint64_t ID_SILENCE = 13230;   /* 300 ms around every identification */
+static const uint64_t MORSE_DOT = 2116;       /* 48 ms: about 25 words per minute */
+static const uint64_t MORSE_DASH = 6350;      /* 144 ms; also the gap between characters */
+static const uint64_t MORSE_RAMP = 176;       /* 4 ms fades keep fast keying click-free */
+static const uint64_t ID_CLIP_GAP = 2205;     /* 50 ms between spoken characters */
+static const uint64_t ID_SILENCE = 13230;     /* 300 ms around every identification */
 static const uint64_t ID_INTERVAL = 26460000; /* ten minutes of digits between IDs */
 
-const char *morse_pattern_for_char(char c)
-{
+const char *morse_pattern_for_char(char c) {
     int l = tolower((unsigned char)c);
     if (l >= 'a' && l <= 'z') return MORSE_TABLE[l - 'a'];
     if (l >= '0' && l <= '9') return MORSE_TABLE[26 + l - '0'];
     return NULL;
 }
 
-static void render_morse_element(float *dst, uint64_t n)
-{
+static void render_morse_element(float *dst, uint64_t n) {
     const double amp = 2.0 * (double)CORE_TONE_AMP;
     dst[0] = 0.0f;
     for (uint64_t i = 1; i < n; i++)
@@ -363,8 +337,7 @@ static void render_morse_element(float *dst, uint64_t n)
     envelope_apply(dst, n, MORSE_RAMP);
 }
 
-void build_morse_samples(const char *text, SampleBuf *out)
-{
+void build_morse_samples(const char *text, SampleBuf *out) {
     if (!text) return;
     float *dot = NULL, *dash = NULL; /* rendered on first use, then copied */
     int first = 1;
@@ -389,21 +362,18 @@ void build_morse_samples(const char *text, SampleBuf *out)
     free(dash);
 }
 
-static void put_error(char *err, uint64_t err_size, const char *path)
-{
+static void put_error(char *err, uint64_t err_size, const char *path) {
     if (err && err_size) snprintf(err, (size_t)err_size, "%s", path);
 }
 
 /* Formats folder/name; 0 when the path fits (a cut path would name some
  * other file). */
-static int clip_path(char *path, size_t size, const char *folder, const char *name)
-{
+static int clip_path(char *path, size_t size, const char *folder, const char *name) {
     int w = snprintf(path, size, "%s/%s", folder ? folder : ".", name);
     return (w >= 0 && (size_t)w < size) ? 0 : -1;
 }
 
-static int file_exists(const char *path)
-{
+static int file_exists(const char *path) {
     FILE *f = fopen(path, "rb");
     if (!f) return 0;
     fclose(f);
@@ -411,8 +381,7 @@ static int file_exists(const char *path)
 }
 
 /* Appends a clip at 44,100 Hz; a file that is not a readable WAV adds nothing. */
-static void append_clip(const char *path, SampleBuf *out)
-{
+static void append_clip(const char *path, SampleBuf *out) {
     SampleBuf clip = {NULL, 0, 0};
     uint32_t rate = DTMF_SAMPLE_RATE;
     if (load_wav_mono_float(path, &clip, &rate) == 0)
@@ -420,9 +389,8 @@ static void append_clip(const char *path, SampleBuf *out)
     sb_free(&clip);
 }
 
-int32_t load_callsign_audio(const char *folder, const char *callsign, SampleBuf *out,
-                            char *err, uint64_t err_size)
-{
+int32_t load_callsign_audio(const char *folder, const char *callsign, SampleBuf *out, char *err,
+                            uint64_t err_size) {
     char chars[256];
     size_t n = 0;
     for (const char *c = callsign ? callsign : ""; *c && n < 255; c++)
@@ -441,9 +409,8 @@ int32_t load_callsign_audio(const char *folder, const char *callsign, SampleBuf 
     return 0;
 }
 
-int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf *out,
-                       char *err, uint64_t err_size)
-{
+int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf *out, char *err,
+                       uint64_t err_size) {
     if (!callsign || callsign->len == 0) return 0;
     char path[1024];
     if (clip_path(path, sizeof path, folder, "website.wav") != 0 || !file_exists(path)) {
@@ -462,8 +429,7 @@ int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf 
 
 void build_transmission_samples(const uint32_t *digits, uint64_t count,
                                 const SampleBuf *periodic_id, const SampleBuf *final_id,
-                                int32_t repeater, double tone_s, double gap_s, SampleBuf *out)
-{
+                                int32_t repeater, double tone_s, double gap_s, SampleBuf *out) {
     SampleBuf block = {NULL, 0, 0};
     gen_digits_samples(&block, digits, count, repeater, tone_s, gap_s);
 
@@ -496,17 +462,15 @@ void build_transmission_samples(const uint32_t *digits, uint64_t count,
 
 /* ---- Shared by the program and tessary-cli ---------------------------- */
 
-void speed_to_tone_gap(int32_t percent, double *tone_s, double *gap_s)
-{
+void speed_to_tone_gap(int32_t percent, double *tone_s, double *gap_s) {
     int32_t p = percent < 1 ? 1 : percent;
     double factor = 100.0 / (double)p;
     if (tone_s) *tone_s = 0.18 * factor;
     if (gap_s) *gap_s = 0.09 * factor;
 }
 
-int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t cw,
-                          SampleBuf *out, char *err, uint64_t err_size)
-{
+int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t cw, SampleBuf *out,
+                          char *err, uint64_t err_size) {
     if (cw) {
         build_morse_samples(callsign ? callsign : "", out);
         return 0;
@@ -519,11 +483,10 @@ int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t c
     return rc;
 }
 
-int32_t build_station_transmission(const uint32_t *digits, uint64_t count,
-                                   const char *audio_dir, const char *callsign, int32_t cw,
-                                   int32_t repeater, double tone_s, double gap_s,
-                                   SampleBuf *out, char *err, uint64_t err_size)
-{
+int32_t build_station_transmission(const uint32_t *digits, uint64_t count, const char *audio_dir,
+                                   const char *callsign, int32_t cw, int32_t repeater,
+                                   double tone_s, double gap_s, SampleBuf *out, char *err,
+                                   uint64_t err_size) {
     SampleBuf id = {NULL, 0, 0}, final_id = {NULL, 0, 0};
     int32_t rc = build_callsign_id(audio_dir, callsign, cw, &id, err, err_size);
     if (rc == 0) rc = build_id_block(audio_dir, &id, &final_id, err, err_size);
@@ -535,8 +498,7 @@ int32_t build_station_transmission(const uint32_t *digits, uint64_t count,
 }
 
 int32_t build_signoff(const char *audio_dir, const SampleBuf *callsign_id, SampleBuf *out,
-                      char *err, uint64_t err_size)
-{
+                      char *err, uint64_t err_size) {
     char path[1024], text[1200];
     snprintf(path, sizeof path, "%s/QRT.wav", audio_dir ? audio_dir : ".");
     FILE *f = fopen(path, "rb");
@@ -566,16 +528,14 @@ int32_t build_signoff(const char *audio_dir, const SampleBuf *callsign_id, Sampl
 
 const uint32_t SERVER_MARKER[7] = {6, 5, 4, 3, 2, 1, 0};
 
-static int server_dir_ok(const char *dir)
-{
+static int server_dir_ok(const char *dir) {
     if (!dir || strlen(dir) != 4) return 0;
     for (int i = 0; i < 4; i++)
         if (dir[i] < '0' || dir[i] > '6') return 0;
     return 1;
 }
 
-uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *out_count)
-{
+uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *out_count) {
     if (out_count) *out_count = 0;
     if (!server_dir_ok(dir)) return NULL;
 
@@ -595,10 +555,8 @@ uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *
 }
 
 int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
-                                  const char *callsign, int32_t cw, int32_t repeater,
-                                  double tone_s, double gap_s, SampleBuf *out, char *err,
-                                  uint64_t err_size)
-{
+                                  const char *callsign, int32_t cw, int32_t repeater, double tone_s,
+                                  double gap_s, SampleBuf *out, char *err, uint64_t err_size) {
     if (!server_dir_ok(dir)) {
         if (err && err_size) err[0] = '\0';
         return -2;

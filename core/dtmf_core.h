@@ -100,8 +100,8 @@ void envelope_apply(float *s, uint64_t n, uint64_t ramp);
 void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s);
 /* In repeater mode only the block appended by this call is disguised, its
  * first sample at carrier phase 0; samples already in b stay as they were. */
-void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count,
-                        int32_t repeater, double tone_s, double gap_s);
+void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count, int32_t repeater,
+                        double tone_s, double gap_s);
 void repeater_modulate(float *s, uint64_t n, int32_t rate);
 /* Exactly how many samples gen_digits_samples appends for count digits
  * (0 for none; UINT64_MAX when no buffer could hold them), so a caller can
@@ -154,8 +154,7 @@ int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, cha
                           uint64_t why_size);
 int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size);
 
-void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate,
-                     SampleBuf *out);
+void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out);
 
 /* The 16-bit rule of WAV writing and playback: above +1.0 gives 32767,
  * otherwise limited to -1.0, times 32767, truncated; NaN gives 0. */
@@ -166,14 +165,13 @@ extern const char *const MORSE_TABLE[36];
 
 const char *morse_pattern_for_char(char c);
 void build_morse_samples(const char *text, SampleBuf *out);
-int32_t load_callsign_audio(const char *folder, const char *callsign, SampleBuf *out,
-                            char *err, uint64_t err_size);
-int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf *out,
-                       char *err, uint64_t err_size);
+int32_t load_callsign_audio(const char *folder, const char *callsign, SampleBuf *out, char *err,
+                            uint64_t err_size);
+int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf *out, char *err,
+                       uint64_t err_size);
 void build_transmission_samples(const uint32_t *digits, uint64_t count,
-                                 const SampleBuf *periodic_id, const SampleBuf *final_id,
-                                 int32_t repeater, double tone_s, double gap_s,
-                                 SampleBuf *out);
+                                const SampleBuf *periodic_id, const SampleBuf *final_id,
+                                int32_t repeater, double tone_s, double gap_s, SampleBuf *out);
 
 /* ---- Detection -------------------------------------------------------- */
 struct DigitStream {
@@ -200,8 +198,8 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection);
  * frames examined. With frame_len 2048 and hop 1024 it shares the work of
  * each half-frame between the two frames that contain it, and gives exactly
  * what detect_digit_in_frame[_repeater] gives frame by frame. */
-typedef int32_t (*FrameVisitor)(void *ctx, uint64_t start, int32_t detection,
-                                int32_t digit, float row_level, float col_level);
+typedef int32_t (*FrameVisitor)(void *ctx, uint64_t start, int32_t detection, int32_t digit,
+                                float row_level, float col_level);
 uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t frame_len,
                        uint64_t hop, float threshold, int32_t repeater, DigitStream *ds,
                        FrameVisitor visit, void *ctx);
@@ -215,8 +213,8 @@ void speed_to_tone_gap(int32_t percent, double *tone_s, double *gap_s);
 /* The callsign ID alone: Morse when cw is non-zero, else the spoken clips
  * from audio_dir (a callsign without letters or digits gives nothing).
  * Returns 0, or -1 with the missing clip's path in err and out untouched. */
-int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t cw,
-                          SampleBuf *out, char *err, uint64_t err_size);
+int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t cw, SampleBuf *out,
+                          char *err, uint64_t err_size);
 
 /* A complete digit transmission with station identification, as the
  * program plays and saves it. Empty callsign (no letters or digits): the
@@ -224,10 +222,10 @@ int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t c
  * minutes, and the closing ID block (callsign ID, 50 ms, "website.wav") at
  * the end. Returns 0, or -1 with the missing file's path in err and out
  * untouched. */
-int32_t build_station_transmission(const uint32_t *digits, uint64_t count,
-                                   const char *audio_dir, const char *callsign, int32_t cw,
-                                   int32_t repeater, double tone_s, double gap_s,
-                                   SampleBuf *out, char *err, uint64_t err_size);
+int32_t build_station_transmission(const uint32_t *digits, uint64_t count, const char *audio_dir,
+                                   const char *callsign, int32_t cw, int32_t repeater,
+                                   double tone_s, double gap_s, SampleBuf *out, char *err,
+                                   uint64_t err_size);
 
 /* Signing off: callsign_id, 300 ms of silence, then <audio_dir>/QRT.wav at
  * 44,100 Hz. Returns 0, or -1 with out untouched and the whole message for
@@ -251,9 +249,8 @@ uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *
  * digits 0-6; -1 with the missing clip's path in err. out is untouched on
  * failure. */
 int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
-                                  const char *callsign, int32_t cw, int32_t repeater,
-                                  double tone_s, double gap_s, SampleBuf *out, char *err,
-                                  uint64_t err_size);
+                                  const char *callsign, int32_t cw, int32_t repeater, double tone_s,
+                                  double gap_s, SampleBuf *out, char *err, uint64_t err_size);
 
 /* ---- Received digits (rxdigits.cpp) -----------------------------------
  *
@@ -265,7 +262,7 @@ int32_t build_server_transmission(const char *dir, const char *message, const ch
 #define RX_MAX_DIGITS 4096 /* what one reception on a page holds */
 enum { RX_READ_TEXT = 0, RX_READ_HEX = 1 };
 struct RxDigits {
-    int32_t *digits;  /* digits 0-6 in arrival order (malloc'd, grows up to limit) */
+    int32_t *digits; /* digits 0-6 in arrival order (malloc'd, grows up to limit) */
     uint64_t count;
     uint64_t cap;     /* allocated entries */
     uint64_t limit;   /* the most it holds; 0: no limit */

@@ -6,8 +6,7 @@
 
 #include <stdlib.h>
 
-void rx_digits_init(RxDigits *r, uint64_t limit)
-{
+void rx_digits_init(RxDigits *r, uint64_t limit) {
     r->digits = NULL;
     r->count = 0;
     r->cap = 0;
@@ -15,22 +14,19 @@ void rx_digits_init(RxDigits *r, uint64_t limit)
     r->dropped = 0;
 }
 
-void rx_digits_free(RxDigits *r)
-{
+void rx_digits_free(RxDigits *r) {
     free(r->digits);
     rx_digits_init(r, r->limit);
 }
 
-void rx_digits_clear(RxDigits *r)
-{
+void rx_digits_clear(RxDigits *r) {
     r->count = 0;
     r->dropped = 0;
 }
 
 int32_t rx_digits_full(const RxDigits *r) { return r->limit && r->count >= r->limit; }
 
-int32_t rx_digits_add(RxDigits *r, int32_t digit)
-{
+int32_t rx_digits_add(RxDigits *r, int32_t digit) {
     if (digit < 0 || digit > 6) return -1;
     if (rx_digits_full(r)) {
         r->dropped++;
@@ -49,8 +45,7 @@ int32_t rx_digits_add(RxDigits *r, int32_t digit)
     return 1;
 }
 
-char rx_pair_char(int32_t hi, int32_t lo, int32_t reading)
-{
+char rx_pair_char(int32_t hi, int32_t lo, int32_t reading) {
     /* Only digits 0-6 make a code; anything else must not reach the tables. */
     if (hi < 0 || hi > 6 || lo < 0 || lo > 6) return '?';
     if (reading == RX_READ_HEX) {
@@ -60,14 +55,12 @@ char rx_pair_char(int32_t hi, int32_t lo, int32_t reading)
     return num_to_letter(pair7_to_num(hi, lo));
 }
 
-char rx_digits_last_pair(const RxDigits *r, int32_t reading)
-{
+char rx_digits_last_pair(const RxDigits *r, int32_t reading) {
     if (r->count == 0 || (r->count & 1)) return 0;
     return rx_pair_char(r->digits[r->count - 2], r->digits[r->count - 1], reading);
 }
 
-uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size)
-{
+uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size) {
     if (!out || size == 0) return 0;
     uint64_t w = 0;
     for (; w < r->count && w + 1 < size; w++) out[w] = (char)('0' + r->digits[w]);
@@ -75,8 +68,7 @@ uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size)
     return w;
 }
 
-uint64_t rx_digits_read(const RxDigits *r, int32_t reading, char *out, uint64_t size)
-{
+uint64_t rx_digits_read(const RxDigits *r, int32_t reading, char *out, uint64_t size) {
     if (!out || size == 0) return 0;
     uint64_t w = 0;
     for (uint64_t i = 0; i + 1 < r->count && w + 1 < size; i += 2)

@@ -16,8 +16,7 @@
 
 /* ---- Writing ---------------------------------------------------------- */
 
-int16_t sample_to_pcm16(float v)
-{
+int16_t sample_to_pcm16(float v) {
     if (v > 1.0f) return 32767;
     if (!(v >= -1.0f)) {
         if (v != v) return 0; /* NaN has no sound; casting it would be undefined */
@@ -26,20 +25,17 @@ int16_t sample_to_pcm16(float v)
     return (int16_t)(v * 32767.0f);
 }
 
-static void put16(uint8_t *p, uint32_t v)
-{
+static void put16(uint8_t *p, uint32_t v) {
     p[0] = (uint8_t)v;
     p[1] = (uint8_t)(v >> 8);
 }
 
-static void put32(uint8_t *p, uint32_t v)
-{
+static void put32(uint8_t *p, uint32_t v) {
     put16(p, v & 0xFFFF);
     put16(p + 2, v >> 16);
 }
 
-int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b)
-{
+int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b) {
     uint64_t n = b ? b->len : 0;
     /* Larger buffers would need sizes the 32-bit fields cannot hold; refuse
      * rather than write a header that lies. */
@@ -64,19 +60,18 @@ int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b)
     uint8_t chunk[16384];
     for (uint64_t i = 0; i < n; i += sizeof chunk / 2) {
         uint64_t m = n - i < sizeof chunk / 2 ? n - i : sizeof chunk / 2;
-        for (uint64_t j = 0; j < m; j++) put16(chunk + 2 * j, (uint16_t)sample_to_pcm16(b->data[i + j]));
+        for (uint64_t j = 0; j < m; j++)
+            put16(chunk + 2 * j, (uint16_t)sample_to_pcm16(b->data[i + j]));
         if (write(ctx, chunk, 2 * m) != 0) return -1;
     }
     return 0;
 }
 
-static int32_t write_to_file(void *ctx, const void *data, uint64_t n)
-{
+static int32_t write_to_file(void *ctx, const void *data, uint64_t n) {
     return fwrite(data, 1, (size_t)n, (FILE *)ctx) == n ? 0 : -1;
 }
 
-int32_t save_wav(const char *path, const SampleBuf *b)
-{
+int32_t save_wav(const char *path, const SampleBuf *b) {
     /* Checked before opening, so a refused buffer leaves the file alone. */
     if ((b && b->len > WAV_MAX_SAMPLES) || !path) return -1;
     FILE *f = fopen(path, "wb");
@@ -96,8 +91,7 @@ struct WavSource {
     uint64_t size;
 };
 
-static int seek_to(FILE *f, uint64_t pos)
-{
+static int seek_to(FILE *f, uint64_t pos) {
 #ifdef _WIN32
     return _fseeki64(f, (long long)pos, SEEK_SET);
 #else
@@ -106,8 +100,7 @@ static int seek_to(FILE *f, uint64_t pos)
 }
 
 /* Reads up to n bytes at pos; returns how many it got. */
-static uint64_t src_read(const WavSource *src, uint64_t pos, void *buf, uint64_t n)
-{
+static uint64_t src_read(const WavSource *src, uint64_t pos, void *buf, uint64_t n) {
     if (pos >= src->size) return 0;
     if (n > src->size - pos) n = src->size - pos;
     if (src->mem) {
@@ -121,8 +114,7 @@ static uint64_t src_read(const WavSource *src, uint64_t pos, void *buf, uint64_t
 static uint32_t get16(const uint8_t *p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
 static uint32_t get32(const uint8_t *p) { return get16(p) | (get16(p + 2) << 16); }
 
-static float decode_one(const uint8_t *p, uint32_t bits)
-{
+static float decode_one(const uint8_t *p, uint32_t bits) {
     switch (bits) {
     case 8: return (float)((int32_t)p[0] - 128) * (1.0f / 128.0f);
     case 16: return (float)(int16_t)get16(p) * (1.0f / 32768.0f);
@@ -134,8 +126,7 @@ static float decode_one(const uint8_t *p, uint32_t bits)
 /* Decodes `frames` frames of the data chunk at pos into out (already
  * reserved). Stops early, keeping what it has, if the source runs dry. */
 static void decode_frames(const WavSource *src, uint64_t pos, uint64_t frames, uint32_t channels,
-                          uint32_t bytes, uint32_t bits, SampleBuf *out)
-{
+                          uint32_t bytes, uint32_t bits, SampleBuf *out) {
     const uint64_t frame_bytes = (uint64_t)channels * bytes;
     uint64_t per_block = 65536 / frame_bytes;
     if (per_block == 0) per_block = 1;
@@ -153,7 +144,8 @@ static void decode_frames(const WavSource *src, uint64_t pos, uint64_t frames, u
                 dst[i] = decode_one(p, bits);
             } else {
                 float sum = 0.0f;
-                for (uint32_t c = 0; c < channels; c++) sum += decode_one(p + (uint64_t)c * bytes, bits);
+                for (uint32_t c = 0; c < channels; c++)
+                    sum += decode_one(p + (uint64_t)c * bytes, bits);
                 dst[i] = sum / (float)channels;
             }
         }
@@ -173,8 +165,7 @@ struct WavHeader {
     uint32_t format_tag, sub_format, channels, rate, bits;
 };
 
-static void wav_walk(const WavSource *src, WavHeader *w)
-{
+static void wav_walk(const WavSource *src, WavHeader *w) {
     memset(w, 0, sizeof *w);
     w->format_tag = 1;
     w->channels = 1;
@@ -210,8 +201,7 @@ static void wav_walk(const WavSource *src, WavHeader *w)
 }
 
 /* The stricter verdict given to people: only what decodes to real sound. */
-static int32_t wav_check(const WavHeader *w, WavInfo *info, char *why, uint64_t why_size)
-{
+static int32_t wav_check(const WavHeader *w, WavInfo *info, char *why, uint64_t why_size) {
     uint32_t tag = w->format_tag == 0xFFFE ? w->sub_format : w->format_tag;
     if (info) {
         info->format_tag = tag;
@@ -244,8 +234,7 @@ static int32_t wav_check(const WavHeader *w, WavInfo *info, char *why, uint64_t 
     return text[0] ? -1 : 0;
 }
 
-static int32_t wav_parse(const WavSource *src, SampleBuf *out, uint32_t *out_rate)
-{
+static int32_t wav_parse(const WavSource *src, SampleBuf *out, uint32_t *out_rate) {
     WavHeader w;
     wav_walk(src, &w);
     if (!w.riff || !w.have_data) return -1;
@@ -268,16 +257,14 @@ static int32_t wav_parse(const WavSource *src, SampleBuf *out, uint32_t *out_rat
     return 0;
 }
 
-static WavSource mem_source(const uint8_t *data, uint64_t size)
-{
+static WavSource mem_source(const uint8_t *data, uint64_t size) {
     static const uint8_t empty[1] = {0};
     WavSource src = {data ? data : empty, NULL, data ? size : 0};
     return src;
 }
 
 /* A seekable stream from its start; -1 when its size cannot be learnt. */
-static int stream_source(FILE *f, WavSource *src)
-{
+static int stream_source(FILE *f, WavSource *src) {
     if (!f) return -1;
 #ifdef _WIN32
     long long end = _fseeki64(f, 0, SEEK_END) == 0 ? _ftelli64(f) : -1;
@@ -292,22 +279,19 @@ static int stream_source(FILE *f, WavSource *src)
 }
 
 int32_t load_wav_mono_float_mem(const uint8_t *data, uint64_t size, SampleBuf *out,
-                                uint32_t *out_rate)
-{
+                                uint32_t *out_rate) {
     if (!data && size) return -1;
     WavSource src = mem_source(data, size);
     return wav_parse(&src, out, out_rate);
 }
 
-int32_t load_wav_mono_float_stream(FILE *f, SampleBuf *out, uint32_t *out_rate)
-{
+int32_t load_wav_mono_float_stream(FILE *f, SampleBuf *out, uint32_t *out_rate) {
     WavSource src;
     if (stream_source(f, &src) != 0) return -1;
     return wav_parse(&src, out, out_rate);
 }
 
-int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate)
-{
+int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate) {
     FILE *f = path ? fopen(path, "rb") : NULL;
     if (!f) return -1;
     int32_t rc = load_wav_mono_float_stream(f, out, out_rate);
@@ -316,16 +300,14 @@ int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate
 }
 
 int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, char *why,
-                          uint64_t why_size)
-{
+                          uint64_t why_size) {
     WavHeader w;
     WavSource src = mem_source(data, size);
     wav_walk(&src, &w);
     return wav_check(&w, info, why, why_size);
 }
 
-int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size)
-{
+int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size) {
     WavHeader w;
     WavSource src;
     if (stream_source(f, &src) != 0) {
@@ -337,8 +319,7 @@ int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_siz
     return wav_check(&w, info, why, why_size);
 }
 
-int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_size)
-{
+int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_size) {
     FILE *f = path ? fopen(path, "rb") : NULL;
     if (!f) {
         if (why && why_size) snprintf(why, (size_t)why_size, "cannot open the file");
@@ -352,8 +333,7 @@ int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_s
 
 /* ---- Resampling ------------------------------------------------------- */
 
-void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out)
-{
+void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out) {
     uint64_t n = in->len;
     if (from_rate == to_rate) {
         sb_append_buf(out, in);

@@ -15,21 +15,19 @@ static const uint64_t DETECT_SAMPLES = 2048 + 3 * 1024;
 static const uint64_t RESAMPLE_INPUT = 4096;
 static const double RESAMPLE_OUTPUT = 16384;
 
-static int32_t count_frames(void *ctx, uint64_t, int32_t det, int32_t, float, float)
-{
+static int32_t count_frames(void *ctx, uint64_t, int32_t det, int32_t, float, float) {
     if (det < -1 || det > 6) abort();
     ++*static_cast<uint64_t *>(ctx);
     return 0;
 }
 
-static void same_info(const WavInfo &a, int32_t ra, const char *wa, const WavInfo &b, int32_t rb, const char *wb)
-{
+static void same_info(const WavInfo &a, int32_t ra, const char *wa, const WavInfo &b, int32_t rb,
+                      const char *wb) {
     if (ra != rb || strcmp(wa, wb) != 0 || memcmp(&a, &b, sizeof a) != 0) abort();
     if ((ra == 0) != (wa[0] == '\0')) abort();
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // fmemopen refuses a zero-sized buffer: the empty input is read from memory only.
     FILE *f = size ? fmemopen((void *)data, size, "rb") : nullptr;
     if (size && !f) abort();

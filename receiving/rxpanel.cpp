@@ -51,7 +51,8 @@ static void drop_queued(UINT msg, int32_t panel_id) {
         }
         keep[nkeep++] = m;
     }
-    for (size_t i = 0; i < nkeep; i++) PostMessageA(w, keep[i].message, keep[i].wParam, keep[i].lParam);
+    for (size_t i = 0; i < nkeep; i++)
+        PostMessageA(w, keep[i].message, keep[i].wParam, keep[i].lParam);
     free(keep);
 }
 
@@ -102,8 +103,10 @@ static void displace(RxPanel *p) {
 
 int32_t rxpanel_start_listening(RxPanel *p, char *err, uint64_t err_size) {
     feed_lock_init();
-    if (g_active_panel == p) stop_capture_of(p);
-    else if (g_active_panel) displace(g_active_panel);
+    if (g_active_panel == p)
+        stop_capture_of(p);
+    else if (g_active_panel)
+        displace(g_active_panel);
     // A new capture is a new stretch of sound: a tone half-heard before must
     // not complete with the first frame of this one.
     digit_stream_reset(&p->stream);
@@ -137,9 +140,10 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     int32_t repeater = repeater_on();
     HWND w = g_notify;
     float row = 0.0f, col = 0.0f;
-    int32_t det = repeater
-        ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col)
-        : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col);
+    int32_t det =
+        repeater
+            ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col)
+            : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col);
 
     uint32_t r = (uint32_t)meter_percent(row);
     uint32_t c = (uint32_t)meter_percent(col);

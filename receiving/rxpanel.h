@@ -15,10 +15,10 @@
 #define WM_APP_METERS (WM_APP + 2)
 
 #define DECODE_FRAME_SAMPLES 2048
-#define DECODE_HOP_SAMPLES 1024
+#define DECODE_HOP_SAMPLES   1024
 
 struct RxPanel {
-    RxDigits received; /* the digits of this reception, stored by the page's handler */
+    RxDigits received;  /* the digits of this reception, stored by the page's handler */
     int32_t max_digits; /* file decoding stops once this many are held; negative: never */
     float threshold;
     DigitStream stream;

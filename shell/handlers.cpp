@@ -83,10 +83,14 @@ void handle_hscroll(HWND control, WPARAM) {
         return;
     }
     float t = (float)pos / 100.0f;
-    if (control == g_app.rx.threshold_bar) g_app.rx.panel.threshold = t;
-    else if (control == g_app.imgdec.threshold_bar) g_app.imgdec.panel.threshold = t;
-    else if (control == g_app.hex.threshold_bar) g_app.hex.panel.threshold = t;
-    else if (control == g_app.server.threshold_bar) g_app.server.panel.threshold = t;
+    if (control == g_app.rx.threshold_bar)
+        g_app.rx.panel.threshold = t;
+    else if (control == g_app.imgdec.threshold_bar)
+        g_app.imgdec.panel.threshold = t;
+    else if (control == g_app.hex.threshold_bar)
+        g_app.hex.panel.threshold = t;
+    else if (control == g_app.server.threshold_bar)
+        g_app.server.panel.threshold = t;
 }
 
 void handle_app_digit(int32_t panel_id, int32_t digit) {

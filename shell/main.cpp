@@ -19,7 +19,7 @@ static const char *const TAB_NAMES[7] = {
 
 typedef HWND (*PageBuilder)(HWND page);
 static const PageBuilder PAGE_BUILDERS[7] = {
-    build_tx_tab,  build_img_enc_tab, build_rx_tab,    build_img_dec_tab,
+    build_tx_tab,  build_img_enc_tab, build_rx_tab,     build_img_dec_tab,
     build_hex_tab, build_ref_tab,     build_server_tab,
 };
 
@@ -41,8 +41,10 @@ static HFONT make_font(int height) {
 
 static void create_header(HWND w) {
     HFONT small = g_app.font_small;
-    mk_static(w, "Callsign (station ID, plays at start/end and every 10 min -- reads audio/<char>.wav):",
-              10, 12, 620, 18, small, 2);
+    mk_static(
+        w,
+        "Callsign (station ID, plays at start/end and every 10 min -- reads audio/<char>.wav):", 10,
+        12, 620, 18, small, 2);
     g_app.callsign_edit = mk_edit(w, 636, 8, 110, 24, IDC_CALLSIGN_EDIT, g_app.font_text);
     mk_button(w, "Sign off", 752, 8, 80, 24, IDC_SIGNOFF);
     g_app.tx_led = CreateWindowExA(0, "DtmfLedDot", "", WS_CHILD | WS_VISIBLE, 848, 13, 14, 14, w,
@@ -53,17 +55,19 @@ static void create_header(HWND w) {
     set_control_id(g_app.tx_status, IDC_TX_STATUS);
     g_app.callsign_button = mk_button(w, "Callsign", 10, 40, 90, 24, IDC_CALLSIGN_BUTTON);
     g_app.repeater_check = mk_checkbox(w, "Repeater mode", 112, 42, 140, 20, IDC_REPEATER_CHECK);
-    mk_static(w, "(disguises tones with a modulated carrier so they don't sound like DTMF -- "
-                 "decoding handles it automatically)",
+    mk_static(w,
+              "(disguises tones with a modulated carrier so they don't sound like DTMF -- "
+              "decoding handles it automatically)",
               260, 44, 740, 16, small, 2);
     g_app.cw_check = mk_checkbox(w, "CW ID (fast Morse)", 10, 74, 170, 20, IDC_CW_CHECK);
-    mk_static(w, "(sends the callsign as fast Morse instead of speech -- periodic ID, Sign off, "
-                 "and the Callsign button)",
+    mk_static(w,
+              "(sends the callsign as fast Morse instead of speech -- periodic ID, Sign off, "
+              "and the Callsign button)",
               190, 76, 800, 16, small, 2);
     mk_static(w, "DTMF SPEED", 10, 108, 90, 16, small, 2);
-    g_app.speed_slider = CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE | TBS_AUTOTICKS,
-                                         104, 104, 240, 30, w, (HMENU)(INT_PTR)IDC_SPEED_SLIDER,
-                                         g_app.instance, NULL);
+    g_app.speed_slider =
+        CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE | TBS_AUTOTICKS, 104, 104,
+                        240, 30, w, (HMENU)(INT_PTR)IDC_SPEED_SLIDER, g_app.instance, NULL);
     SendMessageA(g_app.speed_slider, TBM_SETRANGE, TRUE, MAKELPARAM(50, 500));
     SendMessageA(g_app.speed_slider, TBM_SETPOS, TRUE, 100);
     g_app.speed_label = mk_static(w, "", 352, 110, 340, 16, small, 2);
@@ -73,9 +77,9 @@ static void create_header(HWND w) {
 static void create_tabs(HWND w) {
     RECT rc;
     GetClientRect(w, &rc);
-    g_app.tab_control = CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE, 10, 140,
-                                        rc.right - 20, rc.bottom - 150, w,
-                                        (HMENU)(INT_PTR)IDC_TAB_CONTROL, g_app.instance, NULL);
+    g_app.tab_control =
+        CreateWindowExA(0, WC_TABCONTROLA, "", WS_CHILD | WS_VISIBLE, 10, 140, rc.right - 20,
+                        rc.bottom - 150, w, (HMENU)(INT_PTR)IDC_TAB_CONTROL, g_app.instance, NULL);
     SendMessageA(g_app.tab_control, WM_SETFONT, (WPARAM)g_app.font_small, TRUE);
     for (int i = 0; i < 7; i++) {
         TCITEMA item;
@@ -89,9 +93,9 @@ static void create_tabs(HWND w) {
     SendMessageA(g_app.tab_control, TCM_ADJUSTRECT, FALSE, (LPARAM)&d);
     for (int i = 0; i < 7; i++) {
         DWORD style = WS_CHILD | WS_CLIPCHILDREN | (i == 0 ? WS_VISIBLE : 0);
-        g_app.pages[i] = CreateWindowExA(0, "DtmfPage", "", style, d.left, d.top, d.right - d.left,
-                                         d.bottom - d.top, g_app.tab_control, NULL, g_app.instance,
-                                         NULL);
+        g_app.pages[i] =
+            CreateWindowExA(0, "DtmfPage", "", style, d.left, d.top, d.right - d.left,
+                            d.bottom - d.top, g_app.tab_control, NULL, g_app.instance, NULL);
         PAGE_BUILDERS[i](g_app.pages[i]);
     }
 }
@@ -160,43 +164,31 @@ static void erase_background(HWND hwnd, HDC dc) {
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_CREATE:
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
+    case WM_CREATE: return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_CLOSE:
         rxpanel_stop_active();
         audio_shutdown();
         DestroyWindow(hwnd);
         return 0;
-    case WM_ERASEBKGND:
-        erase_background(hwnd, (HDC)wp);
-        return 1;
+    case WM_ERASEBKGND: erase_background(hwnd, (HDC)wp); return 1;
     case WM_NOTIFY: {
         const NMHDR *nm = (const NMHDR *)lp;
         if (nm->hwndFrom == g_app.tab_control && nm->code == (UINT)TCN_SELCHANGE)
             show_selected_page();
         return 0;
     }
-    case WM_COMMAND:
-        route_command(wp, lp);
-        return 0;
+    case WM_COMMAND: route_command(wp, lp); return 0;
     case WM_TIMER:
         if (wp == TX_TIMER_ID) on_tx_timer();
         return 0;
-    case WM_HSCROLL:
-        handle_hscroll((HWND)lp, wp);
-        return 0;
-    case WM_CTLCOLORSTATIC:
-        return (LRESULT)theme_ctlcolor((HDC)wp, (HWND)lp);
+    case WM_HSCROLL: handle_hscroll((HWND)lp, wp); return 0;
+    case WM_CTLCOLORSTATIC: return (LRESULT)theme_ctlcolor((HDC)wp, (HWND)lp);
     case WM_CTLCOLORBTN:
         if ((HWND)lp == g_app.repeater_check || (HWND)lp == g_app.cw_check)
             return (LRESULT)theme_ctlcolor((HDC)wp, (HWND)lp);
         break;
-    case WM_APP_DIGIT:
-        handle_app_digit((int32_t)wp, (int32_t)lp);
-        return 0;
+    case WM_APP_DIGIT: handle_app_digit((int32_t)wp, (int32_t)lp); return 0;
     case WM_APP_METERS:
         handle_app_meters((int32_t)wp, (int32_t)(lp & 0xFFFF), (int32_t)((lp >> 16) & 0xFFFF));
         return 0;

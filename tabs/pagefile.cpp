@@ -4,8 +4,7 @@
 #include <commdlg.h>
 #include "tabs/pagefile.h"
 
-int ask_open_path(char *path, uint32_t size, const char *filter)
-{
+int ask_open_path(char *path, uint32_t size, const char *filter) {
     OPENFILENAMEA ofn;
     memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
@@ -18,8 +17,7 @@ int ask_open_path(char *path, uint32_t size, const char *filter)
 }
 
 int ask_save_path(char *path, uint32_t size, const char *filter, const char *def_ext,
-                  int overwrite_prompt)
-{
+                  int overwrite_prompt) {
     OPENFILENAMEA ofn;
     memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
@@ -32,8 +30,7 @@ int ask_save_path(char *path, uint32_t size, const char *filter, const char *def
     return GetSaveFileNameA(&ofn) ? 1 : 0;
 }
 
-int32_t save_wav_reporting(const char *path, const SampleBuf *buf)
-{
+int32_t save_wav_reporting(const char *path, const SampleBuf *buf) {
     char msg[400];
     if (save_wav(path, buf) != 0) {
         snprintf(msg, sizeof msg, "Could not write the WAV file:\n%s", path);

@@ -20,8 +20,8 @@ HWND rxpage_make_buttons(HWND page, int y, int first_id) {
 }
 
 HWND rxpage_make_led(HWND page, int x, int y) {
-    HWND led = CreateWindowExA(0, "DtmfLedDot", "", WS_CHILD | WS_VISIBLE, x, y, 12, 12, page,
-                               NULL, g_app.instance, NULL);
+    HWND led = CreateWindowExA(0, "DtmfLedDot", "", WS_CHILD | WS_VISIBLE, x, y, 12, 12, page, NULL,
+                               g_app.instance, NULL);
     set_led(led, 0, LED_ON_COLOR);
     return led;
 }
@@ -65,8 +65,10 @@ static void show_idle(const RxPageUi *ui) {
 static void on_panel_stopped(RxPanel *p) {
     for (int i = 0; i < 4; i++) {
         if (g_registered[i].panel != p) continue;
-        if (g_registered[i].displaced) g_registered[i].displaced();
-        else show_idle(&g_registered[i]);
+        if (g_registered[i].displaced)
+            g_registered[i].displaced();
+        else
+            show_idle(&g_registered[i]);
     }
 }
 
@@ -122,8 +124,10 @@ int32_t rxpage_ask_wav_path(char *path, uint64_t size) {
 int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(void),
                           RxDigitHandler on_digit) {
     rxpage_stop_listening(ui);
-    if (clear) clear();
-    else rxpanel_reset(ui->panel);
+    if (clear)
+        clear();
+    else
+        rxpanel_reset(ui->panel);
 
     char status[320];
     snprintf(status, sizeof status, "Decoding %s...", filename_only(path));
@@ -153,7 +157,8 @@ void rxpage_decode_summary(char *out, uint64_t size, const RxDigits *r) {
     else if (count < 1)
         snprintf(out, (size_t)size, "%s", RXPAGE_NO_TONES_TEXT);
     else
-        snprintf(out, (size_t)size, "Decoded %d digit%s from file", (int)count, count == 1 ? "" : "s");
+        snprintf(out, (size_t)size, "Decoded %d digit%s from file", (int)count,
+                 count == 1 ? "" : "s");
 }
 
 int32_t rxpage_store_digit(const RxPageUi *ui, int32_t digit) {

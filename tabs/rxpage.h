@@ -58,10 +58,10 @@
 #include <stdint.h>
 #include "ui/ui.h"
 
-#define RXPAGE_IDLE_TEXT "Microphone idle"
+#define RXPAGE_IDLE_TEXT      "Microphone idle"
 #define RXPAGE_LISTENING_TEXT "Listening..."
-#define RXPAGE_NO_TONES_TEXT "No tones detected -- try lowering the threshold"
-#define RXPAGE_FULL_TEXT "Reception full (4096 digits) -- later digits dropped"
+#define RXPAGE_NO_TONES_TEXT  "No tones detected -- try lowering the threshold"
+#define RXPAGE_FULL_TEXT      "Reception full (4096 digits) -- later digits dropped"
 
 struct RxPageUi {
     HWND listen_button;

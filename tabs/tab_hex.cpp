@@ -10,14 +10,12 @@
 
 static HexTab &H = g_app.hex;
 
-static RxPageUi hex_ui(void)
-{
+static RxPageUi hex_ui(void) {
     RxPageUi u = {H.listen_button, H.led, H.status_label, H.row_meter, H.col_meter, &H.panel, NULL};
     return u;
 }
 
-HWND build_hex_tab(HWND page)
-{
+HWND build_hex_tab(HWND page) {
     RECT rc;
     GetClientRect(page, &rc);
     int w = rc.right - rc.left;
@@ -35,7 +33,8 @@ HWND build_hex_tab(HWND page)
     mk_button(page, "Open file to encode...", 14, 80, 170, 26, IDC_HEX_OPEN);
     H.play_button = mk_button(page, "Play tones", 192, 80, 100, 26, IDC_HEX_PLAY);
     EnableWindow(H.play_button, FALSE);
-    H.save_audio_button = mk_button(page, "Save audio (.wav)", 300, 80, 150, 26, IDC_HEX_SAVE_AUDIO);
+    H.save_audio_button =
+        mk_button(page, "Save audio (.wav)", 300, 80, 150, 26, IDC_HEX_SAVE_AUDIO);
     EnableWindow(H.save_audio_button, FALSE);
     H.file_label = mk_static(page, "No file loaded", 14, 114, w - 28, 16, g_app.font_small, 1);
     set_control_id(H.file_label, IDC_HEX_FILE);
@@ -53,8 +52,8 @@ HWND build_hex_tab(HWND page)
     y = 378;
     H.rx_digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w - 28, g_app.font_readout,
                                          IDC_HEX_RX_DIGITS);
-    H.hex_label = mk_readout_label(page, "DECODED HEX", 14, &y, w - 28, g_app.font_readout,
-                                   IDC_HEX_TEXT);
+    H.hex_label =
+        mk_readout_label(page, "DECODED HEX", 14, &y, w - 28, g_app.font_readout, IDC_HEX_TEXT);
     RxPageUi u = hex_ui();
     rxpage_register(&u);
     return page;
@@ -62,15 +61,13 @@ HWND build_hex_tab(HWND page)
 
 /* ---- ENCODE ---- */
 
-static void refuse_file(const char *title, const char *fmt, const char *name, long long size)
-{
+static void refuse_file(const char *title, const char *fmt, const char *name, long long size) {
     char msg[700];
     snprintf(msg, sizeof msg, fmt, name, size);
     MessageBoxA(g_app.main_wnd, msg, title, MB_ICONERROR);
 }
 
-int32_t hex_open_path(const char *path)
-{
+int32_t hex_open_path(const char *path) {
     const char *name = filename_only(path);
     FILE *f = fopen(path, "rb");
     if (!f) {
@@ -111,9 +108,8 @@ int32_t hex_open_path(const char *path)
     free(bytes);
 
     char line[356];
-    snprintf(line, sizeof line, "%s -- %ld bytes -> %llu hex chars -> %llu tones", name,
-             (long)size, (unsigned long long)(H.tx_digit_count / 2),
-             (unsigned long long)H.tx_digit_count);
+    snprintf(line, sizeof line, "%s -- %ld bytes -> %llu hex chars -> %llu tones", name, (long)size,
+             (unsigned long long)(H.tx_digit_count / 2), (unsigned long long)H.tx_digit_count);
     SetWindowTextA(H.file_label, line);
 
     if (H.tx_digit_count) {
@@ -130,14 +126,12 @@ int32_t hex_open_path(const char *path)
     return 0;
 }
 
-void hex_open_file_to_encode(void)
-{
+void hex_open_file_to_encode(void) {
     char path[260] = "";
     if (ask_open_path(path, sizeof path, "All files\0*.*\0")) hex_open_path(path);
 }
 
-void hex_play(void)
-{
+void hex_play(void) {
     if (H.tx_digit_count == 0) return;
     SampleBuf buf;
     sb_init(&buf);
@@ -145,8 +139,7 @@ void hex_play(void)
     sb_free(&buf);
 }
 
-int32_t hex_save_audio_to(const char *path)
-{
+int32_t hex_save_audio_to(const char *path) {
     if (H.tx_digit_count == 0) return -1;
     SampleBuf buf;
     sb_init(&buf);
@@ -157,8 +150,7 @@ int32_t hex_save_audio_to(const char *path)
     return rc;
 }
 
-void hex_save_audio(void)
-{
+void hex_save_audio(void) {
     if (H.tx_digit_count == 0) return;
     char path[260] = "dtmf-hex.wav";
     if (ask_save_path(path, sizeof path, "WAV audio\0*.wav\0", "wav", 1)) hex_save_audio_to(path);
@@ -168,8 +160,7 @@ void hex_save_audio(void)
 
 void hex_update_digits_label(void) { rxpage_show_digits(H.rx_digits_label, &H.panel.received); }
 
-void hex_on_digit(int32_t digit)
-{
+void hex_on_digit(int32_t digit) {
     RxPageUi u = hex_ui();
     if (!rxpage_store_digit(&u, digit)) return;
     hex_update_digits_label();
@@ -181,20 +172,17 @@ void hex_on_digit(int32_t digit)
     EnableWindow(H.save_hex_button, TRUE);
 }
 
-void hex_on_meters(int32_t row, int32_t col)
-{
+void hex_on_meters(int32_t row, int32_t col) {
     RxPageUi u = hex_ui();
     rxpage_set_meters(&u, row, col);
 }
 
-void hex_toggle_listen(void)
-{
+void hex_toggle_listen(void) {
     RxPageUi u = hex_ui();
     rxpage_toggle_listen(&u);
 }
 
-void hex_clear(void)
-{
+void hex_clear(void) {
     rxpanel_reset(&H.panel);
     H.hex_len = 0;
     H.hex_text[0] = '\0';
@@ -203,8 +191,7 @@ void hex_clear(void)
     EnableWindow(H.save_hex_button, FALSE);
 }
 
-int32_t hex_decode_path(const char *path)
-{
+int32_t hex_decode_path(const char *path) {
     RxPageUi u = hex_ui();
     int32_t n = rxpage_decode_wav(&u, path, hex_clear, hex_on_digit);
     if (n < 0) return -1;
@@ -214,23 +201,20 @@ int32_t hex_decode_path(const char *path)
     return 0;
 }
 
-void hex_decode_file(void)
-{
+void hex_decode_file(void) {
     char path[260];
     if (rxpage_ask_wav_path(path, sizeof path)) hex_decode_path(path);
 }
 
 /* The received bytes, or null after telling the user why they cannot be saved. */
-static uint8_t *decoded_bytes(uint64_t *n)
-{
+static uint8_t *decoded_bytes(uint64_t *n) {
     const char *why = NULL;
     uint8_t *bytes = hex_string_to_bytes(H.hex_text, (uint64_t)H.hex_len, n, &why);
     if (!bytes) MessageBoxA(g_app.main_wnd, why, "Cannot save", MB_ICONERROR);
     return bytes;
 }
 
-static int32_t write_bytes(const char *path, const uint8_t *bytes, uint64_t n)
-{
+static int32_t write_bytes(const char *path, const uint8_t *bytes, uint64_t n) {
     char msg[400];
     FILE *f = fopen(path, "wb");
     int ok = f != NULL;
@@ -250,8 +234,7 @@ static int32_t write_bytes(const char *path, const uint8_t *bytes, uint64_t n)
     return 0;
 }
 
-int32_t hex_save_bytes_to(const char *path)
-{
+int32_t hex_save_bytes_to(const char *path) {
     if (H.hex_len == 0) return -1;
     uint64_t n = 0;
     uint8_t *bytes = decoded_bytes(&n);
@@ -261,8 +244,7 @@ int32_t hex_save_bytes_to(const char *path)
     return rc;
 }
 
-void hex_save_to_file(void)
-{
+void hex_save_to_file(void) {
     if (H.hex_len == 0) return;
     uint64_t n = 0;
     uint8_t *bytes = decoded_bytes(&n);

@@ -6,14 +6,12 @@
 
 static ImgDecTab &D = g_app.imgdec;
 
-static RxPageUi imgdec_ui(void)
-{
+static RxPageUi imgdec_ui(void) {
     RxPageUi u = {D.listen_button, D.led, D.status_label, D.row_meter, D.col_meter, &D.panel, NULL};
     return u;
 }
 
-HWND build_img_dec_tab(HWND page)
-{
+HWND build_img_dec_tab(HWND page) {
     RECT rc;
     GetClientRect(page, &rc);
     int w = rc.right - rc.left;
@@ -29,15 +27,14 @@ HWND build_img_dec_tab(HWND page)
     D.grid = mk_pixel_grid(page, 14, 188, D.pixels, NULL);
     int y = 168;
     int rw = w - 378 > 200 ? w - 378 : 200;
-    D.digits_label = mk_readout_label(page, "DIGIT STREAM", 364, &y, rw, g_app.font_readout,
-                                      IDC_IMGDEC_DIGITS);
+    D.digits_label =
+        mk_readout_label(page, "DIGIT STREAM", 364, &y, rw, g_app.font_readout, IDC_IMGDEC_DIGITS);
     RxPageUi u = imgdec_ui();
     rxpage_register(&u);
     return page;
 }
 
-void imgdec_on_digit(int32_t digit)
-{
+void imgdec_on_digit(int32_t digit) {
     // The picture is the first 64 digits; the rest are ignored until Clear.
     if (rx_digits_add(&D.panel.received, digit) != 1) return;
     int32_t n = (int32_t)D.panel.received.count;
@@ -51,28 +48,24 @@ void imgdec_on_digit(int32_t digit)
     }
 }
 
-void imgdec_on_meters(int32_t row, int32_t col)
-{
+void imgdec_on_meters(int32_t row, int32_t col) {
     RxPageUi u = imgdec_ui();
     rxpage_set_meters(&u, row, col);
 }
 
-void imgdec_toggle_listen(void)
-{
+void imgdec_toggle_listen(void) {
     RxPageUi u = imgdec_ui();
     rxpage_toggle_listen(&u);
 }
 
-void imgdec_clear(void)
-{
+void imgdec_clear(void) {
     rxpanel_reset(&D.panel);
     for (int i = 0; i < IMG_PIXELS; i++) D.pixels[i] = -1;
     SetWindowTextA(D.digits_label, " ");
     InvalidateRect(D.grid, NULL, FALSE);
 }
 
-void imgdec_status_text(char *out, uint64_t size, int32_t count)
-{
+void imgdec_status_text(char *out, uint64_t size, int32_t count) {
     if (count >= IMG_PIXELS)
         snprintf(out, size, "Decoded full image (%d/%d pixels)", count, IMG_PIXELS);
     else if (count < 1)
@@ -82,8 +75,7 @@ void imgdec_status_text(char *out, uint64_t size, int32_t count)
                  IMG_PIXELS);
 }
 
-int32_t imgdec_decode_path(const char *path)
-{
+int32_t imgdec_decode_path(const char *path) {
     RxPageUi u = imgdec_ui();
     int32_t n = rxpage_decode_wav(&u, path, imgdec_clear, imgdec_on_digit);
     if (n < 0) return -1;
@@ -93,8 +85,7 @@ int32_t imgdec_decode_path(const char *path)
     return 0;
 }
 
-void imgdec_decode_file(void)
-{
+void imgdec_decode_file(void) {
     char path[260];
     if (rxpage_ask_wav_path(path, sizeof path)) imgdec_decode_path(path);
 }

@@ -7,8 +7,7 @@
 
 static ImgEncTab &T = g_app.imgenc;
 
-HWND build_img_enc_tab(HWND page)
-{
+HWND build_img_enc_tab(HWND page) {
     RECT rc;
     GetClientRect(page, &rc);
     int w = rc.right - rc.left;
@@ -22,7 +21,8 @@ HWND build_img_enc_tab(HWND page)
               14, 14, w - 28, 32, g_app.font_small, 1);
     mk_static(page, "PALETTE", 14, 54, 200, 16, g_app.font_small, 1);
     for (int i = 0; i < 7; i++)
-        T.swatches[i] = mk_swatch(page, 14 + 30 * i, 74, i, &T.active_color, imgenc_set_active_color);
+        T.swatches[i] =
+            mk_swatch(page, 14 + 30 * i, 74, i, &T.active_color, imgenc_set_active_color);
     T.grid = mk_pixel_grid(page, 14, 110, T.pixels, &T.active_color);
 
     mk_button(page, "Encode image", 364, 54, 110, 26, IDC_IMGENC_ENCODE);
@@ -37,16 +37,14 @@ HWND build_img_enc_tab(HWND page)
     return page;
 }
 
-void imgenc_set_active_color(int32_t color)
-{
+void imgenc_set_active_color(int32_t color) {
     // The canvas writes whatever is active, so only palette indices may get in.
     if (color < 0 || color > 6) return;
     T.active_color = color;
     for (int i = 0; i < 7; i++) InvalidateRect(T.swatches[i], NULL, FALSE);
 }
 
-void imgenc_encode(void)
-{
+void imgenc_encode(void) {
     char text[IMG_PIXELS + 1];
     for (int k = 0; k < IMG_PIXELS; k++) {
         T.digits[k] = T.pixels[k];
@@ -58,8 +56,7 @@ void imgenc_encode(void)
     EnableWindow(T.save_button, TRUE);
 }
 
-void imgenc_play(void)
-{
+void imgenc_play(void) {
     uint32_t digits[IMG_PIXELS];
     for (int k = 0; k < IMG_PIXELS; k++) digits[k] = (uint32_t)T.digits[k];
     SampleBuf buf;
@@ -68,21 +65,18 @@ void imgenc_play(void)
     sb_free(&buf);
 }
 
-int32_t imgenc_save_to(const char *path)
-{
+int32_t imgenc_save_to(const char *path) {
     uint32_t digits[IMG_PIXELS];
     for (int k = 0; k < IMG_PIXELS; k++) digits[k] = (uint32_t)T.digits[k];
     SampleBuf buf;
     sb_init(&buf);
     int32_t rc = -1;
-    if (build_full_samples(digits, IMG_PIXELS, &buf) == 0)
-        rc = save_wav_reporting(path, &buf);
+    if (build_full_samples(digits, IMG_PIXELS, &buf) == 0) rc = save_wav_reporting(path, &buf);
     sb_free(&buf);
     return rc;
 }
 
-void imgenc_save(void)
-{
+void imgenc_save(void) {
     char path[260] = "dtmf-image.wav";
     if (!ask_save_path(path, sizeof path, "WAV audio\0*.wav\0", "wav", 1)) return;
     imgenc_save_to(path);

@@ -21,8 +21,7 @@ static const char REF_NOTE[] =
     "from other noise, and raise sensitivity if digits don't register. Each tone pair peaks "
     "at 0.88 of full scale.";
 
-HWND mk_cell(HWND page, const char *text, int x, int y, int width)
-{
+HWND mk_cell(HWND page, const char *text, int x, int y, int width) {
     HWND cell = CreateWindowExA(WS_EX_CLIENTEDGE, "STATIC", text, WS_CHILD | WS_VISIBLE | SS_CENTER,
                                 x, y, width, 22, page, NULL, g_app.instance, NULL);
     SendMessageA(cell, WM_SETFONT, (WPARAM)g_app.font_small, TRUE);
@@ -30,8 +29,7 @@ HWND mk_cell(HWND page, const char *text, int x, int y, int width)
     return cell;
 }
 
-HWND build_ref_tab(HWND page)
-{
+HWND build_ref_tab(HWND page) {
     RECT rc;
     GetClientRect(page, &rc);
     int w = rc.right - rc.left;
@@ -39,8 +37,7 @@ HWND build_ref_tab(HWND page)
     mk_static(page, "TONE PAIRS", 14, 14, 200, 16, g_app.font_small, 1);
     // Cell pitch equals cell size so each table reads as one framed grid.
     for (int r = 0; r < 4; r++)
-        for (int c = 0; c < 4; c++)
-            mk_cell(page, TONE_TABLE[r][c], 14 + 60 * c, 34 + 22 * r, 60);
+        for (int c = 0; c < 4; c++) mk_cell(page, TONE_TABLE[r][c], 14 + 60 * c, 34 + 22 * r, 60);
 
     mk_static(page, "LETTER BASE-7 (sample)", 14, 138, 300, 16, g_app.font_small, 1);
     for (int r = 0; r < 2; r++)

@@ -7,7 +7,8 @@
 
 static RxPageUi rx_ui(void) {
     RxTab *t = &g_app.rx;
-    RxPageUi u = {t->listen_button, t->led, t->status_label, t->row_meter, t->col_meter, &t->panel, NULL};
+    RxPageUi u = {t->listen_button, t->led, t->status_label, t->row_meter, t->col_meter,
+                  &t->panel,        NULL};
     return u;
 }
 
@@ -26,10 +27,10 @@ HWND build_rx_tab(HWND page) {
     GetClientRect(page, &rc);
     int w = (int)(rc.right - rc.left) - 28;
     int y = 162;
-    t->digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w, g_app.font_readout,
-                                       IDC_RX_DIGITS);
-    t->text_label = mk_readout_label(page, "DECODED TEXT", 14, &y, w, g_app.font_readout,
-                                     IDC_RX_TEXT);
+    t->digits_label =
+        mk_readout_label(page, "DIGIT STREAM", 14, &y, w, g_app.font_readout, IDC_RX_DIGITS);
+    t->text_label =
+        mk_readout_label(page, "DECODED TEXT", 14, &y, w, g_app.font_readout, IDC_RX_TEXT);
 
     RxPageUi u = rx_ui();
     rxpage_register(&u);
@@ -50,7 +51,9 @@ void rx_clear(void) {
     SetWindowTextA(t->text_label, "");
 }
 
-void rx_update_digits_label(void) { rxpage_show_digits(g_app.rx.digits_label, &g_app.rx.panel.received); }
+void rx_update_digits_label(void) {
+    rxpage_show_digits(g_app.rx.digits_label, &g_app.rx.panel.received);
+}
 
 void rx_on_digit(int32_t digit) {
     RxTab *t = &g_app.rx;

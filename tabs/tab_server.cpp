@@ -7,12 +7,11 @@
 #include "tabs/rxpage.h"
 
 #define PREVIEW_MAX 8192
-#define MSG_MAX 4096
+#define MSG_MAX     4096
 
 static ServerTab &S = g_app.server;
 
-uint32_t server_filter_dir(const char *in, char *out)
-{
+uint32_t server_filter_dir(const char *in, char *out) {
     uint32_t n = 0;
     for (const char *p = in; *p && n < 4; p++)
         if (*p >= '0' && *p <= '6') out[n++] = *p;
@@ -20,8 +19,7 @@ uint32_t server_filter_dir(const char *in, char *out)
     return n;
 }
 
-uint64_t server_preview_text(const char *dir, const char *message, char *out, uint64_t size)
-{
+uint64_t server_preview_text(const char *dir, const char *message, char *out, uint64_t size) {
     if (size == 0) return 0;
     uint64_t n = 0;
     for (const char *p = dir; *p && n + 1 < size; p++) out[n++] = *p;
@@ -35,29 +33,25 @@ uint64_t server_preview_text(const char *dir, const char *message, char *out, ui
 
 static void show_idle(void);
 
-static RxPageUi server_ui(void)
-{
+static RxPageUi server_ui(void) {
     RxPageUi u = {NULL, S.led, S.status_label, S.row_meter, S.col_meter, &S.panel, show_idle};
     return u;
 }
 
-static void set_meters(int32_t row, int32_t col)
-{
+static void set_meters(int32_t row, int32_t col) {
     RxPageUi u = server_ui();
     rxpage_set_meters(&u, row, col);
 }
 
 /* Also when another page takes the microphone: the exchange is over. */
-static void show_idle(void)
-{
+static void show_idle(void) {
     S.exchange_state = 0;
     set_led(S.led, 0, LED_ON_COLOR);
     SetWindowTextA(S.status_label, "Idle");
     set_meters(0, 0);
 }
 
-static int caption_width(HWND page, const char *text)
-{
+static int caption_width(HWND page, const char *text) {
     HDC dc = GetDC(page);
     HGDIOBJ old = SelectObject(dc, g_app.font_small);
     SIZE size = {0, 0};
@@ -67,8 +61,7 @@ static int caption_width(HWND page, const char *text)
     return size.cx + 2;
 }
 
-HWND build_server_tab(HWND page)
-{
+HWND build_server_tab(HWND page) {
     RECT rc;
     GetClientRect(page, &rc);
     int w = rc.right - rc.left;
@@ -103,8 +96,8 @@ HWND build_server_tab(HWND page)
     y = 296;
     S.rx_digits_label = mk_readout_label(page, "RESPONSE (digit stream)", 14, &y, w - 28,
                                          g_app.font_text, IDC_SERVER_RX_DIGITS);
-    S.response_label = mk_readout_label(page, "RESPONSE (text)", 14, &y, w - 28,
-                                        g_app.font_readout, IDC_SERVER_RESPONSE);
+    S.response_label = mk_readout_label(page, "RESPONSE (text)", 14, &y, w - 28, g_app.font_readout,
+                                        IDC_SERVER_RESPONSE);
 
     update_preview();
     RxPageUi u = server_ui();
@@ -112,8 +105,7 @@ HWND build_server_tab(HWND page)
     return page;
 }
 
-void servertab_filter_dir_in(void)
-{
+void servertab_filter_dir_in(void) {
     char text[64], kept[8];
     GetWindowTextA(S.dir_edit, text, sizeof text);
     server_filter_dir(text, kept);
@@ -124,8 +116,7 @@ void servertab_filter_dir_in(void)
     SendMessageA(S.dir_edit, EM_SETSEL, start, start);
 }
 
-void update_preview(void)
-{
+void update_preview(void) {
     char dir[64];
     static char message[MSG_MAX];
     static char preview[PREVIEW_MAX + 1];
@@ -139,8 +130,7 @@ void servertab_on_text_in_change(void) { update_preview(); }
 
 void update_rx_digits_label(void) { rxpage_show_digits(S.rx_digits_label, &S.panel.received); }
 
-static void clear_response(void)
-{
+static void clear_response(void) {
     rxpanel_reset(&S.panel);
     update_rx_digits_label();
     S.response_len = 0;
@@ -148,8 +138,7 @@ static void clear_response(void)
     SetWindowTextA(S.response_label, "");
 }
 
-void servertab_send_click(void)
-{
+void servertab_send_click(void) {
     char dir[64];
     static char message[MSG_MAX];
     GetWindowTextA(S.dir_edit, dir, sizeof dir);
@@ -174,8 +163,7 @@ void servertab_send_click(void)
     sb_free(&buf);
 }
 
-void servertab_on_tx_complete(void)
-{
+void servertab_on_tx_complete(void) {
     if (S.exchange_state != 1) return;
     clear_response();
     char err[256];
@@ -190,8 +178,7 @@ void servertab_on_tx_complete(void)
     }
 }
 
-void servertab_on_digit(int32_t digit)
-{
+void servertab_on_digit(int32_t digit) {
     RxPageUi u = server_ui();
     if (!rxpage_store_digit(&u, digit)) return;
     update_rx_digits_label();
@@ -202,8 +189,7 @@ void servertab_on_digit(int32_t digit)
     SetWindowTextA(S.response_label, S.response_text);
 }
 
-void servertab_stop_click(void)
-{
+void servertab_stop_click(void) {
     if (S.panel.listening) rxpanel_stop_listening(&S.panel);
     show_idle();
 }

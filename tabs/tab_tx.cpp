@@ -19,8 +19,8 @@ HWND build_tx_tab(HWND page) {
     t->play_button = mk_button(page, "Play tones", 112, 72, 100, 26, IDC_TX_PLAY);
     t->save_button = mk_button(page, "Save audio (.wav)", 220, 72, 150, 26, IDC_TX_SAVE);
     int y = 112;
-    t->digits_label = mk_readout_label(page, "DIGIT STREAM", 14, &y, w, g_app.font_readout,
-                                       IDC_TX_DIGITS);
+    t->digits_label =
+        mk_readout_label(page, "DIGIT STREAM", 14, &y, w, g_app.font_readout, IDC_TX_DIGITS);
     EnableWindow(t->play_button, FALSE);
     EnableWindow(t->save_button, FALSE);
     tx_encode_text();

@@ -11,7 +11,7 @@
 #include "receiving/rxpanel.h"
 
 #define RX_TEXT_MAX 8192 /* text buffers of the receiving pages, NUL included */
-#define IMG_PIXELS 64
+#define IMG_PIXELS  64
 
 struct TxTab {
     HWND text_edit;

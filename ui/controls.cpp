@@ -27,8 +27,8 @@ HWND mk_checkbox(HWND parent, const char *text, int x, int y, int w, int h, int 
 }
 
 HWND mk_edit(HWND parent, int x, int y, int w, int h, int id, HFONT font) {
-    HWND c = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, x,
-                             y, w, h, parent, (HMENU)(INT_PTR)id, g_app.instance, NULL);
+    HWND c = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL,
+                             x, y, w, h, parent, (HMENU)(INT_PTR)id, g_app.instance, NULL);
     SendMessageA(c, WM_SETFONT, (WPARAM)font, TRUE);
     return c;
 }
@@ -37,8 +37,8 @@ void set_control_id(HWND control, int id) { SetWindowLongPtrA(control, GWLP_ID, 
 
 HWND mk_readout_label(HWND parent, const char *caption, int x, int *y, int w, HFONT font, int id) {
     mk_static(parent, caption, x, *y, w, 16, g_app.font_small, 1);
-    HWND box = CreateWindowExA(WS_EX_CLIENTEDGE, "DtmfReadout", " ", WS_CHILD | WS_VISIBLE, x, *y + 18,
-                               w, 40, parent, (HMENU)(INT_PTR)id, g_app.instance, NULL);
+    HWND box = CreateWindowExA(WS_EX_CLIENTEDGE, "DtmfReadout", " ", WS_CHILD | WS_VISIBLE, x,
+                               *y + 18, w, 40, parent, (HMENU)(INT_PTR)id, g_app.instance, NULL);
     SendMessageA(box, WM_SETFONT, (WPARAM)font, TRUE);
     SetWindowLongPtrA(box, GWLP_USERDATA, 3);
     *y += 66;
@@ -67,9 +67,20 @@ HBRUSH theme_ctlcolor(HDC dc, HWND control) {
     COLORREF text = LABEL_TEXT, back = PANEL;
     HBRUSH brush = g_panelBrush;
     switch (GetWindowLongPtrA(control, GWLP_USERDATA)) {
-    case 2: back = WINDOW_BG; brush = g_bgBrush; break;
-    case 3: text = READOUT_TEXT; back = READOUT_BG; brush = g_readoutBrush; break;
-    case 4: text = CELL_TEXT; back = READOUT_BG; brush = g_readoutBrush; break;
+    case 2:
+        back = WINDOW_BG;
+        brush = g_bgBrush;
+        break;
+    case 3:
+        text = READOUT_TEXT;
+        back = READOUT_BG;
+        brush = g_readoutBrush;
+        break;
+    case 4:
+        text = CELL_TEXT;
+        back = READOUT_BG;
+        brush = g_readoutBrush;
+        break;
     case 5: text = HEADING_TEXT; break;
     default: break;
     }

@@ -43,24 +43,24 @@
 
 /* Readouts and status lines act on nothing, but tests and tools find them
  * by these (each unique on its page). */
-#define IDC_TX_STATUS          1100
-#define IDC_SPEED_LABEL        1101
-#define IDC_TX_DIGITS          1102
-#define IDC_IMGENC_DIGITS      1103
-#define IDC_RX_STATUS          1104
-#define IDC_RX_DIGITS          1105
-#define IDC_RX_TEXT            1106
-#define IDC_IMGDEC_STATUS      1107
-#define IDC_IMGDEC_DIGITS      1108
-#define IDC_HEX_FILE           1109
-#define IDC_HEX_TX_DIGITS      1110
-#define IDC_HEX_STATUS         1111
-#define IDC_HEX_RX_DIGITS      1112
-#define IDC_HEX_TEXT           1113
-#define IDC_SERVER_PREVIEW     1114
-#define IDC_SERVER_STATUS      1115
-#define IDC_SERVER_RX_DIGITS   1116
-#define IDC_SERVER_RESPONSE    1117
+#define IDC_TX_STATUS        1100
+#define IDC_SPEED_LABEL      1101
+#define IDC_TX_DIGITS        1102
+#define IDC_IMGENC_DIGITS    1103
+#define IDC_RX_STATUS        1104
+#define IDC_RX_DIGITS        1105
+#define IDC_RX_TEXT          1106
+#define IDC_IMGDEC_STATUS    1107
+#define IDC_IMGDEC_DIGITS    1108
+#define IDC_HEX_FILE         1109
+#define IDC_HEX_TX_DIGITS    1110
+#define IDC_HEX_STATUS       1111
+#define IDC_HEX_RX_DIGITS    1112
+#define IDC_HEX_TEXT         1113
+#define IDC_SERVER_PREVIEW   1114
+#define IDC_SERVER_STATUS    1115
+#define IDC_SERVER_RX_DIGITS 1116
+#define IDC_SERVER_RESPONSE  1117
 
 #define IDI_APPICON 6000
 

@@ -198,7 +198,8 @@ void paint(HWND w) {
     Layout l = layout(w);
     int32_t a = r->anchor < r->caret ? r->anchor : r->caret;
     int32_t b = r->anchor < r->caret ? r->caret : r->anchor;
-    for (int32_t i = r->first, y = 0; i < (int32_t)l.lines.size() && y < rc.bottom; i++, y += l.ch) {
+    for (int32_t i = r->first, y = 0; i < (int32_t)l.lines.size() && y < rc.bottom;
+         i++, y += l.ch) {
         const Line &ln = l.lines[(size_t)i];
         for (int32_t c = 0; c < ln.len;) {
             // Runs of selected and unselected characters.
@@ -263,16 +264,10 @@ LRESULT CALLBACK ReadoutProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
         measure_font(w);
         relayout(w);
         return 0;
-    case WM_GETFONT:
-        return (LRESULT)state(w)->font;
-    case WM_SIZE:
-        relayout(w);
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_PAINT:
-        paint(w);
-        return 0;
+    case WM_GETFONT: return (LRESULT)state(w)->font;
+    case WM_SIZE: relayout(w); return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_PAINT: paint(w); return 0;
     case WM_VSCROLL: {
         SCROLLINFO si;
         si.cbSize = sizeof si;
@@ -311,32 +306,25 @@ LRESULT CALLBACK ReadoutProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
         state(w)->dragging = 0;
         if (GetCapture() == w) ReleaseCapture();
         return 0;
-    case WM_RBUTTONUP:
-        SetFocus(w);
-        break; // DefWindowProc turns it into WM_CONTEXTMENU
-    case WM_CONTEXTMENU:
-        context_menu(w, lp);
-        return 0;
+    case WM_RBUTTONUP: SetFocus(w); break; // DefWindowProc turns it into WM_CONTEXTMENU
+    case WM_CONTEXTMENU: context_menu(w, lp); return 0;
     case WM_KEYDOWN:
         if (GetKeyState(VK_CONTROL) < 0 && wp == 'A') select(w, 0, -1);
         if (GetKeyState(VK_CONTROL) < 0 && (wp == 'C' || wp == VK_INSERT)) copy_selection(w);
         return 0;
-    case WM_GETDLGCODE:
-        return DLGC_WANTCHARS;
-    case EM_SETSEL:
-        select(w, (int32_t)wp, (int32_t)lp);
-        return 0;
+    case WM_GETDLGCODE: return DLGC_WANTCHARS;
+    case EM_SETSEL: select(w, (int32_t)wp, (int32_t)lp); return 0;
     case EM_GETSEL:
-        if (wp) *(DWORD *)wp = (DWORD)(state(w)->anchor < state(w)->caret ? state(w)->anchor : state(w)->caret);
-        if (lp) *(DWORD *)lp = (DWORD)(state(w)->anchor < state(w)->caret ? state(w)->caret : state(w)->anchor);
+        if (wp)
+            *(DWORD *)wp =
+                (DWORD)(state(w)->anchor < state(w)->caret ? state(w)->anchor : state(w)->caret);
+        if (lp)
+            *(DWORD *)lp =
+                (DWORD)(state(w)->anchor < state(w)->caret ? state(w)->caret : state(w)->anchor);
         return 0;
-    case WM_COPY:
-        copy_selection(w);
-        return 0;
-    case EM_GETLINECOUNT:
-        return (LRESULT)layout(w).lines.size();
-    case EM_GETFIRSTVISIBLELINE:
-        return state(w)->first;
+    case WM_COPY: copy_selection(w); return 0;
+    case EM_GETLINECOUNT: return (LRESULT)layout(w).lines.size();
+    case EM_GETFIRSTVISIBLELINE: return state(w)->first;
     }
     return DefWindowProcA(w, msg, wp, lp);
 }

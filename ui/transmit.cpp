@@ -161,7 +161,7 @@ void tx_speed_update(int32_t percent) {
     int32_t p = percent < 1 ? 1 : percent;
     speed_to_tone_gap(p, &g_app.tone_seconds, &g_app.gap_seconds);
     char t[64];
-    snprintf(t, sizeof t, "%d%% speed (%.0fms tone / %.0fms gap)", (int)p, g_app.tone_seconds * 1000.0,
-             g_app.gap_seconds * 1000.0);
+    snprintf(t, sizeof t, "%d%% speed (%.0fms tone / %.0fms gap)", (int)p,
+             g_app.tone_seconds * 1000.0, g_app.gap_seconds * 1000.0);
     SetWindowTextA(g_app.speed_label, t);
 }

@@ -39,8 +39,7 @@ static LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_HSCROLL:
         // The main window routes everything, whichever page it came from.
         return SendMessageA(g_app.main_wnd, msg, wp, lp);
-    case WM_CTLCOLORSTATIC:
-        return (LRESULT)theme_ctlcolor((HDC)wp, (HWND)lp);
+    case WM_CTLCOLORSTATIC: return (LRESULT)theme_ctlcolor((HDC)wp, (HWND)lp);
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
@@ -64,8 +63,7 @@ static LRESULT CALLBACK SwatchProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         SetWindowLongPtrA(hwnd, SW_CLICK, (LONG_PTR)in->on_click);
         break;
     }
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_LBUTTONDOWN: {
         void (*click)(int32_t) = (void (*)(int32_t))GetWindowLongPtrA(hwnd, SW_CLICK);
         if (click) click(index);
@@ -81,7 +79,8 @@ static LRESULT CALLBACK SwatchProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         DeleteObject(fill);
         const int32_t *active_color = (const int32_t *)GetWindowLongPtrA(hwnd, SW_ACTIVE);
         int active = active_color && index == *active_color;
-        HPEN pen = CreatePen(PS_SOLID, active ? 3 : 1, active ? RGB(76, 255, 179) : RGB(38, 51, 46));
+        HPEN pen =
+            CreatePen(PS_SOLID, active ? 3 : 1, active ? RGB(76, 255, 179) : RGB(38, 51, 46));
         HGDIOBJ old_pen = SelectObject(dc, pen);
         HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
         Rectangle(dc, rc.left, rc.top, rc.right, rc.bottom);
@@ -131,8 +130,7 @@ static LRESULT CALLBACK PixelGridProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         SetWindowLongPtrA(hwnd, GRID_PAINT, (LONG_PTR)in->paint_color);
         break;
     }
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd, &ps);
@@ -172,8 +170,7 @@ HWND mk_pixel_grid(HWND parent, int x, int y, int32_t *cells, const int32_t *pai
 
 static LRESULT CALLBACK LedDotProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_ERASEBKGND:
-        return 1;
+    case WM_ERASEBKGND: return 1;
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd, &ps);

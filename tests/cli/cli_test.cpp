@@ -8,13 +8,15 @@
 
 namespace {
 
-struct Outcome { int code; std::string out, err; };  // code: exit status, or 128 + signal
+struct Outcome {
+    int code;
+    std::string out, err;
+}; // code: exit status, or 128 + signal
 
 struct Cli : testing::Test {
     std::string dir;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         char tmpl[] = "/tmp/tessary-cli-test-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
@@ -23,15 +25,15 @@ struct Cli : testing::Test {
     std::string at(const std::string &name) const { return dir + "/" + name; }
 
     // Runs `tessary-cli ARGS` in the test's folder; ARGS is shell text.
-    Outcome cli(const std::string &args) const
-    {
+    Outcome cli(const std::string &args) const {
         int st = system(("cd '" + dir + "' && " TESSARY_CLI " " + args + " >.out 2>.err").c_str());
-        return {WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), read_file(at(".out")), read_file(at(".err"))};
+        return {WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), read_file(at(".out")),
+                read_file(at(".err"))};
     }
 
     // Digits as the core sends them, written at another rate (16-bit mono).
-    void tone_file(const std::string &name, const std::vector<uint32_t> &digits, uint32_t rate) const
-    {
+    void tone_file(const std::string &name, const std::vector<uint32_t> &digits,
+                   uint32_t rate) const {
         Buf b, r;
         gen_digits_samples(&b, digits.data(), digits.size(), 0, 0.2, 0.1);
         resample_linear(&b, 44100, (int32_t)rate, &r);
@@ -39,8 +41,7 @@ struct Cli : testing::Test {
     }
 };
 
-std::string grid(const std::string &digits)
-{
+std::string grid(const std::string &digits) {
     std::string g;
     for (size_t i = 0; i < 64; i++) g += digits[i] + std::string(i % 8 == 7 ? "\n" : " ");
     return g;
@@ -48,14 +49,19 @@ std::string grid(const std::string &digits)
 
 const std::string IMAGE = "0011223344556600112233445566001122334455660011223344556600112233";
 
-TEST_F(Cli, RoundTripsEveryKind)
-{
+TEST_F(Cli, RoundTripsEveryKind) {
     write_file(at("blob.bin"), std::string("\0\xff\n\r\x1a\x80 tab\t", 11));
-    struct Trip { std::string encode, decode, out; };
+    struct Trip {
+        std::string encode, decode, out;
+    };
     for (const Trip &t : {Trip{"text 'Hello World'", "", "hello world\n"},
-                          Trip{"file blob.bin --speed 200 --repeater", " --as hex -o back.bin --hop 256 --repeater", ""},
+                          Trip{"file blob.bin --speed 200 --repeater",
+                               " --as hex -o back.bin --hop 256 --repeater", ""},
                           Trip{"image " + IMAGE + " --speed 50", " --as image", grid(IMAGE)},
-                          Trip{"request --dir 0123 'Hi!' --repeater", " --as digits --repeater", "0123" "1112" "6543210\n"}}) {
+                          Trip{"request --dir 0123 'Hi!' --repeater", " --as digits --repeater",
+                               "0123"
+                               "1112"
+                               "6543210\n"}}) {
         SCOPED_TRACE(t.encode);
         ASSERT_EQ(cli("encode " + t.encode + " -o x.wav").code, 0);
         Outcome r = cli("decode x.wav" + t.decode);
@@ -65,11 +71,11 @@ TEST_F(Cli, RoundTripsEveryKind)
     EXPECT_EQ(read_file(at("back.bin")), read_file(at("blob.bin")));
     // An image read back from its own printed grid, through pipes both ways.
     write_file(at("grid.txt"), grid(IMAGE));
-    EXPECT_EQ(cli("encode image - < grid.txt | " TESSARY_CLI " decode - --as image").out, grid(IMAGE));
+    EXPECT_EQ(cli("encode image - < grid.txt | " TESSARY_CLI " decode - --as image").out,
+              grid(IMAGE));
 }
 
-TEST_F(Cli, WavIsTheCoresTransmissionByteForByte)
-{
+TEST_F(Cli, WavIsTheCoresTransmissionByteForByte) {
     ASSERT_EQ(mkdir(at("clips").c_str(), 0755), 0);
     tone_file("clips/website.wav", {5}, 44100);
     std::vector<int32_t> text = text_digits("Coffee at noon");
@@ -77,16 +83,18 @@ TEST_F(Cli, WavIsTheCoresTransmissionByteForByte)
     double tone, gap;
     speed_to_tone_gap(80, &tone, &gap);
     Buf b;
-    ASSERT_EQ(build_station_transmission(digits.data(), digits.size(), at("clips").c_str(), "k1", 1, 1, tone, gap, &b, nullptr, 0), 0);
+    ASSERT_EQ(build_station_transmission(digits.data(), digits.size(), at("clips").c_str(), "k1", 1,
+                                         1, tone, gap, &b, nullptr, 0),
+              0);
     ASSERT_EQ(save_wav(at("core.wav").c_str(), &b), 0);
     const std::string args = " --callsign k1 --cw --audio-dir clips --speed 80 --repeater";
     ASSERT_EQ(cli("encode text 'Coffee at noon' -o cli.wav" + args).code, 0);
     Outcome piped = cli("encode text 'Coffee at noon' -o -" + args);
-    EXPECT_TRUE(read_file(at("cli.wav")) == read_file(at("core.wav")) && piped.out == read_file(at("core.wav")));
+    EXPECT_TRUE(read_file(at("cli.wav")) == read_file(at("core.wav")) &&
+                piped.out == read_file(at("core.wav")));
 }
 
-TEST_F(Cli, DecodesAt44100HzUnlessToldOtherwise)
-{
+TEST_F(Cli, DecodesAt44100HzUnlessToldOtherwise) {
     // At 8000 Hz a 2048-sample frame lasts 256 ms, longer than a tone or a gap.
     tone_file("repeats.wav", {1, 1, 6, 6, 0, 0}, 8000);
     EXPECT_EQ(cli("decode repeats.wav --as digits").out, "116600\n");
@@ -94,21 +102,26 @@ TEST_F(Cli, DecodesAt44100HzUnlessToldOtherwise)
     EXPECT_NE(cli("decode repeats.wav --as digits --native-rate").out, "116600\n");
 }
 
-TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus)
-{
+TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
     write_file(at("empty.wav"), "");
     write_file(at("header-only.wav"), std::string("RIFF\x04\0\0\0WAVE", 12));
     mkdir(at("adir").c_str(), 0755);
     tone_file("one.wav", {1}, 44100);
-    ASSERT_EQ(cli("encode image " + std::string(64, '3') + " -o bad.wav").code, 0);  // 3 3 is no nibble
+    ASSERT_EQ(cli("encode image " + std::string(64, '3') + " -o bad.wav").code,
+              0); // 3 3 is no nibble
 
-    struct Case { const char *args; int code; const char *says; };
+    struct Case {
+        const char *args;
+        int code;
+        const char *says;
+    };
     const Case cases[] = {
         {"analyze nope.wav", 1, "analyze: nope.wav: No such file"},
         {"decode - < header-only.wav", 1, "<stdin>: no audio in the WAV file (no \"data\" chunk)"},
         {"decode - < empty.wav", 1, "<stdin>: empty file"},
         {"decode adir", 1, "adir: is a directory"},
-        {"decode one.wav --repeater", 1, "one.wav: no tones detected"},  // plain tones are no disguise
+        {"decode one.wav --repeater", 1,
+         "one.wav: no tones detected"}, // plain tones are no disguise
         {"decode bad.wav --as hex -o out.bin", 1, "invalid characters (marked '?')"},
         {"decode one.wav --as hex -o out.bin", 1, "only one digit"},
         {"decode one.wav --as image", 1, "image incomplete"},
@@ -140,13 +153,15 @@ TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus)
     EXPECT_EQ(r.out.substr(0, 4), "????");
 }
 
-TEST_F(Cli, AnalyzeDrawsEveryReportedDigit)
-{
+TEST_F(Cli, AnalyzeDrawsEveryReportedDigit) {
     ASSERT_EQ(cli("encode text 'hello world' -o 'a&b.wav'").code, 0);
     Outcome r = cli("analyze 'a&b.wav' -o plot.svg");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("rate: 44100 Hz\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("digits found: 22\ndigits: 1105151521003221241504\nas text: hello world\n"), std::string::npos) << r.out;
+    EXPECT_NE(
+        r.out.find("digits found: 22\ndigits: 1105151521003221241504\nas text: hello world\n"),
+        std::string::npos)
+        << r.out;
     auto labels = [&](const std::string &file) {
         std::string svg = read_file(at(file));
         size_t n = 0;
@@ -158,7 +173,10 @@ TEST_F(Cli, AnalyzeDrawsEveryReportedDigit)
     ASSERT_EQ(cli("analyze 'a&b.wav' --from 1 --to 2 -o part.svg").code, 0);
     EXPECT_TRUE(labels("part.svg") >= 3 && labels("part.svg") <= 4);
     // The file name carries '&': the picture must still be well-formed XML.
-    EXPECT_EQ(system(("python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' " + at("plot.svg")).c_str()), 0);
+    EXPECT_EQ(system(("python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' " +
+                      at("plot.svg"))
+                         .c_str()),
+              0);
 }
 
-}  // namespace
+} // namespace

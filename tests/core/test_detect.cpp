@@ -5,36 +5,42 @@
 #include <math.h>
 #include <tuple>
 
-static std::vector<float> tones(std::vector<double> freqs, double amp)
-{
+static std::vector<float> tones(std::vector<double> freqs, double amp) {
     std::vector<float> x(2048, 0.0f);
     for (uint64_t i = 0; i < x.size(); i++)
         for (double f : freqs) x[i] += (float)(amp * sin(CORE_TWO_PI * f * i / 44100 + f));
     return x;
 }
 
-TEST(Detect, SharedHalvesGiveFrameByFrameResults)
-{
+TEST(Detect, SharedHalvesGiveFrameByFrameResults) {
     std::vector<int32_t> t = text_digits("the quick brown fox");
     std::vector<uint32_t> d(t.begin(), t.end());
-    struct Walk { int32_t rate; int rep; uint64_t hop; };
+    struct Walk {
+        int32_t rate;
+        int rep;
+        uint64_t hop;
+    };
     for (Walk w : {Walk{44100, 0, 1024}, Walk{22050, 1, 700}}) {
         Buf b;
         gen_digits_samples(&b, d.data(), d.size(), w.rep, 0.06, 0.03);
         for (uint64_t i = 0; i < b.len; i++) b.data[i] += (float)((i * 7919 % 1000) / 50000.0);
-        std::vector<std::tuple<uint64_t, int32_t, int32_t, float, float>> fast, slow;  // start, detection, digit, meters
+        std::vector<std::tuple<uint64_t, int32_t, int32_t, float, float>> fast,
+            slow; // start, detection, digit, meters
         DigitStream ds;
         digit_stream_reset(&ds);
-        uint64_t frames = detect_frames(b.data, b.len, w.rate, 2048, w.hop, 0.3f, w.rep, &ds,
-                                        [](void *ctx, uint64_t at, int32_t det, int32_t digit, float rl, float cl) {
-                                            static_cast<decltype(fast) *>(ctx)->emplace_back(at, det, digit, rl, cl);
-                                            return 0;
-                                        }, &fast);
+        uint64_t frames = detect_frames(
+            b.data, b.len, w.rate, 2048, w.hop, 0.3f, w.rep, &ds,
+            [](void *ctx, uint64_t at, int32_t det, int32_t digit, float rl, float cl) {
+                static_cast<decltype(fast) *>(ctx)->emplace_back(at, det, digit, rl, cl);
+                return 0;
+            },
+            &fast);
         digit_stream_reset(&ds);
         for (uint64_t at = 0; at + 2048 <= b.len; at += w.hop) {
             float rl, cl;
-            int32_t det = w.rep ? detect_digit_in_frame_repeater(b.data + at, 2048, w.rate, 0.3f, &rl, &cl)
-                                : detect_digit_in_frame(b.data + at, 2048, w.rate, 0.3f, &rl, &cl);
+            int32_t det =
+                w.rep ? detect_digit_in_frame_repeater(b.data + at, 2048, w.rate, 0.3f, &rl, &cl)
+                      : detect_digit_in_frame(b.data + at, 2048, w.rate, 0.3f, &rl, &cl);
             slow.emplace_back(at, det, digit_stream_feed(&ds, det), rl, cl);
         }
         EXPECT_EQ(frames, slow.size());
@@ -42,22 +48,23 @@ TEST(Detect, SharedHalvesGiveFrameByFrameResults)
     }
 }
 
-TEST(Detect, Gates)
-{
+TEST(Detect, Gates) {
     std::vector<float> zeros(2048, 0.0f), faint = tones({697, 1209}, 0.002);
     float rl = 9, cl = 9;
     EXPECT_EQ(detect_digit_in_frame(zeros.data(), 2048, 44100, 0.3f, &rl, &cl), -1);
     EXPECT_EQ(rl + cl, 0.0f);
-    EXPECT_EQ(detect_digit_in_frame(faint.data(), 2048, 44100, 0.3f, &rl, &cl), -1);  // RMS 0.002
+    EXPECT_EQ(detect_digit_in_frame(faint.data(), 2048, 44100, 0.3f, &rl, &cl), -1); // RMS 0.002
     EXPECT_GT(rl, 0.7f);
-    std::vector<float> quiet = tones({(double)DIGIT_ROW[5], (double)DIGIT_COL[5]}, 0.008);  // just above the gate
+    std::vector<float> quiet =
+        tones({(double)DIGIT_ROW[5], (double)DIGIT_COL[5]}, 0.008); // just above the gate
     EXPECT_EQ(detect_digit_in_frame(quiet.data(), 2048, 44100, 0.3f, nullptr, nullptr), 5);
-    repeater_modulate(quiet.data(), 2048, 44100);  // the disguise costs 3 dB of RMS
+    repeater_modulate(quiet.data(), 2048, 44100); // the disguise costs 3 dB of RMS
     EXPECT_EQ(detect_digit_in_frame_repeater(quiet.data(), 2048, 44100, 0.3f, nullptr, nullptr), 5);
 
     std::vector<float> x = tones({(double)DIGIT_ROW[5], (double)DIGIT_COL[5]}, 0.44);
     EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, 0.70f, &rl, &cl), 5);
-    EXPECT_EQ(detect_digit_in_frame_repeater(x.data(), 2048, 44100, 0.3f, &rl, &cl), -1);  // plain tones are no disguise
+    EXPECT_EQ(detect_digit_in_frame_repeater(x.data(), 2048, 44100, 0.3f, &rl, &cl),
+              -1); // plain tones are no disguise
     EXPECT_LT(fmaxf(rl, cl), 0.1f);
 
     std::vector<float> no_digit = tones({941, 1209}, 0.44), row_only = tones({697}, 0.44);

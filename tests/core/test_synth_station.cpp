@@ -5,14 +5,13 @@
 #include <string.h>
 #include <filesystem>
 
-static const uint64_t S = 13230;  // silence around every identification
+static const uint64_t S = 13230; // silence around every identification
 
-TEST(Synth, CopiedBurstsAndTheRepeater)
-{
+TEST(Synth, CopiedBurstsAndTheRepeater) {
     Buf one, b;
     gen_digit_samples(&one, 1, 0.18, 0.09);
     float four[4] = {1, 1, 1, 1};
-    envelope_apply(four, 4, 529);  // a ramp longer than the tone
+    envelope_apply(four, 4, 529); // a ramp longer than the tone
     EXPECT_EQ(std::vector<float>(four, four + 4), (std::vector<float>{0, 1, 1, 0}));
 
     const uint32_t digits[] = {0, 1, 2, 3, 4, 5, 6, 7, 3, 3, 9, 0, 6};
@@ -28,20 +27,23 @@ TEST(Synth, CopiedBurstsAndTheRepeater)
     }
 
     // No digits: nothing at all; a tone is at least one sample; a length that cannot be held saturates.
-    EXPECT_EQ(digit_block_samples(0, 0.18, 0.09) + digit_block_samples(2, 1e-9, -1), 2205u + 2 + 6615);
+    EXPECT_EQ(digit_block_samples(0, 0.18, 0.09) + digit_block_samples(2, 1e-9, -1),
+              2205u + 2 + 6615);
     EXPECT_EQ(digit_block_samples(UINT64_MAX / 2, 0.18, 0.09), UINT64_MAX);
-    sb_append_silence(&b, 7);  // what the caller already had stays untouched
+    sb_append_silence(&b, 7); // what the caller already had stays untouched
     b.data[3] = 0.75f;
     gen_digits_samples(&b, digits + 1, 1, 1, 0.18, 0.09);
-    sb_append_buf(&b, &b);  // from itself, across a reallocation
+    sb_append_buf(&b, &b); // from itself, across a reallocation
     EXPECT_TRUE(b.data[3] == 0.75f && b.data[b.len / 2 + 3] == 0.75f);
-    for (uint64_t i = 0; i < one.len; i++)  // the disguise multiplies by an 1800 Hz carrier
-        ASSERT_NEAR(b.data[7 + 2205 + i], one.data[i] * cos(CORE_TWO_PI * 1800.0 * (2205 + i) / 44100.0), 1e-6) << i;
+    for (uint64_t i = 0; i < one.len; i++) // the disguise multiplies by an 1800 Hz carrier
+        ASSERT_NEAR(b.data[7 + 2205 + i],
+                    one.data[i] * cos(CORE_TWO_PI * 1800.0 * (2205 + i) / 44100.0), 1e-6)
+            << i;
 }
 
 // Checks out = parts laid end to end (null: silence).
-static void expect_layout(const SampleBuf *out, std::vector<std::pair<const float *, uint64_t>> parts)
-{
+static void expect_layout(const SampleBuf *out,
+                          std::vector<std::pair<const float *, uint64_t>> parts) {
     uint64_t at = 0, part = 0;
     for (auto &p : parts) {
         ASSERT_LE(at + p.second, out->len) << "part " << part;
@@ -53,15 +55,14 @@ static void expect_layout(const SampleBuf *out, std::vector<std::pair<const floa
     EXPECT_EQ(at, out->len);
 }
 
-TEST(Station, TransmissionLayouts)
-{
+TEST(Station, TransmissionLayouts) {
     Buf p, f, dr, e;
     const float pv[] = {0.25f, 1, 2, 3, 4}, fv[] = {-0.5f, -1, -2};
     sb_append(&p, pv, 5);
     sb_append(&f, fv, 3);
     const uint32_t digits[] = {2, 5};
     gen_digits_samples(&dr, digits, 2, 1, 0.18, 0.09);
-    build_transmission_samples(digits, 2, &p, &f, 1, 0.18, 0.09, &e);  // only digits disguised
+    build_transmission_samples(digits, 2, &p, &f, 1, 0.18, 0.09, &e); // only digits disguised
     expect_layout(&e, {{pv, 5}, {nullptr, S}, {dr.data, dr.len}, {nullptr, S}, {fv, 3}});
 
     // 8820 samples per digit: 2999 digits fill exactly ten minutes, 3000 go 8820 over.
@@ -71,23 +72,30 @@ TEST(Station, TransmissionLayouts)
     gen_digits_samples(&long_d, many.data(), 3000, 0, tone, gap);
     ASSERT_EQ(long_d.len, 26460000u + 8820);
     build_transmission_samples(many.data(), 3000, &p, nullptr, 0, tone, gap, &over);
-    expect_layout(&over, {{pv, 5}, {nullptr, S}, {long_d.data, 26460000}, {nullptr, S}, {pv, 5},
-                          {nullptr, S}, {long_d.data + 26460000, 8820}, {nullptr, S}, {pv, 5}});
+    expect_layout(&over, {{pv, 5},
+                          {nullptr, S},
+                          {long_d.data, 26460000},
+                          {nullptr, S},
+                          {pv, 5},
+                          {nullptr, S},
+                          {long_d.data + 26460000, 8820},
+                          {nullptr, S},
+                          {pv, 5}});
     build_transmission_samples(many.data(), 2999, &p, nullptr, 0, tone, gap, &exact);
     EXPECT_EQ(exact.len, 5 + S + 26460000 + S + 5);
 }
 
-TEST(Station, IdentificationSignoffAndServerRequest)
-{
+TEST(Station, IdentificationSignoffAndServerRequest) {
     std::string dir = temp_path("audio");
-    std::error_code ignored;  // a folder that cannot be made fails the saves below
+    std::error_code ignored; // a folder that cannot be made fails the saves below
     std::filesystem::create_directory(dir, ignored);
-    for (const char *left : {"/website.wav", "/QRT.wav"}) remove((dir + left).c_str());  // by an earlier run
+    for (const char *left : {"/website.wav", "/QRT.wav"})
+        remove((dir + left).c_str()); // by an earlier run
     Buf a, b;
     sb_append_silence(&a, 300);
     a.data[0] = 0.5f;
     ASSERT_EQ(save_wav((dir + "/a.wav").c_str(), &a), 0);
-    sb_append_silence(&b, 100);  // b: 22050 Hz stereo 8-bit, so it is mixed and resampled
+    sb_append_silence(&b, 100); // b: 22050 Hz stereo 8-bit, so it is mixed and resampled
     b.data[0] = 1.0f;
     write_file(dir + "/b.wav", wav_image(&b, 22050, 2, 8));
 
@@ -98,20 +106,27 @@ TEST(Station, IdentificationSignoffAndServerRequest)
     EXPECT_TRUE(fabsf(id.data[0] - 0.5f) < 1e-4 && id.data[300 + 2205] == 127.0f / 128);
     sb_append_silence(&partial, 1);
     EXPECT_EQ(build_callsign_id(dir.c_str(), "ax", 0, &partial, err, sizeof err), -1);
-    EXPECT_TRUE(err == dir + "/x.wav" && partial.len == 1u);  // a missing clip adds nothing
+    EXPECT_TRUE(err == dir + "/x.wav" && partial.len == 1u); // a missing clip adds nothing
 
     const uint32_t digits[] = {4};
     gen_digits_samples(&block, digits, 1, 0, 0.18, 0.09);
-    EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "e", 1, 0, 0.18, 0.09, &out, err, sizeof err), -1);
-    EXPECT_EQ(std::string(err), dir + "/website.wav");  // CW still needs the closing clip
-    EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "!", 0, 0, 0.18, 0.09, &out, err, sizeof err), 0);
-    expect_layout(&out, {{block.data, block.len}});  // no callsign: no identification
+    EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "e", 1, 0, 0.18, 0.09, &out, err,
+                                         sizeof err),
+              -1);
+    EXPECT_EQ(std::string(err), dir + "/website.wav"); // CW still needs the closing clip
+    EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "!", 0, 0, 0.18, 0.09, &out, err,
+                                         sizeof err),
+              0);
+    expect_layout(&out, {{block.data, block.len}}); // no callsign: no identification
 
     write_file(dir + "/website.wav", read_file(dir + "/a.wav"));
     build_morse_samples("e", &morse);
-    ASSERT_EQ(build_station_transmission(digits, 1, dir.c_str(), "E", 1, 0, 0.18, 0.09, &full, err, sizeof err), 0);
+    ASSERT_EQ(build_station_transmission(digits, 1, dir.c_str(), "E", 1, 0, 0.18, 0.09, &full, err,
+                                         sizeof err),
+              0);
     ASSERT_EQ(full.len, morse.len + S + block.len + S + morse.len + 2205 + 300);
-    EXPECT_TRUE(memcmp(full.data, morse.data, morse.len * 4) == 0 && fabsf(full.data[full.len - 300] - 0.5f) < 1e-4);
+    EXPECT_TRUE(memcmp(full.data, morse.data, morse.len * 4) == 0 &&
+                fabsf(full.data[full.len - 300] - 0.5f) < 1e-4);
 
     // Signing off: a silent one is no sign-off, and a failure leaves out alone.
     const std::string qrt = dir + "/QRT.wav";
@@ -124,17 +139,27 @@ TEST(Station, IdentificationSignoffAndServerRequest)
     write_file(qrt, read_file(dir + "/b.wav"));
     ASSERT_EQ(build_signoff(dir.c_str(), &morse, &signoff, err, sizeof err), 0);
     ASSERT_EQ(signoff.len, morse.len + S + 200);
-    EXPECT_TRUE(memcmp(signoff.data, morse.data, morse.len * 4) == 0 && signoff.data[morse.len + S] == 127.0f / 128);
+    EXPECT_TRUE(memcmp(signoff.data, morse.data, morse.len * 4) == 0 &&
+                signoff.data[morse.len + S] == 127.0f / 128);
 
     // A request and its end marker, each a block of its own (own carrier phase).
     uint64_t n = 0;
     uint32_t *d = server_request_digits("0123", "Hi there", &n);
-    ASSERT_EQ(build_station_transmission(d, n, dir.c_str(), "K1", 1, 1, 0.1, 0.05, &two_step, err, sizeof err), 0);
+    ASSERT_EQ(build_station_transmission(d, n, dir.c_str(), "K1", 1, 1, 0.1, 0.05, &two_step, err,
+                                         sizeof err),
+              0);
     free(d);
     gen_digits_samples(&two_step, SERVER_MARKER, 7, 1, 0.1, 0.05);
-    ASSERT_EQ(build_server_transmission("0123", "Hi there", dir.c_str(), "K1", 1, 1, 0.1, 0.05, &server, err, sizeof err), 0);
-    ASSERT_TRUE(server.len == two_step.len && memcmp(server.data, two_step.data, server.len * 4) == 0);
-    EXPECT_EQ(build_server_transmission("0173", "Hi", dir.c_str(), "", 0, 0, 0.1, 0.05, &signoff, err, sizeof err), -2);
-    EXPECT_EQ(build_server_transmission("0123", "Hi", dir.c_str(), "Q", 0, 0, 0.1, 0.05, &signoff, err, sizeof err), -1);
-    EXPECT_TRUE(err == dir + "/q.wav" && signoff.len == morse.len + S + 200);  // left alone
+    ASSERT_EQ(build_server_transmission("0123", "Hi there", dir.c_str(), "K1", 1, 1, 0.1, 0.05,
+                                        &server, err, sizeof err),
+              0);
+    ASSERT_TRUE(server.len == two_step.len &&
+                memcmp(server.data, two_step.data, server.len * 4) == 0);
+    EXPECT_EQ(build_server_transmission("0173", "Hi", dir.c_str(), "", 0, 0, 0.1, 0.05, &signoff,
+                                        err, sizeof err),
+              -2);
+    EXPECT_EQ(build_server_transmission("0123", "Hi", dir.c_str(), "Q", 0, 0, 0.1, 0.05, &signoff,
+                                        err, sizeof err),
+              -1);
+    EXPECT_TRUE(err == dir + "/q.wav" && signoff.len == morse.len + S + 200); // left alone
 }

@@ -5,35 +5,38 @@
 // A write sink that counts its calls and fails from the n-th on.
 struct Sink {
     int calls = 0, fail_at = -1;
-    static int32_t put(void *ctx, const void *, uint64_t) { Sink *k = (Sink *)ctx; return k->calls++ == k->fail_at ? -1 : 0; }
+    static int32_t put(void *ctx, const void *, uint64_t) {
+        Sink *k = (Sink *)ctx;
+        return k->calls++ == k->fail_at ? -1 : 0;
+    }
 };
 
-TEST(Wav, SavedBytesAreExact)
-{
+TEST(Wav, SavedBytesAreExact) {
     Buf b, empty;
     const float v[] = {1.5f, 1.0f, 0.5f, -0.00001f, -1.0f, -2.0f, NAN};
     sb_append(&b, v, 7);
     std::string path = temp_path("x.wav");
     ASSERT_EQ(save_wav(path.c_str(), &b), 0);
-    const std::string fmt = chunk("fmt ", fmt_body(1, 44100, 16));  // clipped, rounded toward zero, NaN silent
-    EXPECT_EQ(read_file(path), riff(fmt + chunk("data", le(32767, 2) + le(32767, 2) + le(16383, 2) + le(0, 2) +
-                                                        le(-32767, 2) + le(-32767, 2) + le(0, 2))));
+    const std::string fmt =
+        chunk("fmt ", fmt_body(1, 44100, 16)); // clipped, rounded toward zero, NaN silent
+    EXPECT_EQ(read_file(path),
+              riff(fmt + chunk("data", le(32767, 2) + le(32767, 2) + le(16383, 2) + le(0, 2) +
+                                           le(-32767, 2) + le(-32767, 2) + le(0, 2))));
     ASSERT_EQ(save_wav(path.c_str(), &empty), 0);
     EXPECT_EQ(read_file(path), riff(fmt + chunk("data", "")));
 }
 
-TEST(Wav, SaveReportsFailures)
-{
+TEST(Wav, SaveReportsFailures) {
     Buf b;
     sb_append_silence(&b, 100000);
     EXPECT_EQ(save_wav((testing::TempDir() + "no/such/dir/x.wav").c_str(), &b), -1);
 #ifndef _WIN32
-    EXPECT_EQ(save_wav("/dev/full", &b), -1);  // a full disk
+    EXPECT_EQ(save_wav("/dev/full", &b), -1); // a full disk
 #endif
-    Sink failing;  // the CLI writes through a sink; its byte-for-byte test pins what a sink gets
+    Sink failing; // the CLI writes through a sink; its byte-for-byte test pins what a sink gets
     failing.fail_at = 1;
     EXPECT_EQ(write_wav(Sink::put, &failing, &b), -1);
-    EXPECT_EQ(failing.calls, 2);  // stops at the first failure
+    EXPECT_EQ(failing.calls, 2); // stops at the first failure
     // Too long for the 32-bit size fields: refused before anything is read or written.
     SampleBuf huge = {nullptr, WAV_MAX_SAMPLES + 1, WAV_MAX_SAMPLES + 1};
     std::string path = temp_path("huge.wav");
@@ -45,30 +48,47 @@ TEST(Wav, SaveReportsFailures)
     EXPECT_EQ(untouched.calls, 0);
 }
 
-TEST(Wav, MalformedFilesGiveTheDefinedResult)
-{
+TEST(Wav, MalformedFilesGiveTheDefinedResult) {
     // rc, samples, rate, first: what the readers give; says: wav_read_info's verdict ("" accepted).
-    struct BadFile { const char *name; std::string bytes; int32_t rc; uint64_t samples; uint32_t rate; float first; const char *says; };
+    struct BadFile {
+        const char *name;
+        std::string bytes;
+        int32_t rc;
+        uint64_t samples;
+        uint32_t rate;
+        float first;
+        const char *says;
+    };
     const std::string fmt16 = chunk("fmt ", fmt_body(1, 8000, 16));
-    const std::string four = le(16384, 2) + le(-16384, 2) + le(16384, 2) + le(16384, 2), data4 = chunk("data", four);
+    const std::string four = le(16384, 2) + le(-16384, 2) + le(16384, 2) + le(16384, 2),
+                      data4 = chunk("data", four);
     const std::string lying = riff(fmt16 + "data" + le(0xFFFFFFFF, 4) + four);
-    auto fmt = [](uint32_t ch, uint32_t rate, uint32_t bits) { return chunk("fmt ", fmt_body(ch, rate, bits)); };
-    const std::string adpcm = chunk("fmt ", fmt_body(1, 8000, 16, 0xFFFE) + le(22, 2) + le(16, 2) + le(0, 4) + le(2, 2) + std::string(14, 'g'));
+    auto fmt = [](uint32_t ch, uint32_t rate, uint32_t bits) {
+        return chunk("fmt ", fmt_body(ch, rate, bits));
+    };
+    const std::string adpcm = chunk("fmt ", fmt_body(1, 8000, 16, 0xFFFE) + le(22, 2) + le(16, 2) +
+                                                le(0, 4) + le(2, 2) + std::string(14, 'g'));
     const BadFile cases[] = {
         {"empty", "", -1, 0, 0, 0, "not a WAV file (no RIFF/WAVE header)"},
         {"no data", riff(fmt16), -1, 0, 0, 0, "no audio in the WAV file (no \"data\" chunk)"},
-        {"rate 0", riff(fmt(1, 0, 16) + data4), -1, 0, 0, 0, "sample rate 0 Hz is out of range (1000-768000)"},
+        {"rate 0", riff(fmt(1, 0, 16) + data4), -1, 0, 0, 0,
+         "sample rate 0 Hz is out of range (1000-768000)"},
         {"lying size", lying, 0, 4, 8000, 0.5f, ""},
         {"lying size cut mid-sample", lying.substr(0, lying.size() - 1), 0, 3, 8000, 0.5f, ""},
         {"cut chunk header", riff(fmt16 + data4) + "da", 0, 4, 8000, 0.5f, ""},
-        {"fmt after data", riff(chunk("data", std::string("\x00\x80\xff", 3)) + fmt(1, 22050, 8)), 0, 3, 22050, -1.0f, ""},
-        {"float tag read as int", riff(chunk("fmt ", fmt_body(1, 48000, 32, 3)) + chunk("data", le(0x40000000, 4))), 0, 1,
+        {"fmt after data", riff(chunk("data", std::string("\x00\x80\xff", 3)) + fmt(1, 22050, 8)),
+         0, 3, 22050, -1.0f, ""},
+        {"float tag read as int",
+         riff(chunk("fmt ", fmt_body(1, 48000, 32, 3)) + chunk("data", le(0x40000000, 4))), 0, 1,
          48000, 0.5f, "floating-point WAV is not supported"},
         {"stereo mixes", riff(fmt(2, 8000, 16) + data4), 0, 2, 8000, 0.0f, ""},
-        {"zero channels", riff(fmt(0, 8000, 16) + data4), 0, 4, 8000, 0.0f, "the WAV header declares no channels"},
+        {"zero channels", riff(fmt(0, 8000, 16) + data4), 0, 4, 8000, 0.0f,
+         "the WAV header declares no channels"},
         {"65535 channels", riff(fmt(65535, 8000, 32) + data4), 0, 0, 8000, 0.0f, ""},
-        {"extensible ADPCM", riff(adpcm + data4), 0, 4, 8000, 0.5f, "compressed WAV (format 2) is not supported"},
-        {"rate too high", riff(fmt(1, 768001, 8) + data4), 0, 8, 768001, -1.0f, "sample rate 768001 Hz"},
+        {"extensible ADPCM", riff(adpcm + data4), 0, 4, 8000, 0.5f,
+         "compressed WAV (format 2) is not supported"},
+        {"rate too high", riff(fmt(1, 768001, 8) + data4), 0, 8, 768001, -1.0f,
+         "sample rate 768001 Hz"},
     };
     for (const BadFile &c : cases) {
         std::string path = temp_path("bad.wav");
@@ -78,8 +98,11 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
             const uint8_t *mem = (const uint8_t *)c.bytes.data();
             Buf b;
             uint32_t rate = 12345;
-            EXPECT_EQ(from_file ? load_wav_mono_float(path.c_str(), &b, &rate) : load_wav_mono_float_mem(mem, c.bytes.size(), &b, &rate), c.rc);
-            EXPECT_TRUE(b.len == c.samples && rate == (c.rc ? 12345u : c.rate) && (b.len ? b.data[0] : 0.0f) == c.first);
+            EXPECT_EQ(from_file ? load_wav_mono_float(path.c_str(), &b, &rate)
+                                : load_wav_mono_float_mem(mem, c.bytes.size(), &b, &rate),
+                      c.rc);
+            EXPECT_TRUE(b.len == c.samples && rate == (c.rc ? 12345u : c.rate) &&
+                        (b.len ? b.data[0] : 0.0f) == c.first);
             WavInfo info;
             char why[200] = "unset";
             int32_t rc = from_file ? wav_read_info(path.c_str(), &info, why, sizeof why)
@@ -91,8 +114,10 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult)
     }
     WavInfo info;
     char why[200];
-    EXPECT_EQ(wav_read_info_mem((const uint8_t *)lying.data(), lying.size(), &info, why, sizeof why), 0);
-    EXPECT_EQ(info.data_bytes, 8u);  // what is there, not what the header claims
+    EXPECT_EQ(
+        wav_read_info_mem((const uint8_t *)lying.data(), lying.size(), &info, why, sizeof why), 0);
+    EXPECT_EQ(info.data_bytes, 8u); // what is there, not what the header claims
     Buf b;
-    EXPECT_TRUE(load_wav_mono_float("missing.wav", &b, nullptr) == -1 && wav_read_info("missing.wav", &info, why, sizeof why) == -1);
+    EXPECT_TRUE(load_wav_mono_float("missing.wav", &b, nullptr) == -1 &&
+                wav_read_info("missing.wav", &info, why, sizeof why) == -1);
 }

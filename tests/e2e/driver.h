@@ -17,7 +17,12 @@
 #include <vector>
 
 enum {
-    DRV_TAB_TX, DRV_TAB_IMGENC, DRV_TAB_RX, DRV_TAB_IMGDEC, DRV_TAB_HEX, DRV_TAB_REF,
+    DRV_TAB_TX,
+    DRV_TAB_IMGENC,
+    DRV_TAB_RX,
+    DRV_TAB_IMGDEC,
+    DRV_TAB_HEX,
+    DRV_TAB_REF,
     DRV_TAB_SERVER,
     DRV_HEADER = -1 /* drv_item: a control of the main window's header */
 };

@@ -12,8 +12,7 @@ static const COLORREF PALETTE[7] = {0x000000, 0xFFFFFF, 0x3539E5, 0x00D4FF,
                                     0x71CC2E, 0xFF8C2D, 0x008CFF};
 
 // What the screen shows of `wnd`, as a BMP in $TESSARY_ARTIFACTS (or here).
-static int screenshot(HWND wnd, const char *name)
-{
+static int screenshot(HWND wnd, const char *name) {
     RECT rc;
     if (!GetWindowRect(wnd, &rc)) return -1;
     int w = rc.right - rc.left, h = rc.bottom - rc.top;
@@ -34,14 +33,14 @@ static int screenshot(HWND wnd, const char *name)
     BITMAPFILEHEADER bf = {0x4D42, head + (DWORD)px.size(), 0, 0, head};
 
     std::string file((const char *)&bf, sizeof bf);
-    file.append((const char *)&bi.bmiHeader, sizeof bi.bmiHeader).append((const char *)px.data(), px.size());
+    file.append((const char *)&bi.bmiHeader, sizeof bi.bmiHeader)
+        .append((const char *)px.data(), px.size());
     const char *dir = getenv("TESSARY_ARTIFACTS");
     write_file(dir && *dir ? drv_win_path(dir) + "\\" + name : std::string(name), file);
     return rows == h ? 0 : -1;
 }
 
-static COLORREF pixel(HWND w, int x, int y)
-{
+static COLORREF pixel(HWND w, int x, int y) {
     POINT p = {x, y};
     ClientToScreen(w, &p);
     HDC screen = GetDC(NULL);
@@ -51,14 +50,12 @@ static COLORREF pixel(HWND w, int x, int y)
 }
 
 // The test's own ears and voice on the loop, through the program's sound layer.
-static void keep_frame(const float *frame, uint64_t count, void *user)
-{
+static void keep_frame(const float *frame, uint64_t count, void *user) {
     std::vector<float> *heard = (std::vector<float> *)user;
     heard->insert(heard->end(), frame, frame + count);
 }
 
-static bool play_digits(const std::vector<uint32_t> &digits, DWORD timeout_ms)
-{
+static bool play_digits(const std::vector<uint32_t> &digits, DWORD timeout_ms) {
     Buf b;
     gen_digits_samples(&b, digits.data(), digits.size(), 0, 0.18, 0.09);
     audio_play(b.data, b.len);
@@ -67,49 +64,44 @@ static bool play_digits(const std::vector<uint32_t> &digits, DWORD timeout_ms)
     return audio_play_threads_alive() == 0;
 }
 
-static int32_t collect(void *ctx, uint64_t, int32_t, int32_t digit, float, float)
-{
+static int32_t collect(void *ctx, uint64_t, int32_t, int32_t digit, float, float) {
     if (digit >= 0) ((std::vector<int32_t> *)ctx)->push_back(digit);
     return 0;
 }
 
-static std::vector<int32_t> detect(const std::vector<float> &samples)
-{
+static std::vector<int32_t> detect(const std::vector<float> &samples) {
     std::vector<int32_t> digits;
     DigitStream ds;
     digit_stream_reset(&ds);
-    detect_frames(samples.data(), samples.size(), 44100, 2048, 1024, 0.3f, 0, &ds, collect, &digits);
+    detect_frames(samples.data(), samples.size(), 44100, 2048, 1024, 0.3f, 0, &ds, collect,
+                  &digits);
     return digits;
 }
 
 class PagesE2e : public ::testing::Test {
-protected:
+  protected:
     DrvApp app;
     void SetUp() override { ASSERT_TRUE(drv_start(&app, TESSARY_EXE, 30000)); }
     void TearDown() override { drv_close(&app, 10000); }
 
     HWND page(int tab) { return drv_page(&app, tab); }
     HWND item(int tab, int id) { return drv_item(&app, tab, id); }
-    void shot(int tab, const char *name)
-    {
+    void shot(int tab, const char *name) {
         drv_select_tab(&app, tab);
         drv_pump(600);
         EXPECT_EQ(screenshot(app.main, name), 0) << name;
     }
-    std::string temp(const char *name)
-    {
+    std::string temp(const char *name) {
         std::string p = temp_path(name);
         DeleteFileA(p.c_str()); // the program's save dialog would ask before overwriting
         return p;
     }
     // Clicks a button that opens a file dialog and answers it with `path`.
-    void via_dialog(HWND button, const std::string &path)
-    {
+    void via_dialog(HWND button, const std::string &path) {
         drv_click_async(button);
         ASSERT_TRUE(drv_file_dialog(&app, path.c_str(), 15000)) << path;
     }
-    void expect_box(const char *title, const std::string &message)
-    {
+    void expect_box(const char *title, const std::string &message) {
         HWND box = drv_find_box(&app, title, 20000);
         ASSERT_TRUE(box != NULL) << title;
         EXPECT_EQ(drv_box_message(box), message);
@@ -117,8 +109,7 @@ protected:
     }
 
     // Paints `pic` with one press-drag-release per colour, then encodes it.
-    void paint(const int (&pic)[64])
-    {
+    void paint(const int (&pic)[64]) {
         std::vector<HWND> swatches = drv_children(page(DRV_TAB_IMGENC), "DtmfSwatch");
         HWND grid = drv_children(page(DRV_TAB_IMGENC), "DtmfPixelGrid").at(0);
         ASSERT_EQ(swatches.size(), 7u);
@@ -137,8 +128,7 @@ protected:
     }
 };
 
-TEST_F(PagesE2e, PictureInAllSevenColoursArrivesCellForCell)
-{
+TEST_F(PagesE2e, PictureInAllSevenColoursArrivesCellForCell) {
     int pic[64];
     std::string want;
     for (int i = 0; i < 64; i++) {
@@ -161,13 +151,13 @@ TEST_F(PagesE2e, PictureInAllSevenColoursArrivesCellForCell)
 
     HWND grid = drv_children(page(DRV_TAB_IMGDEC), "DtmfPixelGrid").at(0);
     for (int i = 0; i < 64; i++)
-        EXPECT_EQ(pixel(grid, (i % 8) * 40 + 20, (i / 8) * 40 + 20), PALETTE[pic[i]]) << "cell " << i;
+        EXPECT_EQ(pixel(grid, (i % 8) * 40 + 20, (i / 8) * 40 + 20), PALETTE[pic[i]])
+            << "cell " << i;
     drv_click(item(DRV_TAB_IMGDEC, IDC_IMGDEC_LISTEN));
     EXPECT_TRUE(drv_wait_text(status, "Microphone idle", 5000));
 }
 
-TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte)
-{
+TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte) {
     std::string bytes(256, '\0'), want_hex;
     std::mt19937 rng(20261206);
     for (char &b : bytes) {
@@ -178,7 +168,8 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte)
     // The whole file goes through a saved WAV; its first 32 bytes over the
     // air, as minutes of live tones only add exposure to loopback hiccups.
     std::string head = bytes.substr(0, 32);
-    std::string src = temp("random.bin"), src_head = temp("random-head.bin"), wav = temp("random.wav");
+    std::string src = temp("random.bin"), src_head = temp("random-head.bin"),
+                wav = temp("random.wav");
     std::string via_wav = temp("via-wav.bin"), via_air = temp("via-air.bin");
     write_file(src, bytes);
     write_file(src_head, head);
@@ -220,8 +211,7 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte)
     for (const std::string &p : {src, src_head, wav, via_wav, via_air}) DeleteFileA(p.c_str());
 }
 
-TEST_F(PagesE2e, ServerRequestGoesOutThenTheResponseIsRead)
-{
+TEST_F(PagesE2e, ServerRequestGoesOutThenTheResponseIsRead) {
     drv_select_tab(&app, DRV_TAB_SERVER);
     drv_set_text(item(DRV_TAB_SERVER, IDC_SERVER_DIR_EDIT), "0123");
     drv_set_text(item(DRV_TAB_SERVER, IDC_SERVER_MSG_EDIT), "hi");

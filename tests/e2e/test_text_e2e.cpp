@@ -30,7 +30,7 @@ static std::string data_path(const char *name) {
 }
 
 class TextE2E : public ::testing::Test {
-protected:
+  protected:
     DrvApp app;
     void SetUp() override { ASSERT_TRUE(drv_start(&app, TESSARY_EXE, 30000)); }
     void TearDown() override {
@@ -80,7 +80,8 @@ protected:
         drv_click_async(item(DRV_TAB_RX, IDC_RX_DECODE_FILE));
         EXPECT_TRUE(drv_file_dialog(&app, path.c_str(), 15000)) << path;
         std::string want = "Decoded " + std::to_string(count) + " digits from file";
-        EXPECT_TRUE(drv_wait_text(rx_status(), want.c_str(), 20000)) << path << ": " << drv_window_text(rx_status());
+        EXPECT_TRUE(drv_wait_text(rx_status(), want.c_str(), 20000))
+            << path << ": " << drv_window_text(rx_status());
     }
 };
 
@@ -95,14 +96,16 @@ TEST_F(TextE2E, SentenceCrossesTheLoopbackInRepeaterMode) {
 
 TEST_F(TextE2E, SentenceCrossesTheLoopbackAtHalfSpeed) {
     drv_set_trackbar(item(DRV_HEADER, IDC_SPEED_SLIDER), 50);
-    ASSERT_EQ(drv_window_text(drv_item(&app, DRV_HEADER, IDC_SPEED_LABEL)).rfind("50% speed", 0), 0u);
+    ASSERT_EQ(drv_window_text(drv_item(&app, DRV_HEADER, IDC_SPEED_LABEL)).rfind("50% speed", 0),
+              0u);
     over_the_air(0.54);
 }
 
 TEST_F(TextE2E, SavedFileDecodesOnTheReceivePage) {
     std::string plain, digits = code_of(SENTENCE, &plain);
     encode(SENTENCE, digits);
-    std::string path = data_path(("saved-" + std::to_string(GetCurrentProcessId()) + ".wav").c_str());
+    std::string path =
+        data_path(("saved-" + std::to_string(GetCurrentProcessId()) + ".wav").c_str());
     DeleteFileA(path.c_str());
 
     drv_click_async(item(DRV_TAB_TX, IDC_TX_SAVE));

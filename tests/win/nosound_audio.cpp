@@ -8,7 +8,8 @@ TEST(NoSound, CaptureStartReportsTheMicrophoneAndLeavesNothingOpen) {
     HWAVEIN h = NULL;
     MMRESULT r = waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL);
     if (r == MMSYSERR_NOERROR) waveInClose(h);
-    ASSERT_NE(r, (MMRESULT)MMSYSERR_NOERROR) << "a recording device opened: the test environment is wrong";
+    ASSERT_NE(r, (MMRESULT)MMSYSERR_NOERROR)
+        << "a recording device opened: the test environment is wrong";
 
     char want[256];
     snprintf(want, sizeof want,
@@ -36,7 +37,8 @@ TEST(NoSound, TheReceivePageShowsTheMicrophoneErrorAndStaysIdle) {
     BoxWatch boxes;
     rx_toggle_listen();
     ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.said()[0].rfind("Microphone error|Could not open microphone (MMRESULT ", 0), 0u) << boxes.said()[0];
+    EXPECT_EQ(boxes.said()[0].rfind("Microphone error|Could not open microphone (MMRESULT ", 0), 0u)
+        << boxes.said()[0];
     EXPECT_TRUE(boxes.boxes()[0].error_icon);
     EXPECT_EQ(kit_text(g_app.rx.listen_button), "Start listening");
     EXPECT_EQ(kit_text(g_app.rx.status_label), "Microphone idle");

@@ -9,7 +9,7 @@ static void feed(const char *digits) {
 }
 
 class HexPage : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shell_app();
         hex_clear();
@@ -31,7 +31,10 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent) {
     EXPECT_EQ(hex_open_path(missing.c_str()), -1);
     std::vector<std::string> said = boxes.said();
     ASSERT_EQ(said.size(), 2u);
-    EXPECT_EQ(said[0].rfind("File too large|" + std::string(filename_only(big.c_str())) + " -- 1025 bytes", 0), 0u);
+    EXPECT_EQ(said[0].rfind("File too large|" + std::string(filename_only(big.c_str())) +
+                                " -- 1025 bytes",
+                            0),
+              0u);
     EXPECT_NE(said[0].find("1024 bytes -> 2048 hex chars -> 4096 tones"), std::string::npos);
     EXPECT_EQ(said[1], "Open failed|Could not open that file.");
     EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
@@ -39,7 +42,8 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent) {
     write_file(empty, "");
     ASSERT_EQ(hex_open_path(empty.c_str()), 0);
     EXPECT_EQ(kit_text(H.tx_digits_label), "(nothing to encode)");
-    EXPECT_NE(kit_text(H.file_label).find(" -- 0 bytes -> 0 hex chars -> 0 tones"), std::string::npos);
+    EXPECT_NE(kit_text(H.file_label).find(" -- 0 bytes -> 0 hex chars -> 0 tones"),
+              std::string::npos);
     EXPECT_FALSE(IsWindowEnabled(H.play_button) || IsWindowEnabled(H.save_audio_button));
 }
 
@@ -55,13 +59,13 @@ TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave) {
     hex_clear();
     feed("100110");
     EXPECT_EQ(hex_save_bytes_to(out.c_str()), -1);
-    EXPECT_EQ(boxes.said(), (std::vector<std::string>{
-                                "Cannot save|Decoded hex contains invalid characters (marked '?') -- "
-                                "lower the tone threshold or re-transmit.",
-                                "Cannot save|Decoded hex has an odd number of characters -- reception "
-                                "may be incomplete."}));
+    EXPECT_EQ(boxes.said(),
+              (std::vector<std::string>{
+                  "Cannot save|Decoded hex contains invalid characters (marked '?') -- "
+                  "lower the tone threshold or re-transmit.",
+                  "Cannot save|Decoded hex has an odd number of characters -- reception "
+                  "may be incomplete."}));
     EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
-
 }
 
 TEST_F(HexPage, AFileThatOverfillsTheReceptionDoesNotLookComplete) {
@@ -85,6 +89,7 @@ TEST_F(HexPage, SavedBytesAreExactAndAFailedWriteIsNotReportedAsSaved) {
     ASSERT_EQ(hex_save_bytes_to(out.c_str()), 0);
     EXPECT_EQ(read_file(out), std::string("\0\r\n\x1a\xff", 5));
     EXPECT_EQ(hex_save_bytes_to(bad.c_str()), -1);
-    EXPECT_EQ(boxes.said(), (std::vector<std::string>{"Saved|Saved 5 bytes to " + out,
-                                                      "Save failed|Could not write that file.\n\n" + bad}));
+    EXPECT_EQ(boxes.said(),
+              (std::vector<std::string>{"Saved|Saved 5 bytes to " + out,
+                                        "Save failed|Could not write that file.\n\n" + bad}));
 }

@@ -10,7 +10,7 @@ static void mouse(UINT msg, int x, int y, WPARAM keys) {
 }
 
 class ImagePages : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shell_app();
         for (int i = 0; i < 64; i++) E.pixels[i] = 1;
@@ -35,7 +35,10 @@ TEST_F(ImagePages, PaintingWithTheMouseWritesTheActiveColourAndOnlyEncodeSendsIt
 
     std::string painted;
     for (int i = 0; i < 64; i++) painted += (char)('0' + E.pixels[i]);
-    EXPECT_EQ(painted, "66666666" "11111111" "61111111" + std::string(40, '1'));
+    EXPECT_EQ(painted, "66666666"
+                       "11111111"
+                       "61111111" +
+                           std::string(40, '1'));
 
     // Painting alone changes neither the readout nor what Play would send.
     EXPECT_EQ(kit_text(E.digits_label), std::string(64, '1'));
@@ -47,7 +50,8 @@ TEST_F(ImagePages, PaintingWithTheMouseWritesTheActiveColourAndOnlyEncodeSendsIt
     std::string wav = temp_path("no-such-dir\\picture.wav");
     BoxWatch boxes;
     EXPECT_EQ(imgenc_save_to(wav.c_str()), -1);
-    EXPECT_EQ(boxes.said(), std::vector<std::string>{"Save failed|Could not write the WAV file:\n" + wav});
+    EXPECT_EQ(boxes.said(),
+              std::vector<std::string>{"Save failed|Could not write the WAV file:\n" + wav});
 }
 
 TEST_F(ImagePages, DecodeStopsAtSixtyFourDigitsLiveAndFromAFile) {

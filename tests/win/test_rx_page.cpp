@@ -42,7 +42,7 @@ static void feed_on_thread(const std::vector<int> &frames) {
 }
 
 class RxPage : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shell_app();
         rx_clear();
@@ -87,7 +87,8 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
     EXPECT_EQ(rx_decode_path(junk.c_str()), -1);
     EXPECT_EQ(boxes.said(), std::vector<std::string>{"Decode error|Could not read that WAV file."});
     EXPECT_TRUE(boxes.boxes()[0].error_icon);
-    EXPECT_EQ(kit_text(R.status_label), "Decoding " + junk.substr(junk.find_last_of('\\') + 1) + "...");
+    EXPECT_EQ(kit_text(R.status_label),
+              "Decoding " + junk.substr(junk.find_last_of('\\') + 1) + "...");
     EXPECT_EQ(kit_text(R.digits_label), " ") << "the failed decode still cleared the page";
     EXPECT_EQ(R.text_len, 0);
     ASSERT_EQ(rx_decode_path(coffee.c_str()), 0) << "the page carries on";
@@ -98,7 +99,8 @@ TEST_F(RxPage, FileDecodeFollowsRepeaterModeAndStopsAtTheLimit) {
     std::vector<uint32_t> ten = {1, 2, 3, 4, 5, 6, 0, 1, 2, 3};
     Buf b;
     gen_digits_samples(&b, ten.data(), ten.size(), 1, 0.18, 0.09);
-    EXPECT_TRUE(panel_decode(b, 4).empty()) << "disguised tones are not heard by the plain detector";
+    EXPECT_TRUE(panel_decode(b, 4).empty())
+        << "disguised tones are not heard by the plain detector";
     g_app.repeater_mode = 1;
     EXPECT_EQ(panel_decode(b, 4), (std::vector<int32_t>{1, 2, 3, 4}));
     g_app.repeater_mode = 0;
@@ -150,7 +152,8 @@ TEST_F(RxPage, ClearWhileListeningForgetsTheOldRunEntirely) {
     for (int i = 0; i < 300; i++) {
         rx_clear();
         shell_pump(0);
-        for (uint64_t k = 0; k < R.panel.received.count; k++) foreign |= R.panel.received.digits[k] != 5;
+        for (uint64_t k = 0; k < R.panel.received.count; k++)
+            foreign |= R.panel.received.digits[k] != 5;
         if (i % 16 == 0) Sleep(1);
     }
     Sleep(50); // digits pile up unread

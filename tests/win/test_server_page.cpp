@@ -5,7 +5,7 @@
 static ServerTab &S = g_app.server;
 
 class ServerPage : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shell_app();
         servertab_stop_click();
@@ -30,7 +30,6 @@ TEST_F(ServerPage, DirectoryKeepsFourDigitsZeroToSixAndThePreviewFollows) {
     SetWindowTextA(S.message_edit, "");
     SetWindowTextA(S.dir_edit, "");
     EXPECT_EQ(kit_text(S.preview_label), " ");
-
 }
 
 TEST_F(ServerPage, SendNeedsFourDigitsAndThenWaitsForTheRequestToPlay) {
@@ -38,7 +37,8 @@ TEST_F(ServerPage, SendNeedsFourDigitsAndThenWaitsForTheRequestToPlay) {
     {
         BoxWatch boxes;
         servertab_send_click();
-        EXPECT_EQ(boxes.said(), std::vector<std::string>{"Server|Enter exactly 4 dir digits (0-6) first."});
+        EXPECT_EQ(boxes.said(),
+                  std::vector<std::string>{"Server|Enter exactly 4 dir digits (0-6) first."});
     }
     EXPECT_EQ(S.exchange_state, 0);
     EXPECT_EQ(g_app.tx_active, 0);

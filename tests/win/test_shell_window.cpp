@@ -9,7 +9,9 @@ namespace {
 COLORREF led_color(void) { return (COLORREF)GetWindowLongPtrA(g_app.tx_led, GWLP_USERDATA); }
 const COLORREF LED_OFF = RGB(124, 143, 135);
 
-void set_audio_dir(const std::string &d) { snprintf(g_app.audio_dir, sizeof g_app.audio_dir, "%s", d.c_str()); }
+void set_audio_dir(const std::string &d) {
+    snprintf(g_app.audio_dir, sizeof g_app.audio_dir, "%s", d.c_str());
+}
 
 void click(int id) { SendMessageA(g_app.main_wnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
@@ -44,7 +46,7 @@ std::vector<std::string> run_tx(DWORD timeout_ms, const std::function<void()> &e
 }
 
 class ShellWindow : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shell_app();
         TearDown();
@@ -91,10 +93,12 @@ TEST_F(ShellWindow, TabsShowTheirPageAndCaptureMessagesReachTheirOwn) {
         NMHDR nm = {g_app.tab_control, IDC_TAB_CONTROL, (UINT)TCN_SELCHANGE};
         SendMessageA(g_app.main_wnd, WM_NOTIFY, IDC_TAB_CONTROL, (LPARAM)&nm);
         for (int i = 0; i < 7; i++)
-            EXPECT_EQ((GetWindowLongA(g_app.pages[i], GWL_STYLE) & WS_VISIBLE) != 0, i == sel) << sel << i;
+            EXPECT_EQ((GetWindowLongA(g_app.pages[i], GWL_STYLE) & WS_VISIBLE) != 0, i == sel)
+                << sel << i;
     }
 
-    RxPanel *panels[4] = {&g_app.rx.panel, &g_app.imgdec.panel, &g_app.hex.panel, &g_app.server.panel};
+    RxPanel *panels[4] = {&g_app.rx.panel, &g_app.imgdec.panel, &g_app.hex.panel,
+                          &g_app.server.panel};
     HWND bars[4] = {g_app.rx.threshold_bar, g_app.imgdec.threshold_bar, g_app.hex.threshold_bar,
                     g_app.server.threshold_bar};
     for (int id = 0; id <= 4; id++) {
@@ -103,7 +107,8 @@ TEST_F(ShellWindow, TabsShowTheirPageAndCaptureMessagesReachTheirOwn) {
         PostMessageA(g_app.main_wnd, WM_APP_METERS, id, MAKELPARAM(40, 60));
         PostMessageA(g_app.main_wnd, WM_APP_DIGIT, id, 3);
         shell_pump(0);
-        for (int i = 0; i < 4; i++) EXPECT_EQ(panels[i]->received.count, before[i] + (i == id)) << id << i;
+        for (int i = 0; i < 4; i++)
+            EXPECT_EQ(panels[i]->received.count, before[i] + (i == id)) << id << i;
     }
     // Thresholds: scroll messages arrive at the page that holds the trackbar.
     for (int i = 0; i < 4; i++) {
@@ -155,7 +160,8 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
     // One during playback cuts the sounding one and the LED waits for the new countdown.
     ASSERT_TRUE(shell_pump_until([] { return g_app.tx_countdown == 0; }, 5000));
     start_silence(30);
-    ASSERT_TRUE(shell_pump_until([] { return g_app.tx_countdown == 0 && audio_play_threads_alive() == 1; }, 5000));
+    ASSERT_TRUE(shell_pump_until(
+        [] { return g_app.tx_countdown == 0 && audio_play_threads_alive() == 1; }, 5000));
     EXPECT_EQ(led_color(), LED_ON_COLOR);
     start_silence(0.2);
     EXPECT_EQ(kit_text(g_app.tx_status), "TX in 3...");
@@ -189,11 +195,12 @@ TEST_F(ShellWindow, StationButtonsSayWhatIsMissingAndTheBuiltClipsSpeak) {
     Buf out;
     EXPECT_EQ(build_full_samples(digits, 2, &out), -1); // no website.wav
     EXPECT_EQ(g_app.tx_active, 0);
-    EXPECT_EQ(watch.said(), (std::vector<std::string>{
-                                "Sign off|Enter a callsign first.", "Callsign|Enter a callsign first.",
-                                "Callsign audio missing|Missing callsign clip: " + some + "/x.wav",
-                                "Sign-off audio missing|Missing: " + some + "/QRT.wav",
-                                "Callsign audio missing|Missing callsign clip: " + some + "/website.wav"}));
+    EXPECT_EQ(watch.said(),
+              (std::vector<std::string>{
+                  "Sign off|Enter a callsign first.", "Callsign|Enter a callsign first.",
+                  "Callsign audio missing|Missing callsign clip: " + some + "/x.wav",
+                  "Sign-off audio missing|Missing: " + some + "/QRT.wav",
+                  "Callsign audio missing|Missing callsign clip: " + some + "/website.wav"}));
 
     // CW needs no clips at all.
     set_audio_dir(clip_folder("none", {}));

@@ -19,7 +19,8 @@ struct Heard {
 void on_frame(const float *frame, uint64_t count, void *user) {
     Heard *h = (Heard *)user;
     InterlockedIncrement(&h->frames);
-    int32_t got = digit_stream_feed(&h->ds, detect_digit_in_frame(frame, count, AUDIO_RATE, 0.3f, NULL, NULL));
+    int32_t got = digit_stream_feed(
+        &h->ds, detect_digit_in_frame(frame, count, AUDIO_RATE, 0.3f, NULL, NULL));
     if (got >= 0 && h->count < 64) {
         h->digits[h->count] = got;
         InterlockedIncrement(&h->count); // published after the digit is written
@@ -87,7 +88,8 @@ DWORD handles() {
 TEST(SoundLoopback, TwoHundredCaptureCyclesLeaveNothingBehind) {
     Heard a, b;
     char err[256] = "";
-    ASSERT_EQ(audio_capture_start(on_frame, &a, err, sizeof err), 1) << err; // driver's one-off setup
+    ASSERT_EQ(audio_capture_start(on_frame, &a, err, sizeof err), 1)
+        << err; // driver's one-off setup
     audio_capture_stop();
     DWORD h0 = handles();
     SIZE_T m0 = private_bytes();
@@ -143,8 +145,10 @@ double frame_pitch(const float *x, uint64_t n) {
     for (uint64_t k = 1; k < n; k++) {
         if (!(x[k - 1] < -1e-3f && x[k] >= 0.0f)) continue;
         double t = (double)(k - 1) + x[k - 1] / (x[k - 1] - x[k]);
-        if (last >= 0 && t - last < 0.002 * AUDIO_RATE) periods++;
-        else if (last >= 0) first = -2; // a dropout: restart the span
+        if (last >= 0 && t - last < 0.002 * AUDIO_RATE)
+            periods++;
+        else if (last >= 0)
+            first = -2; // a dropout: restart the span
         if (first < 0) first = t, periods = 0;
         last = t;
     }
@@ -210,7 +214,8 @@ TEST(SoundLoopback, ACaptureBufferThatCannotBeHadFailsTheStartCleanly) {
         if (i == 3) h0 = handles();
     }
     EXPECT_LE(handles(), h0 + 2);
-    ASSERT_EQ(audio_capture_start(on_frame, &heard, err, sizeof err), 1) << err; // device was closed
+    ASSERT_EQ(audio_capture_start(on_frame, &heard, err, sizeof err), 1)
+        << err; // device was closed
     audio_capture_stop();
 }
 

@@ -76,7 +76,8 @@ TEST(TxPage, SaveWritesTheStreamOrSaysWhyNot) {
     BoxWatch boxes;
     EXPECT_EQ(tx_save_to(wav.c_str()), 0);
     EXPECT_EQ(tx_save_to(bad.c_str()), -1);
-    ASSERT_EQ(boxes.said(), (std::vector<std::string>{"Saved|Saved to " + wav,
-                                                      "Save failed|Could not write the WAV file:\n" + bad}));
+    ASSERT_EQ(boxes.said(),
+              (std::vector<std::string>{"Saved|Saved to " + wav,
+                                        "Save failed|Could not write the WAV file:\n" + bad}));
     EXPECT_TRUE(!boxes.boxes()[0].error_icon && boxes.boxes()[1].error_icon);
 }
