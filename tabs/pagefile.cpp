@@ -4,7 +4,8 @@
 #include <commdlg.h>
 #include "tabs/pagefile.h"
 
-int ask_open_path(char *path, uint32_t size, const char *filter) {
+/* The fields both dialogs share: owned by the main window, path in and out. */
+static OPENFILENAMEA dialog_of(char *path, uint32_t size, const char *filter) {
     OPENFILENAMEA ofn;
     memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
@@ -12,19 +13,18 @@ int ask_open_path(char *path, uint32_t size, const char *filter) {
     ofn.lpstrFilter = filter;
     ofn.lpstrFile = path;
     ofn.nMaxFile = size;
+    return ofn;
+}
+
+int ask_open_path(char *path, uint32_t size, const char *filter) {
+    OPENFILENAMEA ofn = dialog_of(path, size, filter);
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
     return GetOpenFileNameA(&ofn) ? 1 : 0;
 }
 
 int ask_save_path(char *path, uint32_t size, const char *filter, const char *def_ext,
                   int overwrite_prompt) {
-    OPENFILENAMEA ofn;
-    memset(&ofn, 0, sizeof ofn);
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = g_app.main_wnd;
-    ofn.lpstrFilter = filter;
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = size;
+    OPENFILENAMEA ofn = dialog_of(path, size, filter);
     ofn.lpstrDefExt = def_ext;
     ofn.Flags = overwrite_prompt ? OFN_OVERWRITEPROMPT : 0;
     return GetSaveFileNameA(&ofn) ? 1 : 0;

@@ -2,9 +2,9 @@
  * uses it. GUI thread only. */
 #include "tabs/rxpage.h"
 #include "tabs/tabs.h"
+#include "tabs/pagefile.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -110,15 +110,8 @@ void rxpage_set_meters(const RxPageUi *ui, int32_t row, int32_t col) {
 int32_t rxpage_ask_wav_path(char *path, uint64_t size) {
     if (!path || size == 0) return 0;
     path[0] = 0;
-    OPENFILENAMEA ofn;
-    memset(&ofn, 0, sizeof ofn);
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = g_app.main_wnd;
-    ofn.lpstrFilter = "WAV audio\0*.wav\0All files\0*.*\0";
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = (DWORD)(size > 0xFFFFFFFFu ? 0xFFFFFFFFu : size);
-    ofn.Flags = OFN_FILEMUSTEXIST;
-    return GetOpenFileNameA(&ofn) ? 1 : 0;
+    uint32_t n = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)size;
+    return ask_open_path(path, n, "WAV audio\0*.wav\0All files\0*.*\0");
 }
 
 int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(void),
