@@ -330,8 +330,7 @@ def make_music(path, n_segments, rng, tmp):
 class Row:
     def __init__(self, label, kind):
         self.label, self.kind = label, kind  # kind: 'err', 'false', 'dmg'
-        self.items = []  # per item, per decoder: measured value
-        self.sent = 0
+        self.results = []  # per decoder: one figure per file
 
 
 def main():
@@ -416,7 +415,7 @@ def main():
 
     music = Row('music-like: sox chords and sweeps', 'false')
     rows.append(music)
-    for k in range(3):
+    for k in range(4):
         def make(path, rng):
             make_music(path, music_segments, random.Random(int(rng.integers(1 << 30))), tmp)
             return None
@@ -480,9 +479,14 @@ def main():
 
     # longest items first keeps both workers busy to the end
     order = sorted(range(len(tasks)), key=lambda k: tasks[k][0].kind != 'false')
-    with cf.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as ex:
-        for f in cf.as_completed([ex.submit(work, k) for k in order]):
-            f.result()
+    try:
+        with cf.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as ex:
+            for f in cf.as_completed([ex.submit(work, k) for k in order]):
+                f.result()
+    except BaseException:
+        if not args.keep:
+            shutil.rmtree(tmp, ignore_errors=True)
+        raise
 
     # ---- the table
     def cell(row, di):
