@@ -89,19 +89,23 @@ static void apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rat
 struct WalkCtx {
     std::vector<FrameInfo> *frames;
     RxDigits *digits;
+    DigitPacer pacer;
 };
 
 static int32_t walk_visit(void *ctx, uint64_t start, int32_t detection, int32_t digit,
                           float row_level, float col_level) {
     WalkCtx *w = (WalkCtx *)ctx;
     if (w->frames) w->frames->push_back(FrameInfo{start, detection, digit, row_level, col_level});
-    if (digit >= 0) rx_digits_add(w->digits, digit);
+    int32_t out[2];
+    int32_t n = digit >= 0 ? digit_pacer_feed(&w->pacer, digit, start, out) : 0;
+    for (int32_t i = 0; i < n; i++) rx_digits_add(w->digits, out[i]);
     return 0;
 }
 
 static void walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
                         std::vector<FrameInfo> *frames, RxDigits *digits) {
-    WalkCtx w = {frames, digits};
+    WalkCtx w = {frames, digits, {}};
+    digit_pacer_reset(&w.pacer, (int32_t)rate);
     DigitStream stream;
     digit_stream_reset(&stream);
     if (s->len < CLI_FRAME_LEN) return;
@@ -187,7 +191,8 @@ static int report(const char *shown, const char *as, const char *out_path, const
     if (strcmp(as, "image") == 0) {
         std::string t;
         for (int i = 0; i < 64; i++) {
-            t += i < (int)n ? (char)('0' + digits->digits[i]) : '.';
+            int32_t d = i < (int)n ? digits->digits[i] : -1;
+            t += d < 0 ? '.' : d == RX_DIGIT_LOST ? '?' : (char)('0' + d);
             t += (i % 8 == 7) ? '\n' : ' ';
         }
         status = write_text(out_path, t);

@@ -252,6 +252,33 @@ int32_t build_server_transmission(const char *dir, const char *message, const ch
                                   const char *callsign, int32_t cw, int32_t repeater, double tone_s,
                                   double gap_s, SampleBuf *out, char *err, uint64_t err_size);
 
+/* ---- Digit pace (pace.cpp) --------------------------------------------
+ *
+ * Between the detector and a reception: digit_pacer_feed takes each digit
+ * the stream reports with the sample its frame began at (onsets at `rate`)
+ * and writes into out (room for 2) what the reception should hold: the
+ * digit, preceded by RX_DIGIT_LOST when the interval since the last one says
+ * a digit went missing in between, or nothing when it is the same tone
+ * again, cut in two by a dropout. Returns how many it wrote. It learns the
+ * pace from the digits themselves, so a loss among the first two digits
+ * of a stream goes unmarked;
+ * pauses longer than a lost digit (identification, the end marker's block)
+ * are not taken for losses. Reset it with each new stretch of sound. */
+#define RX_DIGIT_LOST       7 /* a digit that went missing; pairs with it read "?" */
+#define DIGIT_PACER_HISTORY 7
+struct DigitPacer {
+    int32_t rate;
+    int32_t last_digit;
+    uint64_t last_onset;
+    uint64_t recent[DIGIT_PACER_HISTORY]; /* intervals at the pace, newest last */
+    int32_t n_recent;
+    int32_t next_recent;
+    uint64_t odd[3]; /* intervals that fit no pace, in a row */
+    int32_t n_odd;
+};
+void digit_pacer_reset(DigitPacer *p, int32_t rate);
+int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out);
+
 /* ---- Received digits (rxdigits.cpp) -----------------------------------
  *
  * What one reception holds: digits 0-6 in arrival order, read pair by pair
@@ -272,12 +299,12 @@ void rx_digits_init(RxDigits *r, uint64_t limit); /* empty, no allocation yet */
 void rx_digits_free(RxDigits *r);
 void rx_digits_clear(RxDigits *r); /* forgets digits and dropped; keeps limit */
 /* 1 stored; 0 full: dropped and counted. A digit outside 0-6 is not stored: -1. */
-int32_t rx_digits_add(RxDigits *r, int32_t digit);
+int32_t rx_digits_add(RxDigits *r, int32_t digit); /* RX_DIGIT_LOST is stored too */
 int32_t rx_digits_full(const RxDigits *r);
 char rx_pair_char(int32_t hi, int32_t lo, int32_t reading);
 /* The pair the newest stored digit completed; 0 when it opened a pair. */
 char rx_digits_last_pair(const RxDigits *r, int32_t reading);
-uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size); /* "0"-"6" each */
+uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size); /* "0"-"6", "?" lost */
 /* All complete pairs; an unpaired last digit gives nothing. */
 uint64_t rx_digits_read(const RxDigits *r, int32_t reading, char *out, uint64_t size);
 

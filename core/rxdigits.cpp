@@ -27,7 +27,7 @@ void rx_digits_clear(RxDigits *r) {
 int32_t rx_digits_full(const RxDigits *r) { return r->limit && r->count >= r->limit; }
 
 int32_t rx_digits_add(RxDigits *r, int32_t digit) {
-    if (digit < 0 || digit > 6) return -1;
+    if (digit < 0 || digit > RX_DIGIT_LOST) return -1;
     if (rx_digits_full(r)) {
         r->dropped++;
         return 0;
@@ -63,7 +63,8 @@ char rx_digits_last_pair(const RxDigits *r, int32_t reading) {
 uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size) {
     if (!out || size == 0) return 0;
     uint64_t w = 0;
-    for (; w < r->count && w + 1 < size; w++) out[w] = (char)('0' + r->digits[w]);
+    for (; w < r->count && w + 1 < size; w++)
+        out[w] = r->digits[w] == RX_DIGIT_LOST ? '?' : (char)('0' + r->digits[w]);
     out[w] = '\0';
     return w;
 }

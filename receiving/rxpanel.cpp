@@ -81,6 +81,8 @@ void rxpanel_reset(RxPanel *p) {
     rx_digits_clear(&p->received);
     digit_stream_reset(&p->stream);
     p->have_tail = 0;
+    p->heard = 0;
+    digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
     p->resets++;
     drop_queued(WM_APP_DIGIT, p->panel_id);
     LeaveCriticalSection(&g_feed_cs);
@@ -113,6 +115,8 @@ int32_t rxpanel_start_listening(RxPanel *p, char *err, uint64_t err_size) {
     // not complete with the first frame of this one.
     digit_stream_reset(&p->stream);
     p->have_tail = 0;
+    p->heard = 0;
+    digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
     if (!audio_capture_start(capture_frame_callback, p, err, err_size)) return 0;
     g_active_panel = p;
     p->listening = 1;
@@ -145,8 +149,14 @@ static int32_t detect_live(const float *frame, float threshold, int32_t repeater
                                             threshold, row, col);
 }
 
-static void post_digit(HWND w, const RxPanel *p, int32_t digit) {
-    if (digit >= 0 && w) PostMessageA(w, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)digit);
+/* A digit the stream reported in the frame that began at `start`, after
+ * the pacer's word on it. Under the panel lock. */
+static void post_digit(HWND w, RxPanel *p, int32_t digit, uint64_t start) {
+    if (digit < 0) return;
+    int32_t out[2];
+    int32_t n = digit_pacer_feed(&p->pacer, digit, start, out);
+    for (int32_t i = 0; i < n && w; i++)
+        PostMessageA(w, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)out[i]);
 }
 
 /* Each capture buffer gives two frames on the file decoder's grid: the one
@@ -187,8 +197,9 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
 
     EnterCriticalSection(&g_feed_cs);
     if (p->resets == resets) {
-        if (straddle) post_digit(w, p, digit_stream_feed(&p->stream, first));
-        post_digit(w, p, digit_stream_feed(&p->stream, det));
+        if (straddle) post_digit(w, p, digit_stream_feed(&p->stream, first), p->heard - hop);
+        post_digit(w, p, digit_stream_feed(&p->stream, det), p->heard);
+        p->heard += count;
     }
     LeaveCriticalSection(&g_feed_cs);
 }
@@ -202,9 +213,12 @@ static int32_t limit_reached(const RxPanel *p) {
     return p->max_digits >= 0 && p->received.count >= (uint64_t)p->max_digits;
 }
 
-static int32_t decode_visit(void *ctx, uint64_t, int32_t, int32_t digit, float, float) {
+static int32_t decode_visit(void *ctx, uint64_t start, int32_t, int32_t digit, float, float) {
     DecodeWalk *walk = (DecodeWalk *)ctx;
-    if (digit >= 0 && walk->handler) walk->handler(digit);
+    if (digit < 0 || !walk->handler) return 0;
+    int32_t out[2];
+    int32_t n = digit_pacer_feed(&walk->panel->pacer, digit, start, out);
+    for (int32_t i = 0; i < n; i++) walk->handler(out[i]);
     return limit_reached(walk->panel); /* stop before the next frame */
 }
 
@@ -225,6 +239,7 @@ void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, in
     }
     if (count >= DECODE_FRAME_SAMPLES) {
         DecodeWalk walk = {p, handler};
+        digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
         detect_frames(samples, count, DTMF_SAMPLE_RATE, DECODE_FRAME_SAMPLES, DECODE_HOP_SAMPLES,
                       p->threshold, repeater_on(), &p->stream, decode_visit, &walk);
     }

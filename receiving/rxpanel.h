@@ -29,7 +29,9 @@ struct RxPanel {
      * except that a reset drops it (under the panel lock). */
     float tail[DECODE_HOP_SAMPLES];
     int32_t have_tail;
-    uint32_t resets; /* a detection made before the newest reset is not fed */
+    DigitPacer pacer; /* marks lost digits, drops split tones (capture thread) */
+    uint64_t heard;   /* samples heard since listening began: digit onsets */
+    uint32_t resets;  /* a detection made before the newest reset is not fed */
 };
 
 typedef void (*RxDigitHandler)(int32_t digit);

@@ -53,7 +53,7 @@ struct Rx : RxDigits {
 
 TEST(Received, StoresUpToItsLimitAndCountsTheRest) {
     Rx r(3);
-    EXPECT_TRUE(rx_digits_add(&r, 7) == -1 && rx_digits_add(&r, -1) == -1);
+    EXPECT_TRUE(rx_digits_add(&r, 8) == -1 && rx_digits_add(&r, -1) == -1);
     for (int32_t d : {1, 1, 3}) EXPECT_EQ(rx_digits_add(&r, d), 1);
     EXPECT_TRUE(rx_digits_full(&r) && rx_digits_add(&r, 6) == 0 && rx_digits_add(&r, 2) == 0);
     EXPECT_TRUE(r.count == 3 && r.dropped == 2);

@@ -1,0 +1,105 @@
+/*
+ * pace.cpp -- the sender's steady pace tells a lost digit and a split tone.
+ *
+ * Digits of one block start a fixed tone + gap apart. A tone that went
+ * missing leaves twice that between its neighbours; a tone cut in two by a
+ * short dropout (or a noisy frame) starts the same digit again long before
+ * the next one is due. Marking the first and dropping the second keeps
+ * every later pair aligned, so a dropout damages one letter, byte or cell
+ * instead of everything after it.
+ *
+ * Longer pauses belong to the transmission: the station ID between its
+ * 300 ms silences, and the end marker of a server request, which follows
+ * its request as a block of its own and so starts 200 ms (the block's
+ * closing 150 ms and the marker's opening 50 ms) later than the pace says.
+ */
+#include "core/dtmf_core.h"
+
+#include <string.h>
+
+/* Intervals within this fraction of the pace count as the pace itself. */
+static const double PACE_TOLERANCE = 0.25;
+/* The same digit again within this much of the pace is one tone, cut: the
+ * tone lasts two thirds of the pace, and frames blur onsets by a hop. */
+static const double SPLIT_FRACTION = 0.8;
+/* A digit block opens with 50 ms and closes with 150 ms of silence. */
+static const double BLOCK_PAUSE_S = 0.2;
+/* Intervals below this many paces are the pace, a little off or quickening. */
+static const double RELEARN_BELOW = 1.6;
+
+void digit_pacer_reset(DigitPacer *p, int32_t rate) {
+    memset(p, 0, sizeof *p);
+    p->rate = rate > 0 ? rate : DTMF_SAMPLE_RATE;
+    p->last_digit = -1;
+}
+
+/* The lower median of the recent intervals: lost digits and pauses are the
+ * exception, so they do not move it. One interval is enough to tell a loss
+ * early in a message (the next one twice as long); a cut tone waits for two,
+ * since taking a repeated digit for one would drop it. */
+static uint64_t pace_of(const DigitPacer *p) {
+    if (p->n_recent < 1) return 0;
+    uint64_t v[DIGIT_PACER_HISTORY];
+    int32_t n = p->n_recent;
+    memcpy(v, p->recent, sizeof v);
+    for (int32_t i = 1; i < n; i++)
+        for (int32_t j = i; j > 0 && v[j - 1] > v[j]; j--) {
+            uint64_t t = v[j];
+            v[j] = v[j - 1];
+            v[j - 1] = t;
+        }
+    return v[(n - 1) / 2];
+}
+
+static void remember(DigitPacer *p, uint64_t interval) {
+    p->recent[p->next_recent] = interval;
+    p->next_recent = (p->next_recent + 1) % DIGIT_PACER_HISTORY;
+    if (p->n_recent < DIGIT_PACER_HISTORY) p->n_recent++;
+}
+
+static double near(double a, double b) { return a > b ? a - b : b - a; }
+
+/* Three intervals in a row that fit neither the pace nor a pause: the
+ * sender has changed speed, and they are the new pace. */
+static int32_t relearned(DigitPacer *p, uint64_t interval) {
+    p->odd[p->n_odd++] = interval;
+    if (p->n_odd < 3) return 0;
+    memcpy(p->recent, p->odd, sizeof p->odd);
+    p->n_recent = 3;
+    p->next_recent = 3;
+    p->n_odd = 0;
+    return 1;
+}
+
+int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) {
+    if (p->last_digit < 0 || onset < p->last_onset) {
+        p->last_digit = digit;
+        p->last_onset = onset;
+        out[0] = digit;
+        return 1;
+    }
+    const uint64_t interval = onset - p->last_onset;
+    const double iv = (double)interval, pace = (double)pace_of(p);
+    int32_t n = 0;
+    if (pace == 0 || iv < RELEARN_BELOW * pace) {
+        if (p->n_recent >= 2 && digit == p->last_digit && iv < SPLIT_FRACTION * pace)
+            return 0; /* the rest of the tone just reported: its onset stays */
+        remember(p, interval);
+        p->n_odd = 0;
+    } else {
+        const double lost = near(iv, 2.0 * pace);
+        const double pause = near(iv, pace + (double)p->rate * BLOCK_PAUSE_S);
+        // Near 150 % a lost digit and the end marker's pause take the same
+        // time; the marker is told by its first digit.
+        const int32_t is_lost =
+            lost <= PACE_TOLERANCE * pace && lost < pause &&
+            !(pause <= PACE_TOLERANCE * pace && digit == (int32_t)SERVER_MARKER[0]);
+        // A pause (identification, the end marker's block) is no loss; a
+        // run of such intervals is a slower sender.
+        if (!relearned(p, interval) && is_lost) out[n++] = RX_DIGIT_LOST;
+    }
+    p->last_digit = digit;
+    p->last_onset = onset;
+    out[n++] = digit;
+    return n;
+}
