@@ -25,6 +25,7 @@ static void drain(void) {
 
 int main(void) {
     g_app.main_wnd = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
+    rxpanel_set_target(g_app.main_wnd, &g_app.repeater_mode);
     RxPanel panel;
     rxpanel_init(&panel, 0, -1);
     std::vector<std::vector<float>> frames;
