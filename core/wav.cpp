@@ -114,11 +114,46 @@ static uint64_t src_read(const WavSource *src, uint64_t pos, void *buf, uint64_t
 static uint32_t get16(const uint8_t *p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
 static uint32_t get32(const uint8_t *p) { return get16(p) | (get16(p + 2) << 16); }
 
-static float decode_one(const uint8_t *p, uint32_t bits) {
+/* How a sample is stored: integer PCM by width, or IEEE float. */
+enum SampleKind { KIND_NONE, KIND_U8, KIND_S16, KIND_S24, KIND_S32, KIND_F32, KIND_F64 };
+
+/* Recorders and editors write 24-bit and float files as often as 16-bit
+ * ones; any other tag keeps being read by its width, as it always was. */
+static SampleKind kind_of(uint32_t tag, uint32_t bits) {
+    if (tag == 3) return bits == 32 ? KIND_F32 : bits == 64 ? KIND_F64 : KIND_NONE;
     switch (bits) {
-    case 8: return (float)((int32_t)p[0] - 128) * (1.0f / 128.0f);
-    case 16: return (float)(int16_t)get16(p) * (1.0f / 32768.0f);
-    case 32: return (float)(int32_t)get32(p) * (1.0f / 2147483648.0f);
+    case 8: return KIND_U8;
+    case 16: return KIND_S16;
+    case 24: return KIND_S24;
+    case 32: return KIND_S32;
+    default: return KIND_NONE;
+    }
+}
+
+static float finite_or_zero(double v) { return v == v && v < 1e30 && v > -1e30 ? (float)v : 0.0f; }
+
+static float decode_one(const uint8_t *p, SampleKind kind) {
+    switch (kind) {
+    case KIND_U8: return (float)((int32_t)p[0] - 128) * (1.0f / 128.0f);
+    case KIND_S16: return (float)(int16_t)get16(p) * (1.0f / 32768.0f);
+    case KIND_S24: {
+        int32_t v =
+            (int32_t)(((uint32_t)p[0] << 8) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 24));
+        return (float)(v >> 8) * (1.0f / 8388608.0f);
+    }
+    case KIND_S32: return (float)(int32_t)get32(p) * (1.0f / 2147483648.0f);
+    case KIND_F32: {
+        uint32_t u = get32(p);
+        float f;
+        memcpy(&f, &u, 4);
+        return finite_or_zero(f); /* a NaN would poison every level it enters */
+    }
+    case KIND_F64: {
+        uint64_t u = (uint64_t)get32(p) | ((uint64_t)get32(p + 4) << 32);
+        double d;
+        memcpy(&d, &u, 8);
+        return finite_or_zero(d);
+    }
     default: return 0.0f;
     }
 }
@@ -126,7 +161,7 @@ static float decode_one(const uint8_t *p, uint32_t bits) {
 /* Decodes `frames` frames of the data chunk at pos into out (already
  * reserved). Stops early, keeping what it has, if the source runs dry. */
 static void decode_frames(const WavSource *src, uint64_t pos, uint64_t frames, uint32_t channels,
-                          uint32_t bytes, uint32_t bits, SampleBuf *out) {
+                          uint32_t bytes, SampleKind kind, SampleBuf *out) {
     const uint64_t frame_bytes = (uint64_t)channels * bytes;
     uint64_t per_block = 65536 / frame_bytes;
     if (per_block == 0) per_block = 1;
@@ -141,11 +176,11 @@ static void decode_frames(const WavSource *src, uint64_t pos, uint64_t frames, u
         for (uint64_t i = 0; i < got; i++) {
             const uint8_t *p = buf + i * frame_bytes;
             if (channels == 1) {
-                dst[i] = decode_one(p, bits);
+                dst[i] = decode_one(p, kind);
             } else {
                 float sum = 0.0f;
                 for (uint32_t c = 0; c < channels; c++)
-                    sum += decode_one(p + (uint64_t)c * bytes, bits);
+                    sum += decode_one(p + (uint64_t)c * bytes, kind);
                 dst[i] = sum / (float)channels;
             }
         }
@@ -215,16 +250,15 @@ static int32_t wav_check(const WavHeader *w, WavInfo *info, char *why, uint64_t 
         snprintf(text, sizeof text, "not a WAV file (no RIFF/WAVE header)");
     else if (!w->have_data)
         snprintf(text, sizeof text, "no audio in the WAV file (no \"data\" chunk)");
-    else if (tag == 3)
+    else if (tag != 1 && tag != 3)
         snprintf(text, sizeof text,
-                 "floating-point WAV is not supported (8, 16 or 32-bit integer PCM only)");
-    else if (tag != 1)
-        snprintf(text, sizeof text,
-                 "compressed WAV (format %u) is not supported (8, 16 or 32-bit integer PCM only)",
+                 "compressed WAV (format %u) is not supported (PCM or floating-point only)",
                  (unsigned)tag);
-    else if (w->bits != 8 && w->bits != 16 && w->bits != 32)
-        snprintf(text, sizeof text, "%u-bit samples are not supported (8, 16 or 32-bit PCM only)",
-                 (unsigned)w->bits);
+    else if (kind_of(tag, w->bits) == KIND_NONE)
+        snprintf(text, sizeof text,
+                 "%u-bit %s samples are not supported (8, 16, 24 or 32-bit PCM, 32 or 64-bit "
+                 "float)",
+                 (unsigned)w->bits, tag == 3 ? "floating-point" : "PCM");
     else if (w->channels == 0)
         snprintf(text, sizeof text, "the WAV header declares no channels");
     else if (w->rate < 1000 || w->rate > 768000)
@@ -243,14 +277,15 @@ static int32_t wav_parse(const WavSource *src, SampleBuf *out, uint32_t *out_rat
     if (w.rate == 0 || w.rate > 0x7FFFFFFFu) return -1;
 
     uint32_t bytes = w.bits / 8;
+    SampleKind kind = kind_of(w.format_tag == 0xFFFE ? w.sub_format : w.format_tag, w.bits);
     if (bytes > 0) {
         uint64_t frames = w.data_len / bytes;
         if (w.channels) frames /= w.channels;
         sb_reserve(out, frames);
-        if (w.channels == 0 || (w.bits != 8 && w.bits != 16 && w.bits != 32)) {
+        if (w.channels == 0 || kind == KIND_NONE) {
             sb_append_silence(out, frames); /* nothing to decode: all 0.0 */
         } else if (frames) {
-            decode_frames(src, w.data_pos, frames, w.channels, bytes, w.bits, out);
+            decode_frames(src, w.data_pos, frames, w.channels, bytes, kind, out);
         }
     }
     if (out_rate) *out_rate = w.rate;

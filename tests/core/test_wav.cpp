@@ -78,9 +78,17 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult) {
         {"cut chunk header", riff(fmt16 + data4) + "da", 0, 4, 8000, 0.5f, ""},
         {"fmt after data", riff(chunk("data", std::string("\x00\x80\xff", 3)) + fmt(1, 22050, 8)),
          0, 3, 22050, -1.0f, ""},
-        {"float tag read as int",
-         riff(chunk("fmt ", fmt_body(1, 48000, 32, 3)) + chunk("data", le(0x40000000, 4))), 0, 1,
-         48000, 0.5f, "floating-point WAV is not supported"},
+        {"32-bit float",
+         riff(chunk("fmt ", fmt_body(1, 48000, 32, 3)) + chunk("data", le(0x3F000000, 4))), 0, 1,
+         48000, 0.5f, ""},
+        {"24-bit", riff(fmt(1, 8000, 24) + chunk("data", le(0x400000, 3))), 0, 1, 8000, 0.5f, ""},
+        {"extensible 64-bit float",
+         riff(chunk("fmt ", fmt_body(1, 8000, 64, 0xFFFE) + le(22, 2) + le(64, 2) + le(0, 4) +
+                                le(3, 2) + std::string(14, 'g')) +
+              chunk("data", le(0, 4) + le(0x3FE00000, 4))),
+         0, 1, 8000, 0.5f, ""},
+        {"16-bit float", riff(chunk("fmt ", fmt_body(1, 8000, 16, 3)) + data4), 0, 4, 8000, 0.0f,
+         "16-bit floating-point samples are not supported"},
         {"stereo mixes", riff(fmt(2, 8000, 16) + data4), 0, 2, 8000, 0.0f, ""},
         {"zero channels", riff(fmt(0, 8000, 16) + data4), 0, 4, 8000, 0.0f,
          "the WAV header declares no channels"},
@@ -109,7 +117,8 @@ TEST(Wav, MalformedFilesGiveTheDefinedResult) {
                                    : wav_read_info_mem(mem, c.bytes.size(), &info, why, sizeof why);
             EXPECT_EQ(rc, *c.says ? -1 : 0);
             EXPECT_EQ(std::string(why).find(c.says), 0u) << why;
-            EXPECT_TRUE(*c.says || (info.format_tag == 1 && info.rate == c.rate));
+            EXPECT_TRUE(*c.says ||
+                        ((info.format_tag == 1 || info.format_tag == 3) && info.rate == c.rate));
         }
     }
     WavInfo info;
