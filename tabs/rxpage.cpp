@@ -130,7 +130,8 @@ int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(vo
     SampleBuf buf;
     sb_init(&buf);
     uint32_t rate = DTMF_SAMPLE_RATE;
-    if (load_wav_mono_float(path, &buf, &rate) != 0) {
+    // Only what decodes to real sound: a compressed file would read as noise.
+    if (wav_read_info(path, NULL, NULL, 0) != 0 || load_wav_mono_float(path, &buf, &rate) != 0) {
         sb_free(&buf);
         MessageBoxA(g_app.main_wnd, "Could not read that WAV file.", "Decode error", MB_ICONERROR);
         return -1;
