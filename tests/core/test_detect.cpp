@@ -72,3 +72,27 @@ TEST(Detect, Gates) {
     EXPECT_EQ(detect_digit_in_frame(row_only.data(), 2048, 44100, 0.1f, &rl, &cl), -1);
     EXPECT_TRUE(rl > 1.0f && cl < 0.1f);
 }
+
+// A transmitter off tune by up to 1.5 % or 20 Hz still gives its digit, in
+// either mode.
+TEST(Detect, OffTuneTones) {
+    for (double shift : {-0.015, -0.01, 0.01, 0.015})
+        for (uint32_t d = 0; d < 7; d++) {
+            std::vector<float> x =
+                tones({DIGIT_ROW[d] * (1 + shift), DIGIT_COL[d] * (1 + shift)}, 0.44);
+            EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, 0.3f, nullptr, nullptr),
+                      (int32_t)d)
+                << "digit " << d << " shift " << shift;
+            repeater_modulate(x.data(), 2048, 44100);
+            EXPECT_EQ(detect_digit_in_frame_repeater(x.data(), 2048, 44100, 0.3f, nullptr, nullptr),
+                      (int32_t)d)
+                << "repeater digit " << d << " shift " << shift;
+        }
+    for (double hz : {-20.0, 20.0})
+        for (uint32_t d = 0; d < 7; d++) {
+            std::vector<float> x = tones({DIGIT_ROW[d] + hz, DIGIT_COL[d] + hz}, 0.44);
+            EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, 0.15f, nullptr, nullptr),
+                      (int32_t)d)
+                << "digit " << d << " " << hz << " Hz";
+        }
+}
