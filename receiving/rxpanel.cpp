@@ -80,6 +80,8 @@ void rxpanel_reset(RxPanel *p) {
     EnterCriticalSection(&g_feed_cs);
     rx_digits_clear(&p->received);
     digit_stream_reset(&p->stream);
+    p->have_tail = 0;
+    p->resets++;
     drop_queued(WM_APP_DIGIT, p->panel_id);
     LeaveCriticalSection(&g_feed_cs);
 }
@@ -110,6 +112,7 @@ int32_t rxpanel_start_listening(RxPanel *p, char *err, uint64_t err_size) {
     // A new capture is a new stretch of sound: a tone half-heard before must
     // not complete with the first frame of this one.
     digit_stream_reset(&p->stream);
+    p->have_tail = 0;
     if (!audio_capture_start(capture_frame_callback, p, err, err_size)) return 0;
     g_active_panel = p;
     p->listening = 1;
@@ -134,14 +137,47 @@ static int32_t meter_percent(float ratio) {
     return (int32_t)v;
 }
 
+static int32_t detect_live(const float *frame, float threshold, int32_t repeater, float *row,
+                           float *col) {
+    return repeater ? detect_digit_in_frame_repeater(frame, DECODE_FRAME_SAMPLES, DTMF_SAMPLE_RATE,
+                                                     threshold, row, col)
+                    : detect_digit_in_frame(frame, DECODE_FRAME_SAMPLES, DTMF_SAMPLE_RATE,
+                                            threshold, row, col);
+}
+
+static void post_digit(HWND w, const RxPanel *p, int32_t digit) {
+    if (digit >= 0 && w) PostMessageA(w, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)digit);
+}
+
+/* Each capture buffer gives two frames on the file decoder's grid: the one
+ * that straddles it and the last buffer (when there is one), then the
+ * buffer itself. A buffer of another length is taken as one frame. */
 void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     RxPanel *p = (RxPanel *)ctx;
     float threshold = *(volatile float *)&p->threshold;
     int32_t repeater = repeater_on();
     HWND w = g_notify;
+    const uint64_t hop = DECODE_HOP_SAMPLES;
+    const int32_t whole = count == DECODE_FRAME_SAMPLES;
+
+    float joined[DECODE_FRAME_SAMPLES];
+    EnterCriticalSection(&g_feed_cs);
+    uint32_t resets = p->resets;
+    int32_t straddle = whole && p->have_tail;
+    if (straddle) memcpy(joined, p->tail, sizeof p->tail);
+    if (whole) memcpy(p->tail, frame + hop, sizeof p->tail);
+    p->have_tail = whole;
+    LeaveCriticalSection(&g_feed_cs);
+
     float row = 0.0f, col = 0.0f;
+    int32_t first = -1;
+    if (straddle) {
+        memcpy(joined + hop, frame, hop * sizeof *frame);
+        first = detect_live(joined, threshold, repeater, NULL, NULL);
+    }
     int32_t det =
-        repeater
+        whole ? detect_live(frame, threshold, repeater, &row, &col)
+        : repeater
             ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col)
             : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col);
 
@@ -150,8 +186,10 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     if (w) PostMessageA(w, WM_APP_METERS, (WPARAM)p->panel_id, (LPARAM)(r | (c << 16)));
 
     EnterCriticalSection(&g_feed_cs);
-    int32_t digit = digit_stream_feed(&p->stream, det);
-    if (digit >= 0 && w) PostMessageA(w, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)digit);
+    if (p->resets == resets) {
+        if (straddle) post_digit(w, p, digit_stream_feed(&p->stream, first));
+        post_digit(w, p, digit_stream_feed(&p->stream, det));
+    }
     LeaveCriticalSection(&g_feed_cs);
 }
 

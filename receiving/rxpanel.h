@@ -24,6 +24,12 @@ struct RxPanel {
     DigitStream stream;
     int32_t listening;
     int32_t panel_id;
+    /* Live frames overlap by half, as file decoding's do: the second half of
+     * the last capture buffer starts the next frame. Capture thread only,
+     * except that a reset drops it (under the panel lock). */
+    float tail[DECODE_HOP_SAMPLES];
+    int32_t have_tail;
+    uint32_t resets; /* a detection made before the newest reset is not fed */
 };
 
 typedef void (*RxDigitHandler)(int32_t digit);
