@@ -44,6 +44,16 @@ static const float HALF_DRIFT_NOISE =
 static const double OFFTUNE_HZ[4] = {-22.0, -11.0, 11.0, 22.0};
 static const int N_OFFTUNE = 4;
 
+/* A lone tone stands clear of the spectrum around it; a voice's harmonics
+ * or a chord's notes are as loud as their neighbours. */
+static const double NEIGHBOUR_HZ = 200.0; /* a voice's pitch: harmonics this close */
+static const float MAX_NEIGHBOUR =
+    0.8f; /* a tone's own sidelobes stay under 0.33; voices mostly above 0.8 */
+static const double NOISE_BINS =
+    6.25; /* power over a noise bin's mean: 32 neighbours of white noise pass 94 % */
+static const float CLEAN_SHARE =
+    0.4f; /* two tones holding this share of the power leave no room for a voice */
+
 static const int MAX_BINS = 12;
 static const int MAX_EXTRA = MAX_BINS * N_OFFTUNE;
 static const uint64_t BLOCK = 64; /* phase rows built per step: 12 KiB on the stack */
@@ -318,14 +328,120 @@ struct FrameIn {
  * when unknown). */
 struct ToneMeasure {
     float v, ha, hb;
+    double hz; /* where it was measured */
 };
 
-static void take_best(ToneMeasure *dst, float v, float ha, float hb) {
+static void take_best(ToneMeasure *dst, float v, float ha, float hb, double hz) {
     if (v > dst->v) {
         dst->v = v;
         dst->ha = ha;
         dst->hb = hb;
+        dst->hz = hz;
     }
+}
+
+/* Squared Goertzel magnitudes of nk <= 4 NV bins (c2 = 2 cos w each) over
+ * y[0..m); many bins abreast keep the adds' latency hidden. */
+template <int NV>
+static void goertzel(const float *y, uint64_t m, const float *c2, float *out, int nk) {
+    float s1[4 * NV], s2[4 * NV];
+#if defined(__SSE2__)
+    __m128 c[NV], a1[NV], a2[NV];
+    for (int v = 0; v < NV; v++) {
+        c[v] = _mm_loadu_ps(c2 + 4 * v);
+        a1[v] = a2[v] = _mm_setzero_ps();
+    }
+    for (uint64_t j = 0; j < m; j++) {
+        const __m128 x = _mm_set1_ps(y[j]);
+        for (int v = 0; v < NV; v++) {
+            __m128 s0 = _mm_add_ps(_mm_sub_ps(x, a2[v]), _mm_mul_ps(c[v], a1[v]));
+            a2[v] = a1[v];
+            a1[v] = s0;
+        }
+    }
+    for (int v = 0; v < NV; v++) {
+        _mm_storeu_ps(s1 + 4 * v, a1[v]);
+        _mm_storeu_ps(s2 + 4 * v, a2[v]);
+    }
+#else
+    for (int b = 0; b < 4 * NV; b++) s1[b] = s2[b] = 0.0f;
+    for (uint64_t j = 0; j < m; j++)
+        for (int b = 0; b < 4 * NV; b++) {
+            float s0 = y[j] - s2[b] + c2[b] * s1[b];
+            s2[b] = s1[b];
+            s1[b] = s0;
+        }
+#endif
+    for (int b = 0; b < nk; b++) out[b] = s1[b] * s1[b] + s2[b] * s2[b] - c2[b] * s1[b] * s2[b];
+}
+
+/* Of the bins within NEIGHBOUR_HZ of each tone, the loudest more than lobe
+ * bins from the tone's peak, over that peak (the larger of the two tones);
+ * 0 when that bin is no louder than white noise of power noise2 might make.
+ * The frame is first summed D samples at a time: the bins sit at the same
+ * frequencies, and the sums cost an eighth. */
+static float crowding(const float *x, uint64_t n, int32_t rate, const double hz[2], double noise2,
+                      int64_t lobe) {
+    double top = (hz[0] > hz[1] ? hz[0] : hz[1]) + NEIGHBOUR_HZ;
+    uint64_t d = 8; /* a box sum's droop stays small below a third of its own rate */
+    while (d > 1 && (n % d != 0 || top * 3.0 * (double)d > (double)rate)) d /= 2;
+    const uint64_t m = n / d;
+    float stack[512];
+    float *y = m <= 512 ? stack : (float *)malloc((size_t)m * sizeof(float));
+    if (!y) core_out_of_memory();
+    for (uint64_t j = 0; j < m; j++) y[j] = 0.0f;
+    for (uint64_t i = 0; i < d; i++) /* sample order within each sum, sums side by side */
+        for (uint64_t j = 0; j < m; j++) y[j] += x[j * d + i];
+    int owned;
+    const double *trig = trig_table(n, &owned);
+    const double bin_hz = (double)rate / (double)n;
+    int64_t w = (int64_t)(NEIGHBOUR_HZ / bin_hz);
+    if (w < 2) w = 2;
+    if (w > 31) w = 31; /* long frames: 64 bins, a narrower neighbourhood */
+    /* both tones' bins in one list, sixteen at a time */
+    int64_t k0[2], lo[2], hi[2];
+    float c2[128 + 32], mag[128 + 32];
+    int nk = 0, first[2];
+    for (int t = 0; t < 2; t++) {
+        k0[t] = (int64_t)(hz[t] / bin_hz + 0.5);
+        lo[t] = k0[t] - w < 1 ? 1 : k0[t] - w;
+        hi[t] = k0[t] + w > (int64_t)(m / 2) - 1 ? (int64_t)(m / 2) - 1 : k0[t] + w;
+        first[t] = nk;
+        if (k0[t] - 2 < lo[t] || k0[t] + 2 > hi[t]) continue; /* too near 0 or the Nyquist rate */
+        for (int64_t k = lo[t]; k <= hi[t]; k++)
+            c2[nk++] = (float)(2.0 * trig[2 * (((uint64_t)k * d) % n)]);
+    }
+    for (int b = nk; b % 8; b++) c2[b] = 0.0f;
+    for (int b = 0; b < nk;) {
+        const int left = nk - b;
+        if (left > 16) {
+            goertzel<8>(y, m, c2 + b, mag + b, left < 32 ? left : 32);
+            b += 32;
+        } else if (left > 8) {
+            goertzel<4>(y, m, c2 + b, mag + b, left);
+            b += 16;
+        } else {
+            goertzel<2>(y, m, c2 + b, mag + b, left);
+            b += 8;
+        }
+    }
+    float worst = 0.0f;
+    for (int t = 0; t < 2; t++) {
+        if (k0[t] - 2 < lo[t] || k0[t] + 2 > hi[t]) continue;
+        const float *mg = mag + first[t] - lo[t]; /* indexed by bin */
+        int64_t kp = k0[t] - 2;
+        for (int64_t k = kp + 1; k <= k0[t] + 2; k++)
+            if (mg[k] > mg[kp]) kp = k;
+        float nb = 0.0f;
+        for (int64_t k = lo[t]; k <= hi[t]; k++)
+            if ((k < kp - lobe || k > kp + lobe) && mg[k] > nb) nb = mg[k];
+        /* a bin of white noise: E|sum|^2 = n noise2, whatever the box size */
+        if (nb <= NOISE_BINS * (double)n * noise2) continue;
+        if (mg[kp] > 0.0f && nb / mg[kp] > worst) worst = nb / mg[kp];
+    }
+    if (owned) free((void *)trig);
+    if (y != stack) free(y);
+    return sqrtf(worst);
 }
 
 static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, float *row_level,
@@ -336,11 +452,14 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
     float level = (float)sqrt(sumsq / (double)p->n);
     const int per = p->repeater ? 2 : 1;
     ToneMeasure tm[6];
+    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
     for (int t = 0; t < 6; t++) {
         tm[t].v = -1.0f;
         for (int s = 0; s < per; s++) {
             int i = t * per + s;
-            take_best(&tm[t], mags[i], halves ? ha[i] : -1.0f, halves ? hb[i] : -1.0f);
+            double f = groups[t / 3][t % 3];
+            if (p->repeater) f = s == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
+            take_best(&tm[t], mags[i], halves ? ha[i] : -1.0f, halves ? hb[i] : -1.0f, f);
         }
     }
 
@@ -352,7 +471,6 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
     const float gain = p->repeater ? SIDEBAND_GAIN : 1.0f;
     int best[2];
     float lv[2];
-    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
     int offtune = 0;
     for (;;) {
         for (int g = 0; g < 2; g++) {
@@ -384,7 +502,10 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
         for (int t = 0; t < 6; t++)
             for (int j = 0; j < per * N_OFFTUNE; j++) {
                 int i = t * per * N_OFFTUNE + j;
-                take_best(&tm[t], em[i], eha[i], ehb[i]);
+                double f = groups[t / 3][t % 3];
+                if (p->repeater)
+                    f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
+                take_best(&tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE]);
             }
         offtune = 1;
     }
@@ -402,6 +523,19 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
             float hi = w->ha > w->hb ? w->ha : w->hb, lo = w->ha > w->hb ? w->hb : w->ha;
             if (hi - lo > HALF_DRIFT * hi + HALF_DRIFT_NOISE * rest * level / gain) return -1;
         }
+    }
+    const float share = 0.5f * (lv[0] * lv[0] + lv[1] * lv[1]);
+    if (share < CLEAN_SHARE) {
+        const double hz[2] = {tm[best[0]].hz, tm[3 + best[1]].hz};
+        const double rest2 = (double)level * level * (1.0 - share);
+        /* A tone that starts or stops inside the frame is shorter than it,
+         * and its main lobe wider: up to three bins for a third of it. */
+        int64_t lobe = 1;
+        if (halves) {
+            double qa = fr->a->sq, qb = fr->b->sq;
+            if ((qa < qb ? qa : qb) < MIN_HALF_BALANCE * (qa < qb ? qb : qa)) lobe = 3;
+        }
+        if (crowding(fr->x, fr->n, fr->rate, hz, rest2, lobe) > MAX_NEIGHBOUR) return -1;
     }
     return dtmf_pair_to_digit(groups[0][best[0]], groups[1][best[1]]);
 }
