@@ -28,7 +28,34 @@ static const double REPEATER_CARRIER_HZ = 1800.0; /* the disguise moves f to 180
 static const float SIDEBAND_GAIN =
     1.4142135f; /* each sideband has half the amplitude, RMS 1/sqrt 2 */
 
+/* Speech and music guards: each only vetoes a detection. */
+static const double MIN_HALF_BALANCE =
+    0.5; /* a steady tone fills both halves; onsets and syllables do not */
+static const float MAX_RUNNER_UP =
+    0.6f; /* one tone per group: voices and chords light up neighbours too */
+static const float HALF_DRIFT = 0.2f; /* a tone's level may differ this much between halves ... */
+static const float HALF_DRIFT_NOISE =
+    0.15f; /* ... plus this much per unit of non-tone level (noise) */
+
+/* Off-tune tones (a transmitter's clock up to 1.5 %, 22 Hz at 1477 Hz) are
+ * also looked for this far from each tone. 11 Hz steps leave no tone more
+ * than half a bin from one; each is more than half a bin (10.8 Hz) from the
+ * tone, so an on-tune tone still measures largest at its nominal bin. */
+static const double OFFTUNE_HZ[4] = {-22.0, -11.0, 11.0, 22.0};
+static const int N_OFFTUNE = 4;
+
+/* A lone tone stands clear of the spectrum around it; a voice's harmonics
+ * or a chord's notes are as loud as their neighbours. */
+static const double NEIGHBOUR_HZ = 200.0; /* a voice's pitch: harmonics this close */
+static const float MAX_NEIGHBOUR =
+    0.8f; /* a tone's own sidelobes stay under 0.33; voices mostly above 0.8 */
+static const double NOISE_BINS =
+    6.25; /* power over a noise bin's mean: 32 neighbours of white noise pass 94 % */
+static const float CLEAN_SHARE =
+    0.4f; /* two tones holding this share of the power leave no room for a voice */
+
 static const int MAX_BINS = 12;
+static const int MAX_EXTRA = MAX_BINS * N_OFFTUNE;
 static const uint64_t BLOCK = 64; /* phase rows built per step: 12 KiB on the stack */
 
 /* The bins one frame examines: plain mode rows 0-2 then columns 3-5;
@@ -129,11 +156,12 @@ static void fill_phases(const BinPlan *p, const double *trig, uint64_t first, ui
 
 /* Adds count samples into the running sums, in sample order per bin. */
 template <int NB>
-static void accumulate_nb(const float *x, uint64_t count, const double *tab, Sums *s) {
-    double sq = s->sq;
+static void accumulate_nb(const float *x, uint64_t count, const double *tab, double *acc,
+                          double *sqp) {
+    double sq = *sqp;
 #if defined(__SSE2__)
     __m128d a[NB];
-    for (int b = 0; b < NB; b++) a[b] = _mm_loadu_pd(s->acc + 2 * b);
+    for (int b = 0; b < NB; b++) a[b] = _mm_loadu_pd(acc + 2 * b);
     for (uint64_t i = 0; i < count; i++) {
         double xd = (double)x[i];
         sq += xd * xd;
@@ -142,26 +170,26 @@ static void accumulate_nb(const float *x, uint64_t count, const double *tab, Sum
         for (int b = 0; b < NB; b++)
             a[b] = _mm_add_pd(a[b], _mm_mul_pd(xv, _mm_loadu_pd(t + 2 * b)));
     }
-    for (int b = 0; b < NB; b++) _mm_storeu_pd(s->acc + 2 * b, a[b]);
+    for (int b = 0; b < NB; b++) _mm_storeu_pd(acc + 2 * b, a[b]);
 #else
     double a[2 * NB];
-    memcpy(a, s->acc, sizeof a);
+    memcpy(a, acc, sizeof a);
     for (uint64_t i = 0; i < count; i++) {
         double xd = (double)x[i];
         sq += xd * xd;
         const double *t = tab + i * 2 * NB;
         for (int b = 0; b < 2 * NB; b++) a[b] += xd * t[b];
     }
-    memcpy(s->acc, a, sizeof a);
+    memcpy(acc, a, sizeof a);
 #endif
-    s->sq = sq;
+    *sqp = sq;
 }
 
 static void accumulate(const float *x, uint64_t count, const double *tab, int nbins, Sums *s) {
     switch (nbins) {
-    case 1: accumulate_nb<1>(x, count, tab, s); break;
-    case 6: accumulate_nb<6>(x, count, tab, s); break;
-    default: accumulate_nb<12>(x, count, tab, s); break;
+    case 1: accumulate_nb<1>(x, count, tab, s->acc, &s->sq); break;
+    case 6: accumulate_nb<6>(x, count, tab, s->acc, &s->sq); break;
+    default: accumulate_nb<12>(x, count, tab, s->acc, &s->sq); break;
     }
 }
 
@@ -179,52 +207,337 @@ static void sum_stretch(const BinPlan *p, const double *trig, const float *x, ui
 }
 
 /* Bin magnitudes and sum of squares of a frame from its halves (b may be
- * null for a frame summed in one piece). */
-static double frame_mags(const BinPlan *p, const Sums *a, const Sums *b, float *mags) {
+ * null for a frame summed in one piece). With halves, ha and hb get each
+ * bin's magnitude over either half alone, on the same scale. */
+static double frame_mags(const BinPlan *p, const Sums *a, const Sums *b, float *mags,
+                         float *ha = NULL, float *hb = NULL) {
     const double norm = (double)p->n * 0.5;
     for (int i = 0; i < p->nbins; i++) {
         double re = a->acc[2 * i], im = a->acc[2 * i + 1];
         if (b) {
             double sign = p->odd[i] ? -1.0 : 1.0;
-            re += sign * b->acc[2 * i];
-            im += sign * b->acc[2 * i + 1];
+            double bre = b->acc[2 * i], bim = b->acc[2 * i + 1];
+            re += sign * bre;
+            im += sign * bim;
+            if (ha) {
+                double are = a->acc[2 * i], aim = a->acc[2 * i + 1];
+                ha[i] = (float)(2.0 * sqrt(are * are + aim * aim) / norm);
+                hb[i] = (float)(2.0 * sqrt(bre * bre + bim * bim) / norm);
+            }
         }
         mags[i] = (float)(sqrt(re * re + im * im) / norm);
     }
     return b ? a->sq + b->sq : a->sq;
 }
 
-static int32_t decide(const BinPlan *p, const float *mags, double sumsq, float threshold,
-                      float *row_level, float *col_level) {
-    float level = (float)sqrt(sumsq / (double)p->n);
-    float best[2] = {0.0f, 0.0f};
-    int32_t best_f[2] = {-1, -1};
+/* ---- Off-tune bins ------------------------------------------------------ */
+
+/* For every tone (and sideband) the bins OFFTUNE_HZ away, at any
+ * frequency: phase rows of a half-frame from sample 0, and per bin the turn
+ * e^(i 2 pi f h1 / rate) that brings the second half's sums into phase. */
+struct OfftuneTable {
+    int nbins;
+    uint64_t n, h1, h2; /* frame length, first and second half */
+    double rot[2 * MAX_EXTRA];
+    double *tab; /* h2 rows of nbins {cos, sin} */
+};
+
+static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeater) {
+    const int per = repeater ? 2 : 1;
+    double freqs[MAX_EXTRA];
+    int nb = 0;
     const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
-    const int per = p->repeater ? 2 : 1;
     for (int g = 0; g < 2; g++)
-        for (int i = 0; i < 3; i++) {
-            const float *m = mags + (g * 3 + i) * per;
-            float v = per == 2 && m[1] > m[0] ? m[1] : m[0];
-            if (v > best[g]) { /* a tie keeps the lower frequency */
-                best[g] = v;
-                best_f[g] = groups[g][i];
+        for (int i = 0; i < 3; i++)
+            for (int s = 0; s < per; s++) {
+                double f = groups[g][i];
+                if (repeater) f = s == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
+                for (int o = 0; o < N_OFFTUNE; o++) freqs[nb++] = f + OFFTUNE_HZ[o];
             }
+    t->nbins = nb;
+    t->n = n;
+    t->h1 = n / 2;
+    t->h2 = n - n / 2;
+    t->tab = (double *)malloc((size_t)t->h2 * 2 * nb * sizeof(double));
+    if (!t->tab) core_out_of_memory();
+    for (int b = 0; b < nb; b++) {
+        const double w = CORE_TWO_PI * freqs[b] / (double)rate;
+        for (uint64_t i = 0; i < t->h2; i++) {
+            double ph = fmod(w * (double)i, CORE_TWO_PI);
+            t->tab[(i * nb + b) * 2] = cos(ph);
+            t->tab[(i * nb + b) * 2 + 1] = sin(ph);
         }
+        double ph = fmod(w * (double)t->h1, CORE_TWO_PI);
+        t->rot[2 * b] = cos(ph);
+        t->rot[2 * b + 1] = sin(ph);
+    }
+}
+
+static void offtune_sum(const OfftuneTable *t, const float *x, uint64_t count, double *acc) {
+    double sq = 0.0;
+    memset(acc, 0, sizeof(double) * 2 * MAX_EXTRA);
+    if (t->nbins == 24)
+        accumulate_nb<24>(x, count, t->tab, acc, &sq);
+    else
+        accumulate_nb<48>(x, count, t->tab, acc, &sq);
+}
+
+/* The live frame's table is made once per mode and then only read. */
+static const OfftuneTable *live_offtune(int repeater) {
+    struct Live {
+        OfftuneTable t[2];
+        Live() {
+            offtune_build(&t[0], 2048, DTMF_SAMPLE_RATE, 0);
+            offtune_build(&t[1], 2048, DTMF_SAMPLE_RATE, 1);
+        }
+    };
+    static const Live live;
+    return &live.t[repeater];
+}
+
+/* Magnitudes of the off-tune bins of frame x (and of either half). */
+static void offtune_mags(const OfftuneTable *t, const float *x, float *mags, float *ha, float *hb) {
+    double a[2 * MAX_EXTRA], b[2 * MAX_EXTRA];
+    offtune_sum(t, x, t->h1, a);
+    offtune_sum(t, x + t->h1, t->h2, b);
+    const double norm = (double)t->n * 0.5;
+    for (int i = 0; i < t->nbins; i++) {
+        double cr = t->rot[2 * i], ci = t->rot[2 * i + 1];
+        double bre = b[2 * i] * cr - b[2 * i + 1] * ci, bim = b[2 * i] * ci + b[2 * i + 1] * cr;
+        double re = a[2 * i] + bre, im = a[2 * i + 1] + bim;
+        mags[i] = (float)(sqrt(re * re + im * im) / norm);
+        ha[i] = (float)(2.0 * sqrt(a[2 * i] * a[2 * i] + a[2 * i + 1] * a[2 * i + 1]) / norm);
+        hb[i] = (float)(2.0 * sqrt(bre * bre + bim * bim) / norm);
+    }
+}
+
+/* ---- The decision --------------------------------------------------------- */
+
+/* One frame as decide sees it: its samples (for the off-tune bins), its
+ * sums (b null for a frame summed in one piece) and, if the caller keeps
+ * one, the off-tune table for its length and rate. */
+struct FrameIn {
+    const float *x;
+    uint64_t n;
+    int32_t rate;
+    const Sums *a, *b;
+    const OfftuneTable *offtune;
+};
+
+/* Each tone's best measure: v its magnitude, ha/hb over either half (-1
+ * when unknown). */
+struct ToneMeasure {
+    float v, ha, hb;
+    double hz; /* where it was measured */
+};
+
+static void take_best(ToneMeasure *dst, float v, float ha, float hb, double hz) {
+    if (v > dst->v) {
+        dst->v = v;
+        dst->ha = ha;
+        dst->hb = hb;
+        dst->hz = hz;
+    }
+}
+
+/* Squared Goertzel magnitudes of nk <= 4 NV bins (c2 = 2 cos w each) over
+ * y[0..m); many bins abreast keep the adds' latency hidden. */
+template <int NV>
+static void goertzel(const float *y, uint64_t m, const float *c2, float *out, int nk) {
+    float s1[4 * NV], s2[4 * NV];
+#if defined(__SSE2__)
+    __m128 c[NV], a1[NV], a2[NV];
+    for (int v = 0; v < NV; v++) {
+        c[v] = _mm_loadu_ps(c2 + 4 * v);
+        a1[v] = a2[v] = _mm_setzero_ps();
+    }
+    for (uint64_t j = 0; j < m; j++) {
+        const __m128 x = _mm_set1_ps(y[j]);
+        for (int v = 0; v < NV; v++) {
+            __m128 s0 = _mm_add_ps(_mm_sub_ps(x, a2[v]), _mm_mul_ps(c[v], a1[v]));
+            a2[v] = a1[v];
+            a1[v] = s0;
+        }
+    }
+    for (int v = 0; v < NV; v++) {
+        _mm_storeu_ps(s1 + 4 * v, a1[v]);
+        _mm_storeu_ps(s2 + 4 * v, a2[v]);
+    }
+#else
+    for (int b = 0; b < 4 * NV; b++) s1[b] = s2[b] = 0.0f;
+    for (uint64_t j = 0; j < m; j++)
+        for (int b = 0; b < 4 * NV; b++) {
+            float s0 = y[j] - s2[b] + c2[b] * s1[b];
+            s2[b] = s1[b];
+            s1[b] = s0;
+        }
+#endif
+    for (int b = 0; b < nk; b++) out[b] = s1[b] * s1[b] + s2[b] * s2[b] - c2[b] * s1[b] * s2[b];
+}
+
+/* Of the bins within NEIGHBOUR_HZ of each tone, the loudest more than lobe
+ * bins from the tone's peak, over that peak (the larger of the two tones);
+ * 0 when that bin is no louder than white noise of power noise2 might make.
+ * The frame is first summed D samples at a time: the bins sit at the same
+ * frequencies, and the sums cost an eighth. */
+static float crowding(const float *x, uint64_t n, int32_t rate, const double hz[2], double noise2,
+                      int64_t lobe) {
+    double top = (hz[0] > hz[1] ? hz[0] : hz[1]) + NEIGHBOUR_HZ;
+    uint64_t d = 8; /* a box sum's droop stays small below a third of its own rate */
+    while (d > 1 && (n % d != 0 || top * 3.0 * (double)d > (double)rate)) d /= 2;
+    const uint64_t m = n / d;
+    float stack[512];
+    float *y = m <= 512 ? stack : (float *)malloc((size_t)m * sizeof(float));
+    if (!y) core_out_of_memory();
+    for (uint64_t j = 0; j < m; j++) y[j] = 0.0f;
+    for (uint64_t i = 0; i < d; i++) /* sample order within each sum, sums side by side */
+        for (uint64_t j = 0; j < m; j++) y[j] += x[j * d + i];
+    int owned;
+    const double *trig = trig_table(n, &owned);
+    const double bin_hz = (double)rate / (double)n;
+    int64_t w = (int64_t)(NEIGHBOUR_HZ / bin_hz);
+    if (w < 2) w = 2;
+    if (w > 31) w = 31; /* long frames: 64 bins, a narrower neighbourhood */
+    /* both tones' bins in one list, sixteen at a time */
+    int64_t k0[2], lo[2], hi[2];
+    float c2[128 + 32], mag[128 + 32];
+    int nk = 0, first[2];
+    for (int t = 0; t < 2; t++) {
+        k0[t] = (int64_t)(hz[t] / bin_hz + 0.5);
+        lo[t] = k0[t] - w < 1 ? 1 : k0[t] - w;
+        hi[t] = k0[t] + w > (int64_t)(m / 2) - 1 ? (int64_t)(m / 2) - 1 : k0[t] + w;
+        first[t] = nk;
+        if (k0[t] - 2 < lo[t] || k0[t] + 2 > hi[t]) continue; /* too near 0 or the Nyquist rate */
+        for (int64_t k = lo[t]; k <= hi[t]; k++)
+            c2[nk++] = (float)(2.0 * trig[2 * (((uint64_t)k * d) % n)]);
+    }
+    for (int b = nk; b % 8; b++) c2[b] = 0.0f;
+    for (int b = 0; b < nk;) {
+        const int left = nk - b;
+        if (left > 16) {
+            goertzel<8>(y, m, c2 + b, mag + b, left < 32 ? left : 32);
+            b += 32;
+        } else if (left > 8) {
+            goertzel<4>(y, m, c2 + b, mag + b, left);
+            b += 16;
+        } else {
+            goertzel<2>(y, m, c2 + b, mag + b, left);
+            b += 8;
+        }
+    }
+    float worst = 0.0f;
+    for (int t = 0; t < 2; t++) {
+        if (k0[t] - 2 < lo[t] || k0[t] + 2 > hi[t]) continue;
+        const float *mg = mag + first[t] - lo[t]; /* indexed by bin */
+        int64_t kp = k0[t] - 2;
+        for (int64_t k = kp + 1; k <= k0[t] + 2; k++)
+            if (mg[k] > mg[kp]) kp = k;
+        float nb = 0.0f;
+        for (int64_t k = lo[t]; k <= hi[t]; k++)
+            if ((k < kp - lobe || k > kp + lobe) && mg[k] > nb) nb = mg[k];
+        /* a bin of white noise: E|sum|^2 = n noise2, whatever the box size */
+        if (nb <= NOISE_BINS * (double)n * noise2) continue;
+        if (mg[kp] > 0.0f && nb / mg[kp] > worst) worst = nb / mg[kp];
+    }
+    if (owned) free((void *)trig);
+    if (y != stack) free(y);
+    return sqrtf(worst);
+}
+
+static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, float *row_level,
+                      float *col_level) {
+    float mags[MAX_BINS], ha[MAX_BINS], hb[MAX_BINS];
+    const int halves = fr->b != NULL;
+    double sumsq = frame_mags(p, fr->a, fr->b, mags, ha, hb);
+    float level = (float)sqrt(sumsq / (double)p->n);
+    const int per = p->repeater ? 2 : 1;
+    ToneMeasure tm[6];
+    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
+    for (int t = 0; t < 6; t++) {
+        tm[t].v = -1.0f;
+        for (int s = 0; s < per; s++) {
+            int i = t * per + s;
+            double f = groups[t / 3][t % 3];
+            if (p->repeater) f = s == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
+            take_best(&tm[t], mags[i], halves ? ha[i] : -1.0f, halves ? hb[i] : -1.0f, f);
+        }
+    }
 
     if (!(level > RMS_FLOOR)) {
         if (row_level) *row_level = 0.0f;
         if (col_level) *col_level = 0.0f;
         return -1;
     }
-    float rl = best[0] / level, cl = best[1] / level;
-    if (p->repeater) {
-        rl *= SIDEBAND_GAIN;
-        cl *= SIDEBAND_GAIN;
+    const float gain = p->repeater ? SIDEBAND_GAIN : 1.0f;
+    int best[2];
+    float lv[2];
+    int offtune = 0;
+    for (;;) {
+        for (int g = 0; g < 2; g++) {
+            best[g] = 0;
+            for (int i = 1; i < 3; i++) /* a tie keeps the lower frequency */
+                if (tm[g * 3 + i].v > tm[g * 3 + best[g]].v) best[g] = i;
+            lv[g] = tm[g * 3 + best[g]].v / level * gain;
+        }
+        if (!offtune) { /* off-tune levels show only once they make a digit */
+            if (row_level) *row_level = lv[0];
+            if (col_level) *col_level = lv[1];
+        }
+        if (lv[0] >= threshold && lv[1] >= threshold) break;
+        if (offtune || level < MIN_FRAME_RMS) return -1;
+        /* No digit on the nominal bins: look off tune, but only in a steady
+         * frame (this search is where speech would otherwise get in). */
+        if (!halves) return -1;
+        double qa = fr->a->sq, qb = fr->b->sq;
+        if ((qa < qb ? qa : qb) < MIN_HALF_BALANCE * (qa < qb ? qb : qa)) return -1;
+        OfftuneTable own;
+        const OfftuneTable *ot = fr->offtune;
+        if (!ot) {
+            offtune_build(&own, fr->n, fr->rate, p->repeater);
+            ot = &own;
+        }
+        float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA];
+        offtune_mags(ot, fr->x, em, eha, ehb);
+        if (!fr->offtune) free(own.tab);
+        for (int t = 0; t < 6; t++)
+            for (int j = 0; j < per * N_OFFTUNE; j++) {
+                int i = t * per * N_OFFTUNE + j;
+                double f = groups[t / 3][t % 3];
+                if (p->repeater)
+                    f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
+                take_best(&tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE]);
+            }
+        offtune = 1;
     }
-    if (row_level) *row_level = rl;
-    if (col_level) *col_level = cl;
-    if (level < MIN_FRAME_RMS || rl < threshold || cl < threshold) return -1;
-    return dtmf_pair_to_digit(best_f[0], best_f[1]);
+    if (row_level) *row_level = lv[0];
+    if (col_level) *col_level = lv[1];
+    if (level < MIN_FRAME_RMS) return -1;
+
+    for (int g = 0; offtune && g < 2; g++) {
+        const ToneMeasure *w = &tm[g * 3 + best[g]];
+        for (int i = 0; i < 3; i++)
+            if (i != best[g] && tm[g * 3 + i].v > MAX_RUNNER_UP * w->v) return -1;
+        {
+            double share = 0.5 * ((double)lv[0] * lv[0] + (double)lv[1] * lv[1]);
+            float rest = share < 1.0 ? (float)sqrt(1.0 - share) : 0.0f;
+            float hi = w->ha > w->hb ? w->ha : w->hb, lo = w->ha > w->hb ? w->hb : w->ha;
+            if (hi - lo > HALF_DRIFT * hi + HALF_DRIFT_NOISE * rest * level / gain) return -1;
+        }
+    }
+    const float share = 0.5f * (lv[0] * lv[0] + lv[1] * lv[1]);
+    if (share < CLEAN_SHARE) {
+        const double hz[2] = {tm[best[0]].hz, tm[3 + best[1]].hz};
+        const double rest2 = (double)level * level * (1.0 - share);
+        /* A tone that starts or stops inside the frame is shorter than it,
+         * and its main lobe wider: up to three bins for a third of it. */
+        int64_t lobe = 1;
+        if (halves) {
+            double qa = fr->a->sq, qb = fr->b->sq;
+            if ((qa < qb ? qa : qb) < MIN_HALF_BALANCE * (qa < qb ? qb : qa)) lobe = 3;
+        }
+        if (crowding(fr->x, fr->n, fr->rate, hz, rest2, lobe) > MAX_NEIGHBOUR) return -1;
+    }
+    return dtmf_pair_to_digit(groups[0][best[0]], groups[1][best[1]]);
 }
 
 /* Live capture always delivers 2048 samples at 44,100 Hz: the phase rows of
@@ -254,8 +567,6 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
         if (col_level) *col_level = 0.0f;
         return -1;
     }
-    float mags[MAX_BINS];
-    double sumsq;
     if (count == 2048 && rate == DTMF_SAMPLE_RATE) {
         const LivePhases &live = live_phases();
         const BinPlan *p = &live.plan[repeater];
@@ -264,25 +575,24 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
         memset(&b, 0, sizeof b);
         accumulate(s, 1024, live.tab[repeater], p->nbins, &a);
         accumulate(s + 1024, 1024, live.tab[repeater], p->nbins, &b);
-        sumsq = frame_mags(p, &a, &b, mags);
-        return decide(p, mags, sumsq, threshold, row_level, col_level);
+        FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater)};
+        return decide(p, &fr, threshold, row_level, col_level);
     }
     BinPlan p;
     plan_detector(&p, count, rate, repeater);
     int owned;
     double *trig = trig_table(count, &owned);
+    Sums a, b;
+    FrameIn fr = {s, count, rate, &a, NULL, NULL};
     if (count % 2 == 0) {
-        Sums a, b;
         sum_stretch(&p, trig, s, 0, count / 2, &a);
         sum_stretch(&p, trig, s + count / 2, 0, count / 2, &b);
-        sumsq = frame_mags(&p, &a, &b, mags);
+        fr.b = &b;
     } else {
-        Sums a;
         sum_stretch(&p, trig, s, 0, count, &a);
-        sumsq = frame_mags(&p, &a, NULL, mags);
     }
     if (owned) free(trig);
-    return decide(&p, mags, sumsq, threshold, row_level, col_level);
+    return decide(&p, &fr, threshold, row_level, col_level);
 }
 
 int32_t detect_digit_in_frame(const float *s, uint64_t count, int32_t rate, float threshold,
@@ -387,6 +697,14 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
     if (!tab) core_out_of_memory();
     fill_phases(&p, trig, 0, hop, tab);
     if (owned) free(trig);
+    OfftuneTable own_ot;
+    const OfftuneTable *ot;
+    if (frame_len == 2048 && rate == DTMF_SAMPLE_RATE) {
+        ot = live_offtune(rep);
+    } else {
+        offtune_build(&own_ot, frame_len, rate, rep);
+        ot = &own_ot;
+    }
 
     Sums halves[2];
     memset(&halves[0], 0, sizeof halves[0]);
@@ -396,9 +714,9 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
         Sums *a = &halves[f & 1], *b = &halves[(f + 1) & 1];
         memset(b, 0, sizeof *b);
         accumulate(s + (f + 1) * hop, hop, tab, p.nbins, b);
-        float mags[MAX_BINS], rl, cl;
-        double sumsq = frame_mags(&p, a, b, mags);
-        int32_t det = decide(&p, mags, sumsq, threshold, &rl, &cl);
+        float rl, cl;
+        FrameIn fr = {s + f * hop, frame_len, rate, a, b, ot};
+        int32_t det = decide(&p, &fr, threshold, &rl, &cl);
         int32_t digit = digit_stream_feed(ds, det);
         if (visit && visit(ctx, f * hop, det, digit, rl, cl)) {
             f++;
@@ -406,5 +724,6 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
         }
     }
     free(tab);
+    if (ot == &own_ot) free(own_ot.tab);
     return f;
 }

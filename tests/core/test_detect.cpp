@@ -72,3 +72,64 @@ TEST(Detect, Gates) {
     EXPECT_EQ(detect_digit_in_frame(row_only.data(), 2048, 44100, 0.1f, &rl, &cl), -1);
     EXPECT_TRUE(rl > 1.0f && cl < 0.1f);
 }
+
+// A transmitter off tune by up to 1.5 % or 20 Hz still gives its digit, in
+// either mode.
+TEST(Detect, OffTuneTones) {
+    for (double shift : {-0.015, -0.01, 0.01, 0.015})
+        for (uint32_t d = 0; d < 7; d++) {
+            std::vector<float> x =
+                tones({DIGIT_ROW[d] * (1 + shift), DIGIT_COL[d] * (1 + shift)}, 0.44);
+            EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, 0.3f, nullptr, nullptr),
+                      (int32_t)d)
+                << "digit " << d << " shift " << shift;
+            repeater_modulate(x.data(), 2048, 44100);
+            EXPECT_EQ(detect_digit_in_frame_repeater(x.data(), 2048, 44100, 0.3f, nullptr, nullptr),
+                      (int32_t)d)
+                << "repeater digit " << d << " shift " << shift;
+        }
+    for (double hz : {-20.0, 20.0})
+        for (uint32_t d = 0; d < 7; d++) {
+            std::vector<float> x = tones({DIGIT_ROW[d] + hz, DIGIT_COL[d] + hz}, 0.44);
+            EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, 0.15f, nullptr, nullptr),
+                      (int32_t)d)
+                << "digit " << d << " " << hz << " Hz";
+        }
+}
+
+// A voice or a chord puts partials a pitch apart around whatever it lights
+// up; a tone pair stands alone, even deep in white noise. (In repeater mode
+// partials midway between bins still slip through at higher pitches.)
+TEST(Detect, CrowdedSpectrumIsNoDigit) {
+    for (double pitch : {90.0, 120.0, 160.0, 190.0})
+        for (uint32_t d = 0; d < 7; d++) {
+            double r = DIGIT_ROW[d], c = DIGIT_COL[d];
+            std::vector<float> x = tones({r - pitch, r, r + pitch, c - pitch, c, c + pitch}, 0.2);
+            EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, 0.15f, nullptr, nullptr), -1)
+                << "digit " << d << " pitch " << pitch;
+            if (pitch > 120.0) continue;
+            repeater_modulate(x.data(), 2048, 44100);
+            EXPECT_EQ(
+                detect_digit_in_frame_repeater(x.data(), 2048, 44100, 0.15f, nullptr, nullptr), -1)
+                << "repeater digit " << d << " pitch " << pitch;
+        }
+    uint64_t seed = 12345;
+    auto gauss = [&seed]() { // sum of 12 uniforms: close enough to normal
+        double s = -6.0;
+        for (int i = 0; i < 12; i++) {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            s += (double)(seed >> 11) / 9007199254740992.0;
+        }
+        return s;
+    };
+    for (uint32_t d = 0; d < 7; d++) {
+        int found = 0;
+        for (int trial = 0; trial < 20; trial++) {
+            std::vector<float> x = tones({(double)DIGIT_ROW[d], (double)DIGIT_COL[d]}, 0.3);
+            for (float &v : x) v += (float)(0.85 * gauss()); // 9 dB above the pair's power
+            found +=
+                detect_digit_in_frame(x.data(), 2048, 44100, 0.15f, nullptr, nullptr) == (int32_t)d;
+        }
+        EXPECT_GE(found, 18) << "digit " << d << " in noise";
+    }
+}
