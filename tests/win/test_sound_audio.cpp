@@ -110,6 +110,9 @@ TEST(SoundLoopback, TwoHundredCaptureCyclesLeaveNothingBehind) {
     EXPECT_TRUE(shell_pump_until([&] { return b.frames > b0 + 3; }, 4000));
     audio_capture_stop();
     EXPECT_EQ(a.frames, a0);
+    // A play thread still sounding when the process ends takes winmm down with it.
+    audio_stop();
+    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 3000));
 }
 
 volatile LONG g_in_slow_frame;
@@ -127,6 +130,7 @@ TEST(SoundLoopback, StopWaitsForACallbackStillRunning) {
     audio_capture_stop();
     EXPECT_EQ(g_in_slow_frame, 0);
     audio_stop();
+    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 3000));
 }
 
 // A capture thread that is sometimes held up (a busy machine): the device
