@@ -17,8 +17,8 @@
 enum { CLI_OK = 0, CLI_BAD_INPUT = 1, CLI_USAGE = 2 };
 
 /* The file decoder's frame: 2048 samples, a new one every 1024. */
-#define CLI_FRAME_LEN   2048
-#define CLI_DEFAULT_HOP 1024
+#define CLI_FRAME_LEN   DECODE_FRAME_LEN
+#define CLI_DEFAULT_HOP DECODE_DEFAULT_HOP
 
 /* ---- Messages (cli_io.cpp) ---- */
 /* MinGW's C++ stdio is the C99 one (%zu, %llu), not msvcrt's. */
@@ -73,13 +73,6 @@ struct FrameInfo {
     int32_t digit;
     float row_level;
     float col_level;
-};
-struct DecodeSettings {
-    float threshold;
-    int32_t repeater;
-    uint64_t hop;
-    int32_t
-        resample; /* decode at 44100 Hz whatever the file's rate (default), as the program does */
 };
 /* Parses FILE|-, -h, -o, --threshold, --hop, --repeater, --resample,
  * --native-rate and the command's own value options. Returns -1 to go on,

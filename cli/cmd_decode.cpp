@@ -76,43 +76,19 @@ static int decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds) {
     return 0;
 }
 
-static void apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate) {
-    if (!ds->resample || *rate == DTMF_SAMPLE_RATE) return;
-    SampleBuf r;
-    sb_init(&r);
-    resample_linear(s, (int32_t)*rate, DTMF_SAMPLE_RATE, &r);
-    sb_free(s);
-    *s = r;
-    *rate = DTMF_SAMPLE_RATE;
-}
-
 struct WalkCtx {
     std::vector<FrameInfo> *frames;
     RxDigits *digits;
-    DigitPacer pacer;
 };
 
-static int32_t walk_visit(void *ctx, uint64_t start, int32_t detection, int32_t digit,
+static int32_t walk_frame(void *ctx, uint64_t start, int32_t detection, int32_t digit,
                           float row_level, float col_level) {
     WalkCtx *w = (WalkCtx *)ctx;
     if (w->frames) w->frames->push_back(FrameInfo{start, detection, digit, row_level, col_level});
-    int32_t out[2];
-    int32_t n = digit >= 0 ? digit_pacer_feed(&w->pacer, digit, start, out) : 0;
-    for (int32_t i = 0; i < n; i++) rx_digits_add(w->digits, out[i]);
     return 0;
 }
 
-static void walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
-                        std::vector<FrameInfo> *frames, RxDigits *digits) {
-    WalkCtx w = {frames, digits, {}};
-    digit_pacer_reset(&w.pacer, (int32_t)rate);
-    DigitStream stream;
-    digit_stream_reset(&stream);
-    if (s->len < CLI_FRAME_LEN) return;
-    if (frames) frames->reserve((size_t)((s->len - CLI_FRAME_LEN) / ds->hop + 1));
-    detect_frames(s->data, s->len, (int32_t)rate, CLI_FRAME_LEN, ds->hop, ds->threshold,
-                  ds->repeater, &stream, walk_visit, &w);
-}
+static void walk_digit(void *ctx, int32_t digit) { rx_digits_add(((WalkCtx *)ctx)->digits, digit); }
 
 int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,
                     const char **in_path, const char **out_path, std::vector<CliValueOpt> own) {
@@ -148,11 +124,15 @@ int cli_read_recording(const char *cmd, const char *path, const DecodeSettings *
     SampleBuf s;
     sb_init(&s);
     int status = cli_load_audio(cmd, path, &s, &rec->file_rate);
-    rec->rate = rec->file_rate;
     if (status == CLI_OK) {
-        apply_resample(ds, &s, &rec->rate);
-        rec->n_samples = s.len;
-        walk_frames(&s, rec->rate, ds, frames, digits);
+        WalkCtx w = {frames, digits};
+        DecodeStream d;
+        decode_stream_init(&d, ds, (int32_t)rec->file_rate, walk_frame, walk_digit, &w);
+        decode_stream_feed(&d, s.data, s.len);
+        decode_stream_finish(&d);
+        rec->rate = (uint32_t)d.rate;
+        rec->n_samples = decode_stream_samples(&d);
+        decode_stream_free(&d);
     }
     sb_free(&s);
     return status;

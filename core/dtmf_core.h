@@ -40,6 +40,7 @@
  *   rx_digits_init, rx_digits_free, rx_digits_clear,
  *   rx_digits_add, rx_digits_full, rx_pair_char,
  *   rx_digits_last_pair, rx_digits_chars, rx_digits_read   received digits
+ *   resampler_*, decode_stream_*                           streaming
  */
 #ifndef TESSARY_DTMF_CORE_H
 #define TESSARY_DTMF_CORE_H
@@ -154,7 +155,21 @@ int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, cha
                           uint64_t why_size);
 int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size);
 
+/* Linear interpolation at a fixed step: output sample i lies at input
+ * position i * from_rate / to_rate, and the output ends at the last input
+ * sample. The stream form gives the same samples for any split of the input
+ * into blocks: feed appends every sample the input so far settles, finish
+ * the rest. */
 void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out);
+struct Resampler {
+    uint64_t from, to;
+    uint64_t in_count;  /* input samples fed */
+    uint64_t out_count; /* output samples given */
+    float last;         /* input sample in_count - 1 */
+};
+void resampler_init(Resampler *r, int32_t from_rate, int32_t to_rate);
+void resampler_feed(Resampler *r, const float *x, uint64_t n, SampleBuf *out);
+void resampler_finish(Resampler *r, SampleBuf *out);
 
 /* The 16-bit rule of WAV writing and playback: above +1.0 gives 32767,
  * otherwise limited to -1.0, times 32767, truncated; NaN gives 0. */
@@ -307,5 +322,47 @@ char rx_digits_last_pair(const RxDigits *r, int32_t reading);
 uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size); /* "0"-"6", "?" lost */
 /* All complete pairs; an unpaired last digit gives nothing. */
 uint64_t rx_digits_read(const RxDigits *r, int32_t reading, char *out, uint64_t size);
+
+/* ---- Decoding a recording as it arrives (stream.cpp) -------------------
+ *
+ * What file decoding does to a whole recording, done block by block in
+ * constant memory: brought to 44,100 Hz unless told not to, frames of 2048
+ * samples every `hop`, the detector, the digit stream and the pacer. Any
+ * split into blocks gives the frames and digits of the whole recording at
+ * once. on_frame (may be null) sees every frame with its start at the
+ * decoding rate; on_digit (may be null) every digit as a reception stores
+ * it, RX_DIGIT_LOST included. A non-zero return from on_frame stops the
+ * decoding: later input is ignored. */
+#define DECODE_FRAME_LEN   2048
+#define DECODE_DEFAULT_HOP 1024
+struct DecodeSettings {
+    float threshold;
+    int32_t repeater;
+    uint64_t hop;     /* 1 - DECODE_FRAME_LEN */
+    int32_t resample; /* decode at 44100 Hz whatever the input's rate */
+};
+typedef void (*DigitFn)(void *ctx, int32_t digit);
+struct DecodeStream {
+    DecodeSettings set;
+    int32_t rate; /* the rate frames are taken at */
+    int32_t resampling;
+    Resampler rs;
+    SampleBuf pending; /* from the next frame's first sample on */
+    SampleBuf scratch;
+    uint64_t base; /* index of pending.data[0] at `rate` */
+    DigitStream digits;
+    DigitPacer pacer;
+    FrameVisitor on_frame;
+    DigitFn on_digit;
+    void *ctx;
+    int32_t stopped;
+};
+void decode_stream_init(DecodeStream *d, const DecodeSettings *set, int32_t in_rate,
+                        FrameVisitor on_frame, DigitFn on_digit, void *ctx);
+void decode_stream_feed(DecodeStream *d, const float *x, uint64_t n);
+void decode_stream_finish(DecodeStream *d); /* the input has ended */
+void decode_stream_free(DecodeStream *d);
+/* Samples at the decoding rate so far. */
+uint64_t decode_stream_samples(const DecodeStream *d);
 
 #endif

@@ -368,33 +368,3 @@ int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_s
 
 /* ---- Resampling ------------------------------------------------------- */
 
-void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out) {
-    uint64_t n = in->len;
-    if (from_rate == to_rate) {
-        sb_append_buf(out, in);
-        return;
-    }
-    if (n == 0 || from_rate <= 0 || to_rate <= 0) return;
-
-    double m = (double)n / (double)from_rate * (double)to_rate + 0.5;
-    if (m >= 1.8e19) core_out_of_memory();
-    uint64_t mp = (uint64_t)m;
-    uint64_t count = mp ? mp : 1;
-    sb_reserve(out, count);
-    const float *x = in->data;
-    float *dst = out->data + out->len;
-    for (uint64_t i = 0; i < count; i++) {
-        if (n == 1) {
-            dst[i] = x[0];
-            continue;
-        }
-        double p = (double)(n - 1) * (double)i;
-        if (mp > 1) p /= (double)(mp - 1);
-        uint64_t k = (uint64_t)p;
-        if (k > n - 1) k = n - 1;
-        double t = p - (double)k;
-        uint64_t k1 = k + 1 < n ? k + 1 : k;
-        dst[i] = (float)((double)x[k] * (1.0 - t) + (double)x[k1] * t);
-    }
-    out->len += count;
-}
