@@ -25,6 +25,7 @@
  *   encode_bytes_hex, hex_string_to_bytes                  digit codes
  *   envelope_apply, gen_digit_samples, gen_digits_samples,
  *   repeater_modulate, digit_block_samples                 synthesis
+ *   wav_writer_begin, wav_writer_put, wav_writer_end,
  *   write_wav, save_wav, load_wav_mono_float[_mem|_stream],
  *   wav_read_info[_mem|_stream], resample_linear,
  *   sample_to_pcm16                                        WAV files
@@ -108,6 +109,10 @@ void repeater_modulate(float *s, uint64_t n, int32_t rate);
  * turn a transmission away before rendering it. */
 uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s);
 
+/* Where piece-by-piece synthesis goes: n samples (n >= 1) valid for the
+ * call only. Returns 0 to go on, -1 to stop the whole transmission. */
+typedef int32_t (*SampleSink)(void *ctx, const float *s, uint64_t n);
+
 /* ---- WAV files and resampling ----------------------------------------- */
 
 /* Largest buffer whose 16-bit data still fits the WAV header's 32-bit
@@ -122,6 +127,22 @@ uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s);
 typedef int32_t (*WavWriteFn)(void *ctx, const void *data, uint64_t n); /* 0 or -1 */
 int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b);
 int32_t save_wav(const char *path, const SampleBuf *b);
+
+/* The same file written as its samples come: wav_writer_begin writes the
+ * header for exactly n samples (above WAV_MAX_SAMPLES: -1, nothing
+ * written); wav_writer_put, a SampleSink whose ctx is the WavWriter, writes
+ * samples; wav_writer_end returns 0 only when all n came and every write
+ * succeeded. After a failure, or beyond n samples, every call returns -1
+ * and writes nothing. */
+struct WavWriter {
+    WavWriteFn write;
+    void *ctx;
+    uint64_t left; /* samples the header still promises */
+    int32_t failed;
+};
+int32_t wav_writer_begin(WavWriter *w, WavWriteFn write, void *ctx, uint64_t n);
+int32_t wav_writer_put(void *writer, const float *s, uint64_t n);
+int32_t wav_writer_end(const WavWriter *w);
 
 /* The readers take integer PCM of any width they can (8, 16, 32 bits), any
  * channel count (mixed to mono), at the file's own rate. They treat a
