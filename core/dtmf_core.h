@@ -15,6 +15,10 @@
  *     null (count 0) only when the array cannot be allocated.
  *   - Byte arrays returned by hex_string_to_bytes are malloc'd; free() them.
  *   - All synthesis happens at 44,100 samples per second.
+ *   - stream_digits_samples and stream_transmission_samples hand a
+ *     transmission to a SampleSink piece by piece, in memory that does not
+ *     grow with its length; the one-buffer forms are built on them and give
+ *     the very same samples.
  *
  * Usage
  *   dtmf_row_freq, dtmf_col_freq, dtmf_pair_to_digit       tone plan
@@ -24,14 +28,16 @@
  *   encode_text, hex_nibble_to_pair6, pair6_to_hex_nibble,
  *   encode_bytes_hex, hex_string_to_bytes                  digit codes
  *   envelope_apply, gen_digit_samples, gen_digits_samples,
- *   repeater_modulate, digit_block_samples                 synthesis
+ *   repeater_modulate, digit_block_samples,
+ *   stream_digits_samples                                  synthesis
  *   wav_writer_begin, wav_writer_put, wav_writer_end,
  *   write_wav, save_wav, load_wav_mono_float[_mem|_stream],
  *   wav_read_info[_mem|_stream], resample_linear,
  *   sample_to_pcm16                                        WAV files
  *   morse_pattern_for_char, build_morse_samples,
  *   load_callsign_audio, build_id_block,
- *   build_transmission_samples                             station ID
+ *   build_transmission_samples, transmission_samples,
+ *   stream_transmission_samples                            station ID
  *   goertzel_mag, detect_digit_in_frame,
  *   detect_digit_in_frame_repeater, digit_stream_reset,
  *   digit_stream_feed, detect_frames                       detection
@@ -113,6 +119,12 @@ uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s);
  * call only. Returns 0 to go on, -1 to stop the whole transmission. */
 typedef int32_t (*SampleSink)(void *ctx, const float *s, uint64_t n);
 
+/* gen_digits_samples piece by piece: digit_block_samples(count, ...) samples
+ * in all, at most 16384 per call. Returns 0, or -1 when the sink stopped it.
+ * Besides a piece it holds one burst per digit value sent. */
+int32_t stream_digits_samples(const uint32_t *digits, uint64_t count, int32_t repeater,
+                              double tone_s, double gap_s, SampleSink sink, void *ctx);
+
 /* ---- WAV files and resampling ----------------------------------------- */
 
 /* Largest buffer whose 16-bit data still fits the WAV header's 32-bit
@@ -193,6 +205,15 @@ int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf 
 void build_transmission_samples(const uint32_t *digits, uint64_t count,
                                 const SampleBuf *periodic_id, const SampleBuf *final_id,
                                 int32_t repeater, double tone_s, double gap_s, SampleBuf *out);
+/* What build_transmission_samples appends, counted (UINT64_MAX when no
+ * buffer could hold it) and sent piece by piece (0, or -1 when the sink
+ * stopped it). */
+uint64_t transmission_samples(uint64_t count, const SampleBuf *periodic_id,
+                              const SampleBuf *final_id, double tone_s, double gap_s);
+int32_t stream_transmission_samples(const uint32_t *digits, uint64_t count,
+                                    const SampleBuf *periodic_id, const SampleBuf *final_id,
+                                    int32_t repeater, double tone_s, double gap_s, SampleSink sink,
+                                    void *ctx);
 
 /* ---- Detection -------------------------------------------------------- */
 struct DigitStream {

@@ -83,6 +83,8 @@ TEST(Station, TransmissionLayouts) {
                           {pv, 5}});
     build_transmission_samples(many.data(), 2999, &p, nullptr, 0, tone, gap, &exact);
     EXPECT_EQ(exact.len, 5 + S + 26460000 + S + 5);
+    EXPECT_TRUE(transmission_samples(3000, &p, nullptr, tone, gap) == over.len &&
+                transmission_samples(2999, &p, &f, tone, gap) == exact.len - 2);
 }
 
 TEST(Station, IdentificationSignoffAndServerRequest) {
