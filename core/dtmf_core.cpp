@@ -596,18 +596,67 @@ int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t c
     return rc;
 }
 
+static void station_tx_clear(StationTx *tx) { memset(tx, 0, sizeof *tx); }
+
+void station_tx_free(StationTx *tx) {
+    sb_free(&tx->id);
+    sb_free(&tx->final_id);
+    free(tx->own_digits);
+    station_tx_clear(tx);
+}
+
+int32_t station_tx_init(StationTx *tx, const uint32_t *digits, uint64_t count,
+                        const char *audio_dir, const char *callsign, int32_t cw, int32_t repeater,
+                        double tone_s, double gap_s, char *err, uint64_t err_size) {
+    station_tx_clear(tx);
+    int32_t rc = build_callsign_id(audio_dir, callsign, cw, &tx->id, err, err_size);
+    if (rc == 0) rc = build_id_block(audio_dir, &tx->id, &tx->final_id, err, err_size);
+    if (rc != 0) {
+        station_tx_free(tx);
+        return rc;
+    }
+    tx->digits = digits;
+    tx->count = count;
+    tx->repeater = repeater;
+    tx->tone_s = tone_s;
+    tx->gap_s = gap_s;
+    return 0;
+}
+
+uint64_t station_tx_samples(const StationTx *tx) {
+    uint64_t n = transmission_samples(tx->count, &tx->id, &tx->final_id, tx->tone_s, tx->gap_s);
+    return tx->marker ? sat_add(n, digit_block_samples(7, tx->tone_s, tx->gap_s)) : n;
+}
+
+int32_t station_tx_stream(const StationTx *tx, SampleSink sink, void *ctx) {
+    if (stream_transmission_samples(tx->digits, tx->count, &tx->id, &tx->final_id, tx->repeater,
+                                    tx->tone_s, tx->gap_s, sink, ctx) != 0)
+        return -1;
+    /* The marker is a block of its own: its own lead-in, tail and carrier phase. */
+    if (tx->marker)
+        return stream_digits_samples(SERVER_MARKER, 7, tx->repeater, tx->tone_s, tx->gap_s, sink,
+                                     ctx);
+    return 0;
+}
+
+/* A prepared transmission into out, then released. */
+static int32_t render_station_tx(StationTx *tx, int32_t rc, SampleBuf *out) {
+    if (rc == 0) {
+        reserve_all(out, station_tx_samples(tx));
+        station_tx_stream(tx, append_to_buf, out);
+    }
+    station_tx_free(tx);
+    return rc;
+}
+
 int32_t build_station_transmission(const uint32_t *digits, uint64_t count, const char *audio_dir,
                                    const char *callsign, int32_t cw, int32_t repeater,
                                    double tone_s, double gap_s, SampleBuf *out, char *err,
                                    uint64_t err_size) {
-    SampleBuf id = {NULL, 0, 0}, final_id = {NULL, 0, 0};
-    int32_t rc = build_callsign_id(audio_dir, callsign, cw, &id, err, err_size);
-    if (rc == 0) rc = build_id_block(audio_dir, &id, &final_id, err, err_size);
-    if (rc == 0)
-        build_transmission_samples(digits, count, &id, &final_id, repeater, tone_s, gap_s, out);
-    sb_free(&id);
-    sb_free(&final_id);
-    return rc;
+    StationTx tx;
+    int32_t rc = station_tx_init(&tx, digits, count, audio_dir, callsign, cw, repeater, tone_s,
+                                 gap_s, err, err_size);
+    return render_station_tx(&tx, rc, out);
 }
 
 int32_t build_signoff(const char *audio_dir, const SampleBuf *callsign_id, SampleBuf *out,
@@ -667,9 +716,10 @@ uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *
     return d;
 }
 
-int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
-                                  const char *callsign, int32_t cw, int32_t repeater, double tone_s,
-                                  double gap_s, SampleBuf *out, char *err, uint64_t err_size) {
+int32_t server_tx_init(StationTx *tx, const char *dir, const char *message, const char *audio_dir,
+                       const char *callsign, int32_t cw, int32_t repeater, double tone_s,
+                       double gap_s, char *err, uint64_t err_size) {
+    station_tx_clear(tx);
     if (!server_dir_ok(dir)) {
         if (err && err_size) err[0] = '\0';
         return -2;
@@ -677,10 +727,22 @@ int32_t build_server_transmission(const char *dir, const char *message, const ch
     uint64_t count = 0;
     uint32_t *digits = server_request_digits(dir, message, &count);
     if (!digits) core_out_of_memory(); /* the directory was good: only memory is left */
-    int32_t rc = build_station_transmission(digits, count, audio_dir, callsign, cw, repeater,
-                                            tone_s, gap_s, out, err, err_size);
-    free(digits);
-    /* The marker is a block of its own: its own lead-in, tail and carrier phase. */
-    if (rc == 0) gen_digits_samples(out, SERVER_MARKER, 7, repeater, tone_s, gap_s);
-    return rc;
+    int32_t rc = station_tx_init(tx, digits, count, audio_dir, callsign, cw, repeater, tone_s,
+                                 gap_s, err, err_size);
+    if (rc != 0) {
+        free(digits);
+        return rc;
+    }
+    tx->own_digits = digits;
+    tx->marker = 1;
+    return 0;
+}
+
+int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
+                                  const char *callsign, int32_t cw, int32_t repeater, double tone_s,
+                                  double gap_s, SampleBuf *out, char *err, uint64_t err_size) {
+    StationTx tx;
+    int32_t rc = server_tx_init(&tx, dir, message, audio_dir, callsign, cw, repeater, tone_s, gap_s,
+                                err, err_size);
+    return render_station_tx(&tx, rc, out);
 }

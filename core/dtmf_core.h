@@ -15,10 +15,10 @@
  *     null (count 0) only when the array cannot be allocated.
  *   - Byte arrays returned by hex_string_to_bytes are malloc'd; free() them.
  *   - All synthesis happens at 44,100 samples per second.
- *   - stream_digits_samples and stream_transmission_samples hand a
- *     transmission to a SampleSink piece by piece, in memory that does not
- *     grow with its length; the one-buffer forms are built on them and give
- *     the very same samples.
+ *   - stream_digits_samples, stream_transmission_samples and
+ *     station_tx_stream hand a transmission to a SampleSink piece by piece,
+ *     in memory that does not grow with its length; the one-buffer forms
+ *     are built on them and give the very same samples.
  *
  * Usage
  *   dtmf_row_freq, dtmf_col_freq, dtmf_pair_to_digit       tone plan
@@ -43,7 +43,9 @@
  *   digit_stream_feed, detect_frames                       detection
  *   speed_to_tone_gap, build_callsign_id,
  *   build_station_transmission, build_signoff,
- *   server_request_digits, build_server_transmission       shared helpers
+ *   server_request_digits, build_server_transmission,
+ *   station_tx_init, server_tx_init, station_tx_samples,
+ *   station_tx_stream, station_tx_free                     shared helpers
  *   rx_digits_init, rx_digits_free, rx_digits_clear,
  *   rx_digits_add, rx_digits_full, rx_pair_char,
  *   rx_digits_last_pair, rx_digits_chars, rx_digits_read   received digits
@@ -293,6 +295,32 @@ uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *
 int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
                                   const char *callsign, int32_t cw, int32_t repeater, double tone_s,
                                   double gap_s, SampleBuf *out, char *err, uint64_t err_size);
+
+/* The two above without the one buffer: station_tx_init and server_tx_init
+ * take the same arguments and return the same codes, loading the clips
+ * into tx; station_tx_samples is the exact length, known before the first
+ * sample; station_tx_stream sends it piece by piece (0, or -1 when the sink
+ * stopped it) and may be called again. station_tx_init keeps the digits by
+ * reference: they must outlive tx. Free tx with station_tx_free, whatever
+ * init returned. */
+struct StationTx {
+    const uint32_t *digits;
+    uint64_t count;
+    uint32_t *own_digits; /* a request's, malloc'd */
+    SampleBuf id, final_id;
+    int32_t repeater;
+    int32_t marker; /* SERVER_MARKER follows as a block of its own */
+    double tone_s, gap_s;
+};
+int32_t station_tx_init(StationTx *tx, const uint32_t *digits, uint64_t count,
+                        const char *audio_dir, const char *callsign, int32_t cw, int32_t repeater,
+                        double tone_s, double gap_s, char *err, uint64_t err_size);
+int32_t server_tx_init(StationTx *tx, const char *dir, const char *message, const char *audio_dir,
+                       const char *callsign, int32_t cw, int32_t repeater, double tone_s,
+                       double gap_s, char *err, uint64_t err_size);
+uint64_t station_tx_samples(const StationTx *tx);
+int32_t station_tx_stream(const StationTx *tx, SampleSink sink, void *ctx);
+void station_tx_free(StationTx *tx);
 
 /* ---- Digit pace (pace.cpp) --------------------------------------------
  *
