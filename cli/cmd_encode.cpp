@@ -3,9 +3,12 @@
 #include "cli/cli.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -66,6 +69,64 @@ static int parse_image(const std::string &s, std::vector<uint32_t> *out) {
         return -1;
     }
     return 0;
+}
+
+enum { OUT_NEW_OR_FILE, OUT_DIR, OUT_OTHER };
+
+/* What -o names: a directory, a device or pipe (never removed), or a
+ * regular file, there or not yet. */
+static int out_kind(const char *path) {
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_stat64(path, &st) != 0) return OUT_NEW_OR_FILE;
+    return (st.st_mode & _S_IFDIR)   ? OUT_DIR
+           : (st.st_mode & _S_IFREG) ? OUT_NEW_OR_FILE
+                                     : OUT_OTHER;
+#else
+    struct stat st;
+    if (stat(path, &st) != 0) return OUT_NEW_OR_FILE;
+    return S_ISDIR(st.st_mode) ? OUT_DIR : S_ISREG(st.st_mode) ? OUT_NEW_OR_FILE : OUT_OTHER;
+#endif
+}
+
+static int32_t write_stream(void *ctx, const void *data, uint64_t n) {
+    return fwrite(data, 1, (size_t)n, (FILE *)ctx) == n ? 0 : -1;
+}
+
+/* The WAV goes out as it is rendered ("-": stdout), so an hour of tones
+ * never sits in memory. */
+static int save_transmission(const char *path, const StationTx *tx, uint64_t total) {
+    int to_stdout = strcmp(path, "-") == 0;
+    const char *shown = to_stdout ? "<stdout>" : path;
+    int kind = to_stdout ? OUT_OTHER : out_kind(path);
+    if (kind == OUT_DIR) {
+        cli_error(CMD, shown, "is a directory");
+        return CLI_BAD_INPUT;
+    }
+#ifdef SIGPIPE
+    /* A reader that goes away is a failed write like a full disk, not a
+     * silent death by signal. */
+    signal(SIGPIPE, SIG_IGN);
+#endif
+    errno = 0;
+    FILE *f = to_stdout ? stdout : fopen(path, "wb");
+    if (!f) {
+        cli_error(CMD, shown, "cannot write: %s", errno ? strerror(errno) : "input/output error");
+        return CLI_BAD_INPUT;
+    }
+    WavWriter w;
+    int failed = wav_writer_begin(&w, write_stream, f, total) != 0 ||
+                 station_tx_stream(tx, wav_writer_put, &w) != 0 || wav_writer_end(&w) != 0;
+    /* A full disk often shows only when the buffer is flushed or closed. */
+    failed |= fflush(f) != 0;
+    int saved_errno = errno;
+    if (!to_stdout) failed |= fclose(f) != 0;
+    if (!failed) return CLI_OK;
+    if (!errno) errno = saved_errno;
+    cli_error(CMD, shown, "cannot write: %s", errno ? strerror(errno) : "input/output error");
+    /* A cut file must not pass for a transmission. */
+    if (kind == OUT_NEW_OR_FILE) remove(path);
+    return CLI_BAD_INPUT;
 }
 
 int cmd_encode(int argc, char **argv, const char *argv0) {
@@ -208,26 +269,26 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
         return CLI_BAD_INPUT;
     }
 
-    SampleBuf out;
-    sb_init(&out);
+    StationTx tx;
     char clip_err[1024] = "";
-    int32_t rc =
-        kind == "request"
-            ? build_server_transmission(dir, content.c_str(), clip_dir.c_str(), callsign, cw,
-                                        repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err)
-            : build_station_transmission(digits.data(), count, clip_dir.c_str(), callsign, cw,
-                                         repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err);
-    if (rc == -2) {
-        sb_free(&out);
-        return cli_usage_error(CMD, "--dir must be exactly four digits 0-6");
-    }
-    if (rc != 0) {
+    int32_t rc = kind == "request"
+                     ? server_tx_init(&tx, dir, content.c_str(), clip_dir.c_str(), callsign, cw,
+                                      repeater, tone_s, gap_s, clip_err, sizeof clip_err)
+                     : station_tx_init(&tx, digits.data(), count, clip_dir.c_str(), callsign, cw,
+                                       repeater, tone_s, gap_s, clip_err, sizeof clip_err);
+    int status = CLI_BAD_INPUT;
+    uint64_t total = station_tx_samples(&tx);
+    if (rc == -2)
+        status = cli_usage_error(CMD, "--dir must be exactly four digits 0-6");
+    else if (rc != 0)
         cli_error(CMD, nullptr, "missing callsign clip: %s (give the clip folder with --audio-dir)",
                   clip_err);
-        sb_free(&out);
-        return CLI_BAD_INPUT;
-    }
-    int status = cli_save_wav(CMD, out_path, &out);
-    sb_free(&out);
+    else if (total > WAV_MAX_SAMPLES)
+        cli_error(CMD, out_path,
+                  "transmission too long for a WAV file (%llu samples, at most %llu)",
+                  (unsigned long long)total, (unsigned long long)WAV_MAX_SAMPLES);
+    else
+        status = save_transmission(out_path, &tx, total);
+    station_tx_free(&tx);
     return status;
 }
