@@ -71,6 +71,12 @@ static int parse_image(const std::string &s, std::vector<uint32_t> *out) {
     return 0;
 }
 
+/* A digit array that could not be allocated must not pass for an empty one. */
+static int out_of_memory(void) {
+    cli_error(CMD, nullptr, "out of memory");
+    return CLI_BAD_INPUT;
+}
+
 enum { OUT_NEW_OR_FILE, OUT_DIR, OUT_OTHER };
 
 /* What -o names: a directory, a device or pipe (never removed), or a
@@ -181,6 +187,8 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
     if (speed_s && (cli_parse_int(speed_text.c_str(), &speed) != 0 || speed < 50 || speed > 500))
         return cli_usage_error(CMD, "--speed must be a whole percent from 50 to 500, not '%s'",
                                speed_s);
+    double tone_s = 0, gap_s = 0;
+    speed_to_tone_gap((int32_t)speed, &tone_s, &gap_s);
     if (kind == "request") {
         uint64_t n = 0;
         uint32_t *probe = server_request_digits(dir, "", &n); /* the core knows a good directory */
@@ -213,6 +221,7 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
     uint64_t count = 0;
     if (kind == "text" || kind == "request") {
         uint32_t *d = encode_text(content.c_str(), &count);
+        if (!d) return out_of_memory();
         digits.assign(d, d + count);
         free(d);
         uint64_t dropped = 0;
@@ -240,7 +249,12 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
     } else if (kind == "file") {
         std::vector<uint8_t> bytes;
         const char *path = content.c_str();
-        if (cli_read_all(path, &bytes, &err) != 0) {
+        /* Reading stops where a WAV file would be full, so a huge file or
+         * a device (/dev/zero) cannot fill memory first. */
+        uint64_t one = digit_block_samples(1, tone_s, gap_s);
+        uint64_t per = digit_block_samples(2, tone_s, gap_s) - one;
+        uint64_t max_bytes = (WAV_MAX_SAMPLES - (one - per)) / per / 4;
+        if (cli_read_all(path, &bytes, &err, max_bytes) != 0) {
             cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path, "%s", err.c_str());
             return CLI_BAD_INPUT;
         }
@@ -249,7 +263,14 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
                       "empty file, nothing to encode");
             return CLI_BAD_INPUT;
         }
+        if (bytes.size() > max_bytes) {
+            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path,
+                      "too large: one WAV file holds at most %llu bytes at this speed",
+                      (unsigned long long)max_bytes);
+            return CLI_BAD_INPUT;
+        }
         uint32_t *d = encode_bytes_hex(bytes.data(), bytes.size(), &count);
+        if (!d) return out_of_memory();
         digits.assign(d, d + count);
         free(d);
     } else {
@@ -257,8 +278,6 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
         count = digits.size();
     }
 
-    double tone_s = 0, gap_s = 0;
-    speed_to_tone_gap((int32_t)speed, &tone_s, &gap_s);
     uint64_t estimate = digit_block_samples(count, tone_s, gap_s);
     if (estimate > WAV_MAX_SAMPLES) {
         cli_error(
