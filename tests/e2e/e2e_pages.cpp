@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <random>
 #include "audio/audio.h"
-#include "shell/shell.h"
-#include "tabs/tabs.h"
 #include "tests/core/core_test_util.h"
 #include "tests/e2e/driver.h"
 
@@ -59,9 +57,7 @@ static bool play_digits(const std::vector<uint32_t> &digits, DWORD timeout_ms) {
     Buf b;
     gen_digits_samples(&b, digits.data(), digits.size(), 0, 0.18, 0.09);
     audio_play(b.data, b.len);
-    DWORD start = GetTickCount();
-    while (audio_play_threads_alive() && GetTickCount() - start < timeout_ms) Sleep(20);
-    return audio_play_threads_alive() == 0;
+    return drv_until([] { return audio_play_threads_alive() == 0; }, timeout_ms, 20);
 }
 
 static int32_t collect(void *ctx, uint64_t, int32_t, int32_t digit, float, float) {
@@ -142,10 +138,10 @@ TEST_F(PagesE2e, PictureInAllSevenColoursArrivesCellForCell) {
 
     drv_select_tab(&app, DRV_TAB_IMGENC);
     paint(pic);
-    ASSERT_EQ(drv_window_text(item(DRV_TAB_IMGENC, IDC_IMGENC_DIGITS)), want);
+    ASSERT_EQ(drv_text(item(DRV_TAB_IMGENC, IDC_IMGENC_DIGITS)), want);
     drv_click(item(DRV_TAB_IMGENC, IDC_IMGENC_PLAY));
     HWND got = item(DRV_TAB_IMGDEC, IDC_IMGDEC_DIGITS);
-    EXPECT_TRUE(drv_wait_text(got, want.c_str(), 60000)) << drv_window_text(got);
+    EXPECT_TRUE(drv_wait_text(got, want.c_str(), 60000)) << drv_text(got);
     shot(DRV_TAB_IMGENC, "page-image-encode.bmp");
     shot(DRV_TAB_IMGDEC, "page-image-decode.bmp");
 
@@ -177,7 +173,7 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte) {
     auto open_file = [&](const std::string &path, const char *counts) {
         via_dialog(item(DRV_TAB_HEX, IDC_HEX_OPEN), path);
         std::string want = path.substr(path.find_last_of("\\") + 1) + " -- " + counts;
-        EXPECT_TRUE(drv_wait_text(file_line, want.c_str(), 5000)) << drv_window_text(file_line);
+        EXPECT_TRUE(drv_wait_text(file_line, want.c_str(), 5000)) << drv_text(file_line);
     };
 
     drv_select_tab(&app, DRV_TAB_HEX);
@@ -188,8 +184,7 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte) {
     expect_box("Saved", "Saved to " + wav);
     via_dialog(item(DRV_TAB_HEX, IDC_HEX_DECODE_FILE), wav);
     HWND status = item(DRV_TAB_HEX, IDC_HEX_STATUS);
-    EXPECT_TRUE(drv_wait_text(status, "Decoded 1024 digits from file", 60000))
-        << drv_window_text(status);
+    EXPECT_TRUE(drv_wait_text(status, "Decoded 1024 digits from file", 60000)) << drv_text(status);
     via_dialog(item(DRV_TAB_HEX, IDC_HEX_SAVE_HEX), via_wav);
     expect_box("Saved", "Saved 256 bytes to " + via_wav);
     EXPECT_EQ(read_file(via_wav), bytes);
@@ -201,7 +196,7 @@ TEST_F(PagesE2e, FileOfRandomBytesComesBackByteForByte) {
     ASSERT_TRUE(drv_wait_text(status, "Listening...", 5000));
     drv_click(item(DRV_TAB_HEX, IDC_HEX_PLAY));
     HWND hex = item(DRV_TAB_HEX, IDC_HEX_TEXT);
-    EXPECT_TRUE(drv_wait_text(hex, want_hex.substr(0, 64).c_str(), 120000)) << drv_window_text(hex);
+    EXPECT_TRUE(drv_wait_text(hex, want_hex.substr(0, 64).c_str(), 120000)) << drv_text(hex);
     drv_pump(3000); // a spurious extra digit would show up here
     drv_click(item(DRV_TAB_HEX, IDC_HEX_LISTEN));
     shot(DRV_TAB_HEX, "page-hex.bmp");
@@ -221,8 +216,7 @@ TEST_F(PagesE2e, ServerRequestGoesOutThenTheResponseIsRead) {
     ASSERT_EQ(audio_capture_start(keep_frame, &heard, err, sizeof err), 1) << err;
     drv_click(item(DRV_TAB_SERVER, IDC_SERVER_SEND));
     HWND status = item(DRV_TAB_SERVER, IDC_SERVER_STATUS);
-    ASSERT_TRUE(drv_wait_text(status, "Listening for response...", 30000))
-        << drv_window_text(status);
+    ASSERT_TRUE(drv_wait_text(status, "Listening for response...", 30000)) << drv_text(status);
     drv_pump(500);
     audio_capture_stop();
     EXPECT_EQ(detect(heard), (std::vector<int32_t>{0, 1, 2, 3, 1, 1, 1, 2, 6, 5, 4, 3, 2, 1, 0}));
@@ -230,7 +224,7 @@ TEST_F(PagesE2e, ServerRequestGoesOutThenTheResponseIsRead) {
     // "ok": o = 15 -> 2 1, k = 11 -> 1 4.
     ASSERT_TRUE(play_digits({2, 1, 1, 4}, 10000));
     HWND response = item(DRV_TAB_SERVER, IDC_SERVER_RESPONSE);
-    EXPECT_TRUE(drv_wait_text(response, "ok", 5000)) << drv_window_text(response);
+    EXPECT_TRUE(drv_wait_text(response, "ok", 5000)) << drv_text(response);
     shot(DRV_TAB_SERVER, "page-server.bmp");
     shot(DRV_TAB_REF, "page-reference.bmp");
 }

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <ctype.h>
 #include "tests/e2e/driver.h"
-#include "shell/shell.h"
-#include "tabs/tabs.h"
 
 static const char SENTENCE[] = "The quick brown fox jumps over the lazy dog, twice!";
 static const char SOX_TEXT[] = "tones made by sox"; /* see CMakeLists.txt */
@@ -40,7 +38,7 @@ class TextE2E : public ::testing::Test {
         EXPECT_EQ(drv_close(&app, 15000), 0) << "the program closes cleanly";
     }
     HWND item(int tab, int id) { return drv_item(&app, tab, id); }
-    std::string rx_readout(int id) { return drv_window_text(item(DRV_TAB_RX, id)); }
+    std::string rx_readout(int id) { return drv_text(item(DRV_TAB_RX, id)); }
     HWND rx_status() { return drv_item(&app, DRV_TAB_RX, IDC_RX_STATUS); }
     HWND tx_status() { return drv_item(&app, DRV_HEADER, IDC_TX_STATUS); }
 
@@ -48,7 +46,7 @@ class TextE2E : public ::testing::Test {
         ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_TX));
         drv_set_text(item(DRV_TAB_TX, IDC_TX_TEXT_EDIT), text);
         drv_click(item(DRV_TAB_TX, IDC_TX_ENCODE));
-        EXPECT_EQ(drv_window_text(drv_item(&app, DRV_TAB_TX, IDC_TX_DIGITS)), digits);
+        EXPECT_EQ(drv_text(drv_item(&app, DRV_TAB_TX, IDC_TX_DIGITS)), digits);
     }
 
     // Types, encodes, listens, plays, and checks what the Receive page heard.
@@ -59,7 +57,7 @@ class TextE2E : public ::testing::Test {
         ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_RX));
         drv_click(item(DRV_TAB_RX, IDC_RX_CLEAR));
         drv_click(item(DRV_TAB_RX, IDC_RX_LISTEN));
-        ASSERT_EQ(drv_window_text(rx_status()), "Listening...");
+        ASSERT_EQ(drv_text(rx_status()), "Listening...");
 
         ASSERT_TRUE(drv_select_tab(&app, DRV_TAB_TX));
         drv_click(item(DRV_TAB_TX, IDC_TX_PLAY));
@@ -81,7 +79,7 @@ class TextE2E : public ::testing::Test {
         EXPECT_TRUE(drv_file_dialog(&app, path.c_str(), 15000)) << path;
         std::string want = "Decoded " + std::to_string(count) + " digits from file";
         EXPECT_TRUE(drv_wait_text(rx_status(), want.c_str(), 20000))
-            << path << ": " << drv_window_text(rx_status());
+            << path << ": " << drv_text(rx_status());
     }
 };
 
@@ -91,7 +89,7 @@ TEST_F(TextE2E, SentenceCrossesTheLoopbackAtFullSpeed) { over_the_air(0.27); }
 // only the overlapping frame grid of live reception keeps apart.
 TEST_F(TextE2E, SentenceCrossesTheLoopbackAtOneAndAHalfSpeed) {
     drv_set_trackbar(item(DRV_HEADER, IDC_SPEED_SLIDER), 150);
-    ASSERT_EQ(drv_window_text(item(DRV_HEADER, IDC_SPEED_LABEL)).rfind("150% speed", 0), 0u);
+    ASSERT_EQ(drv_text(item(DRV_HEADER, IDC_SPEED_LABEL)).rfind("150% speed", 0), 0u);
     over_the_air(0.18);
 }
 

@@ -40,13 +40,13 @@ TEST(NoSound, TheReceivePageShowsTheMicrophoneErrorAndStaysIdle) {
     EXPECT_EQ(boxes.said()[0].rfind("Microphone error|Could not open microphone (MMRESULT ", 0), 0u)
         << boxes.said()[0];
     EXPECT_TRUE(boxes.boxes()[0].error_icon);
-    EXPECT_EQ(kit_text(g_app.rx.listen_button), "Start listening");
-    EXPECT_EQ(kit_text(g_app.rx.status_label), "Microphone idle");
+    EXPECT_EQ(drv_text(g_app.rx.listen_button), "Start listening");
+    EXPECT_EQ(drv_text(g_app.rx.status_label), "Microphone idle");
 }
 
 TEST(NoSound, PlaybackFailsQuietlyAndItsThreadEnds) {
     float s[4410] = {0};
     audio_play(s, 4410);
-    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 5000));
+    EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 5000));
     audio_shutdown();
 }

@@ -21,7 +21,7 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent) {
     std::string empty = temp_path("empty.bin"), missing = temp_path("missing.bin");
     write_file(abc, "abc");
     ASSERT_EQ(hex_open_path(abc.c_str()), 0);
-    EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
+    EXPECT_EQ(drv_text(H.tx_digits_label), "100110021003");
     EXPECT_TRUE(IsWindowEnabled(H.play_button) && IsWindowEnabled(H.save_audio_button));
 
     // Too large, missing: a box each, and "abc" stays loaded.
@@ -37,12 +37,12 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent) {
               0u);
     EXPECT_NE(said[0].find("1024 bytes -> 2048 hex chars -> 4096 tones"), std::string::npos);
     EXPECT_EQ(said[1], "Open failed|Could not open that file.");
-    EXPECT_EQ(kit_text(H.tx_digits_label), "100110021003");
+    EXPECT_EQ(drv_text(H.tx_digits_label), "100110021003");
 
     write_file(empty, "");
     ASSERT_EQ(hex_open_path(empty.c_str()), 0);
-    EXPECT_EQ(kit_text(H.tx_digits_label), "(nothing to encode)");
-    EXPECT_NE(kit_text(H.file_label).find(" -- 0 bytes -> 0 hex chars -> 0 tones"),
+    EXPECT_EQ(drv_text(H.tx_digits_label), "(nothing to encode)");
+    EXPECT_NE(drv_text(H.file_label).find(" -- 0 bytes -> 0 hex chars -> 0 tones"),
               std::string::npos);
     EXPECT_FALSE(IsWindowEnabled(H.play_button) || IsWindowEnabled(H.save_audio_button));
 }
@@ -50,7 +50,7 @@ TEST_F(HexPage, OpeningFilesAndTurningAwayWhatCannotBeSent) {
 TEST_F(HexPage, ReceivedPairsBecomeHexAndBadOnesBlockTheSave) {
     EXPECT_FALSE(IsWindowEnabled(H.save_hex_button));
     feed("100130");
-    EXPECT_EQ(kit_text(H.hex_label), "61?");
+    EXPECT_EQ(drv_text(H.hex_label), "61?");
     EXPECT_TRUE(IsWindowEnabled(H.save_hex_button));
 
     std::string out = temp_path("never.bin");
@@ -77,8 +77,8 @@ TEST_F(HexPage, AFileThatOverfillsTheReceptionDoesNotLookComplete) {
     ASSERT_EQ(save_wav(wav.c_str(), &b), 0);
     ASSERT_EQ(hex_decode_path(wav.c_str()), 0);
     EXPECT_EQ(H.panel.received.count, (uint64_t)RX_MAX_DIGITS);
-    EXPECT_EQ(kit_text(H.hex_label), std::string(RX_MAX_DIGITS / 2, '1'));
-    EXPECT_EQ(kit_text(H.status_label), "Reception full (4096 digits) -- later digits dropped");
+    EXPECT_EQ(drv_text(H.hex_label), std::string(RX_MAX_DIGITS / 2, '1'));
+    EXPECT_EQ(drv_text(H.status_label), "Reception full (4096 digits) -- later digits dropped");
     DeleteFileA(wav.c_str());
 }
 

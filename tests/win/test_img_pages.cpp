@@ -41,10 +41,10 @@ TEST_F(ImagePages, PaintingWithTheMouseWritesTheActiveColourAndOnlyEncodeSendsIt
                            std::string(40, '1'));
 
     // Painting alone changes neither the readout nor what Play would send.
-    EXPECT_EQ(kit_text(E.digits_label), std::string(64, '1'));
+    EXPECT_EQ(drv_text(E.digits_label), std::string(64, '1'));
     EXPECT_EQ(E.digits[0], 1);
     imgenc_encode();
-    EXPECT_EQ(kit_text(E.digits_label), painted);
+    EXPECT_EQ(drv_text(E.digits_label), painted);
     EXPECT_EQ(E.digits[16], 6);
 
     std::string wav = temp_path("no-such-dir\\picture.wav");
@@ -56,21 +56,21 @@ TEST_F(ImagePages, PaintingWithTheMouseWritesTheActiveColourAndOnlyEncodeSendsIt
 
 TEST_F(ImagePages, DecodeStopsAtSixtyFourDigitsLiveAndFromAFile) {
     for (int i = 0; i < 63; i++) imgdec_on_digit(i % 7);
-    EXPECT_NE(kit_text(D.status_label), "Image complete (64/64 pixels)");
+    EXPECT_NE(drv_text(D.status_label), "Image complete (64/64 pixels)");
     imgdec_on_digit(5);
-    EXPECT_EQ(kit_text(D.status_label), "Image complete (64/64 pixels)");
-    std::string full = kit_text(D.digits_label);
+    EXPECT_EQ(drv_text(D.status_label), "Image complete (64/64 pixels)");
+    std::string full = drv_text(D.digits_label);
     imgdec_on_digit(2);
     EXPECT_EQ(D.panel.received.count, 64u);
     EXPECT_EQ(D.pixels[63], 5);
-    EXPECT_EQ(kit_text(D.digits_label), full);
+    EXPECT_EQ(drv_text(D.digits_label), full);
     imgdec_clear();
     EXPECT_EQ(D.pixels[0], -1);
 
     std::string wav = temp_path("ten.wav");
     ASSERT_TRUE(kit_make_wav(wav, {1, 2, 3, 4, 5, 6, 0, 1, 2, 3}));
     ASSERT_EQ(imgdec_decode_path(wav.c_str()), 0);
-    EXPECT_EQ(kit_text(D.status_label), "Decoded 10/64 pixels -- try lowering the threshold");
+    EXPECT_EQ(drv_text(D.status_label), "Decoded 10/64 pixels -- try lowering the threshold");
     EXPECT_EQ(D.pixels[9], 3);
     EXPECT_EQ(D.pixels[10], -1);
 
@@ -79,5 +79,5 @@ TEST_F(ImagePages, DecodeStopsAtSixtyFourDigitsLiveAndFromAFile) {
     ASSERT_TRUE(kit_make_wav(wav, hundred));
     ASSERT_EQ(imgdec_decode_path(wav.c_str()), 0);
     EXPECT_EQ(D.panel.received.count, 64u);
-    EXPECT_EQ(kit_text(D.status_label), "Decoded full image (64/64 pixels)");
+    EXPECT_EQ(drv_text(D.status_label), "Decoded full image (64/64 pixels)");
 }

@@ -1,7 +1,6 @@
 // The Receive (text) page and its receiver panel, in a real hidden main window.
 #include <gtest/gtest.h>
 #include "tests/win/kit.h"
-#include <commctrl.h>
 
 static RxTab &R = g_app.rx;
 
@@ -51,20 +50,20 @@ class RxPage : public ::testing::Test {
 
 TEST_F(RxPage, PairsSpellLettersAndAFullReceptionSaysSo) {
     digits({2, 0, 0, 0, 6, 6, 3});
-    EXPECT_EQ(kit_text(R.digits_label), "2000663");
-    EXPECT_EQ(kit_text(R.text_label), "n ?");
+    EXPECT_EQ(drv_text(R.digits_label), "2000663");
+    EXPECT_EQ(drv_text(R.text_label), "n ?");
 
     // The readout keeps the newest digits in view as they come.
     rx_clear();
     for (int i = 0; i < 400; i++) rx_on_digit(i % 2);
     EXPECT_GT(SendMessageA(R.digits_label, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
     for (int i = 400; i < RX_MAX_DIGITS; i++) rx_on_digit(i % 2);
-    std::string full_digits = kit_text(R.digits_label);
-    EXPECT_EQ(kit_text(R.status_label), "Microphone idle");
+    std::string full_digits = drv_text(R.digits_label);
+    EXPECT_EQ(drv_text(R.status_label), "Microphone idle");
     digits({0, 2});
-    EXPECT_EQ(kit_text(R.digits_label), full_digits);
+    EXPECT_EQ(drv_text(R.digits_label), full_digits);
     EXPECT_EQ(R.text_len, RX_MAX_DIGITS / 2);
-    EXPECT_EQ(kit_text(R.status_label), "Reception full (4096 digits) -- later digits dropped");
+    EXPECT_EQ(drv_text(R.status_label), "Reception full (4096 digits) -- later digits dropped");
 }
 
 TEST_F(RxPage, FileDecodeReportsWhatItFound) {
@@ -78,21 +77,21 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
     write_file(junk, "not a wav");
 
     ASSERT_EQ(rx_decode_path(one.c_str()), 0);
-    EXPECT_EQ(kit_text(R.status_label), "Decoded 1 digit from file");
+    EXPECT_EQ(drv_text(R.status_label), "Decoded 1 digit from file");
     ASSERT_EQ(rx_decode_path(tiny.c_str()), 0);
-    EXPECT_EQ(kit_text(R.status_label), "No tones detected -- try lowering the threshold");
+    EXPECT_EQ(drv_text(R.status_label), "No tones detected -- try lowering the threshold");
 
     rx_decode_path(coffee.c_str());
     BoxWatch boxes;
     EXPECT_EQ(rx_decode_path(junk.c_str()), -1);
     EXPECT_EQ(boxes.said(), std::vector<std::string>{"Decode error|Could not read that WAV file."});
     EXPECT_TRUE(boxes.boxes()[0].error_icon);
-    EXPECT_EQ(kit_text(R.status_label),
+    EXPECT_EQ(drv_text(R.status_label),
               "Decoding " + junk.substr(junk.find_last_of('\\') + 1) + "...");
-    EXPECT_EQ(kit_text(R.digits_label), " ") << "the failed decode still cleared the page";
+    EXPECT_EQ(drv_text(R.digits_label), " ") << "the failed decode still cleared the page";
     EXPECT_EQ(R.text_len, 0);
     ASSERT_EQ(rx_decode_path(coffee.c_str()), 0) << "the page carries on";
-    EXPECT_EQ(kit_text(R.text_label), "coffee");
+    EXPECT_EQ(drv_text(R.text_label), "coffee");
 }
 
 TEST_F(RxPage, FileDecodeFollowsRepeaterModeAndStopsAtTheLimit) {
@@ -131,7 +130,8 @@ TEST_F(RxPage, LiveFramesFollowTheFileDecodersGridSoFastSendersDecode) {
         gen_digits_samples(&b, sent.data(), sent.size(), rep, 0.12, 0.06);
         sb_append_silence(&b, 2048 - b.len % 2048);
         std::thread([&] {
-            for (uint64_t i = 0; i < b.len; i += 2048) capture_frame_callback(b.data + i, 2048, &R.panel);
+            for (uint64_t i = 0; i < b.len; i += 2048)
+                capture_frame_callback(b.data + i, 2048, &R.panel);
         }).join();
         std::vector<int32_t> live;
         for (const MSG &m : take(WM_APP_DIGIT, 0)) live.push_back((int32_t)m.lParam);
@@ -172,7 +172,7 @@ TEST_F(RxPage, ClearWhileListeningForgetsTheOldRunEntirely) {
     bool foreign = false;
     for (int i = 0; i < 300; i++) {
         rx_clear();
-        shell_pump(0);
+        drv_pump(0);
         for (uint64_t k = 0; k < R.panel.received.count; k++)
             foreign |= R.panel.received.digits[k] != 5;
         if (i % 16 == 0) Sleep(1);
@@ -182,25 +182,25 @@ TEST_F(RxPage, ClearWhileListeningForgetsTheOldRunEntirely) {
     t.join();
     EXPECT_FALSE(foreign);
     rx_clear();
-    shell_pump(0);
+    drv_pump(0);
     EXPECT_EQ(R.panel.received.count, 0u);
-    EXPECT_EQ(kit_text(R.digits_label), " ");
-    EXPECT_EQ(kit_text(R.text_label), "");
+    EXPECT_EQ(drv_text(R.digits_label), " ");
+    EXPECT_EQ(drv_text(R.text_label), "");
 }
 
 TEST_F(RxPage, ListeningMovesBetweenPagesAndEachShowsTheTruth) {
     rx_toggle_listen();
     if (!R.panel.listening) GTEST_SKIP() << "no recording device here";
-    EXPECT_EQ(kit_text(R.listen_button), "Stop listening");
-    EXPECT_EQ(kit_text(R.status_label), "Listening...");
+    EXPECT_EQ(drv_text(R.listen_button), "Stop listening");
+    EXPECT_EQ(drv_text(R.status_label), "Listening...");
     EXPECT_EQ(GetWindowLongPtrA(R.led, GWLP_USERDATA), (LONG_PTR)LED_ON_COLOR);
 
     // Another page takes the microphone: this one says so at once.
     imgdec_toggle_listen();
     EXPECT_EQ(rxpanel_get_active(), &g_app.imgdec.panel);
     EXPECT_EQ(R.panel.listening, 0);
-    EXPECT_EQ(kit_text(R.listen_button), "Start listening");
-    EXPECT_EQ(kit_text(R.status_label), "Microphone idle");
+    EXPECT_EQ(drv_text(R.listen_button), "Start listening");
+    EXPECT_EQ(drv_text(R.status_label), "Microphone idle");
 
     rxpanel_stop_listening(&R.panel); // not active: disturbs nothing
     EXPECT_EQ(rxpanel_get_active(), &g_app.imgdec.panel);
@@ -213,7 +213,7 @@ TEST_F(RxPage, ListeningMovesBetweenPagesAndEachShowsTheTruth) {
     ASSERT_TRUE(kit_make_wav(wav, {0, 1}));
     ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
     EXPECT_EQ(rxpanel_get_active(), nullptr);
-    EXPECT_EQ(kit_text(R.listen_button), "Start listening");
-    EXPECT_EQ(kit_text(R.text_label), "a");
+    EXPECT_EQ(drv_text(R.listen_button), "Start listening");
+    EXPECT_EQ(drv_text(R.text_label), "a");
     EXPECT_EQ(SendMessageA(R.row_meter, PBM_GETPOS, 0, 0), 0);
 }

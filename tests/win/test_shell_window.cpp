@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include "tests/win/kit.h"
 #include "audio/audio.h"
-#include <commctrl.h>
 
 namespace {
 
@@ -36,8 +35,8 @@ std::vector<std::string> run_tx(DWORD timeout_ms, const std::function<void()> &e
     std::vector<std::string> texts;
     ULONGLONG end = GetTickCount64() + timeout_ms;
     while (GetTickCount64() < end) {
-        shell_pump(5);
-        std::string t = kit_text(g_app.tx_status);
+        drv_pump(5);
+        std::string t = drv_text(g_app.tx_status);
         if (texts.empty() || texts.back() != t) texts.push_back(t);
         if (each) each();
         if (!g_app.tx_active) break;
@@ -64,7 +63,7 @@ class ShellWindow : public ::testing::Test {
 
 TEST_F(ShellWindow, CallsignKeepsOnlyCapitalsAndDigits) {
     for (const char *p = "w1a-w"; *p; p++) SendMessageA(g_app.callsign_edit, WM_CHAR, *p, 0);
-    EXPECT_EQ(kit_text(g_app.callsign_edit), "W1AW");
+    EXPECT_EQ(drv_text(g_app.callsign_edit), "W1AW");
     DWORD start = 0;
     SendMessageA(g_app.callsign_edit, EM_GETSEL, (WPARAM)&start, 0);
     EXPECT_EQ(start, 4u); // the caret stays at the end while typing
@@ -80,7 +79,7 @@ TEST_F(ShellWindow, CallsignKeepsOnlyCapitalsAndDigits) {
     CloseClipboard();
     SetWindowTextA(g_app.callsign_edit, "");
     SendMessageA(g_app.callsign_edit, WM_PASTE, 0, 0);
-    EXPECT_EQ(kit_text(g_app.callsign_edit), std::string(255, 'Q'));
+    EXPECT_EQ(drv_text(g_app.callsign_edit), std::string(255, 'Q'));
 
     char out[256];
     EXPECT_EQ(callsign_clean("a\xe9z\xc3\xa4 0", out), 3u); // bytes beyond ASCII go
@@ -106,7 +105,7 @@ TEST_F(ShellWindow, TabsShowTheirPageAndCaptureMessagesReachTheirOwn) {
         for (int i = 0; i < 4; i++) before[i] = panels[i]->received.count;
         PostMessageA(g_app.main_wnd, WM_APP_METERS, id, MAKELPARAM(40, 60));
         PostMessageA(g_app.main_wnd, WM_APP_DIGIT, id, 3);
-        shell_pump(0);
+        drv_pump(0);
         for (int i = 0; i < 4; i++)
             EXPECT_EQ(panels[i]->received.count, before[i] + (i == id)) << id << i;
     }
@@ -123,7 +122,7 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
     BoxWatch boxes;
     g_app.server.exchange_state = 1; // the Server page moves on when told of the end
     start_silence(0.2);
-    EXPECT_EQ(kit_text(g_app.tx_status), "TX in 3...");
+    EXPECT_EQ(drv_text(g_app.tx_status), "TX in 3...");
 
     bool led_on = false, led_on_early = false, told_early = false;
     std::vector<std::string> texts = run_tx(15000, [&] {
@@ -152,21 +151,21 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
     // A second transmission in the countdown starts it afresh.
     g_app.server.exchange_state = 1;
     start_silence(0.5);
-    ASSERT_TRUE(shell_pump_until([] { return kit_text(g_app.tx_status) == "TX in 2..."; }, 3000));
+    ASSERT_TRUE(drv_until([] { return drv_text(g_app.tx_status) == "TX in 2..."; }, 3000));
     start_silence(0.3);
-    EXPECT_EQ(kit_text(g_app.tx_status), "TX in 3...");
+    EXPECT_EQ(drv_text(g_app.tx_status), "TX in 3...");
     EXPECT_NEAR(g_app.tx_total_seconds, 1.3, 1e-9);
 
     // One during playback cuts the sounding one and the LED waits for the new countdown.
-    ASSERT_TRUE(shell_pump_until([] { return g_app.tx_countdown == 0; }, 5000));
+    ASSERT_TRUE(drv_until([] { return g_app.tx_countdown == 0; }, 5000));
     start_silence(30);
-    ASSERT_TRUE(shell_pump_until(
-        [] { return g_app.tx_countdown == 0 && audio_play_threads_alive() == 1; }, 5000));
+    ASSERT_TRUE(
+        drv_until([] { return g_app.tx_countdown == 0 && audio_play_threads_alive() == 1; }, 5000));
     EXPECT_EQ(led_color(), LED_ON_COLOR);
     start_silence(0.2);
-    EXPECT_EQ(kit_text(g_app.tx_status), "TX in 3...");
+    EXPECT_EQ(drv_text(g_app.tx_status), "TX in 3...");
     EXPECT_EQ(led_color(), LED_OFF);
-    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 2000));
+    EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 2000));
     EXPECT_EQ(g_app.server.exchange_state, 1);
 
     EXPECT_EQ(run_tx(15000).back(), "");
@@ -225,7 +224,7 @@ TEST_F(ShellWindow, StationButtonsSayWhatIsMissingAndTheBuiltClipsSpeak) {
     char err[256] = "";
     ASSERT_EQ(audio_capture_start(count_loud, NULL, err, sizeof err), 1) << err;
     click(IDC_CALLSIGN_BUTTON);
-    EXPECT_EQ(kit_text(g_app.tx_status), "TX in 3...");
+    EXPECT_EQ(drv_text(g_app.tx_status), "TX in 3...");
     double id_only = g_app.tx_total_seconds;
     LONG before_play = 0;
     run_tx(20000, [&] {

@@ -29,19 +29,19 @@ static void type_and_encode(const char *text) {
 
 TEST(TxPage, OnlyLettersAndSpacesAreSentAndOnlyEncodeChangesTheStream) {
     shell_app();
-    EXPECT_EQ(kit_text(T.text_edit), "coffee"); // encoded at start
-    EXPECT_EQ(kit_text(T.digits_label), "032106060505");
+    EXPECT_EQ(drv_text(T.text_edit), "coffee"); // encoded at start
+    EXPECT_EQ(drv_text(T.digits_label), "032106060505");
     EXPECT_TRUE(IsWindowEnabled(T.play_button));
 
     type_and_encode("2024!");
-    EXPECT_EQ(kit_text(T.digits_label), "(nothing to encode)");
+    EXPECT_EQ(drv_text(T.digits_label), "(nothing to encode)");
     EXPECT_FALSE(IsWindowEnabled(T.play_button));
     EXPECT_FALSE(IsWindowEnabled(T.save_button));
     SetWindowTextA(T.text_edit, "hi");
     EXPECT_FALSE(IsWindowEnabled(T.play_button)) << "typing alone does not encode";
 
     type_and_encode("Hi, Bo!");
-    EXPECT_EQ(kit_text(T.digits_label), "1112000221");
+    EXPECT_EQ(drv_text(T.digits_label), "1112000221");
     EXPECT_TRUE(IsWindowEnabled(T.save_button));
 
     EXPECT_FALSE(vertical_bar_shown(T.digits_label)) << "a short stream fits";
