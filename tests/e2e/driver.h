@@ -1,17 +1,10 @@
-/* driver -- window helpers for every Windows test. The first part serves the
- * in-process tests (through tests/win/kit.h) and the end-to-end ones alike;
- * the rest drives a running Tessary.exe from another process the way a user
- * would: start it, reach controls, type, click (drv_click returns when the
- * click is handled; drv_click_async is for buttons that open a dialog or a
- * box), pick tabs, move sliders, wait for texts, answer message boxes and
- * file dialogs, close it (WM_CLOSE; killed if it hangs).
- *
- * Every wait is bounded by the caller's time-out and returns false/null when
- * it runs out. Texts are read with WM_GETTEXT, which Windows (and Wine)
- * copies across processes; WM_NOTIFY is not copied, so tabs are switched
- * with the tab strip's own keyboard handling, which notifies its parent
- * itself.
- */
+/* driver -- window helpers for every Windows test: the first part serves the
+ * in-process tests (through tests/win/kit.h) too; the rest drives a running
+ * Tessary.exe from another process as a user would (drv_click returns when
+ * the click is handled; drv_click_async is for buttons that open a dialog).
+ * Every wait is bounded and returns false/null when it runs out. Texts go
+ * by WM_GETTEXT, which Windows (and Wine) copies across processes; WM_NOTIFY
+ * is not copied, so tabs are switched with the tab strip's own keys. */
 #ifndef TESSARY_E2E_DRIVER_H
 #define TESSARY_E2E_DRIVER_H
 
@@ -57,8 +50,7 @@ inline bool drv_until(const std::function<bool()> &pred, DWORD timeout_ms, DWORD
 
 inline std::string drv_class(HWND w) {
     char name[64] = "";
-    GetClassNameA(w, name, sizeof name);
-    return name;
+    return GetClassNameA(w, name, sizeof name) ? name : "";
 }
 
 // A visible top-level window of process pid, of class cls, titled title (null: any).
@@ -84,16 +76,9 @@ inline bool drv_close_box(HWND box, DWORD timeout_ms = 5000) {
 
 /* ---- The program in a process of its own ---- */
 
-enum {
-    DRV_TAB_TX,
-    DRV_TAB_IMGENC,
-    DRV_TAB_RX,
-    DRV_TAB_IMGDEC,
-    DRV_TAB_HEX,
-    DRV_TAB_REF,
-    DRV_TAB_SERVER,
-    DRV_HEADER = -1 /* drv_item: a control of the main window's header */
-};
+// Pages in tab order: Transmit, Image encode, Receive, Image decode, Hex, Reference, Server.
+// DRV_HEADER for drv_item: a control of the main window's header.
+enum { DRV_TAB_TX = 0, DRV_TAB_RX = 2, DRV_TAB_HEX = 4, DRV_TAB_SERVER = 6, DRV_HEADER = -1 };
 
 struct DrvApp {
     PROCESS_INFORMATION pi;
@@ -114,12 +99,10 @@ inline int drv_close(DrvApp *app, DWORD timeout_ms) {
     if (!app->pi.hProcess) return -1;
     if (app->main && IsWindow(app->main)) PostMessageA(app->main, WM_CLOSE, 0, 0);
     DWORD code = (DWORD)-1;
-    if (WaitForSingleObject(app->pi.hProcess, timeout_ms) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(app->pi.hProcess, timeout_ms) == WAIT_OBJECT_0)
         GetExitCodeProcess(app->pi.hProcess, &code);
-    } else {
-        TerminateProcess(app->pi.hProcess, 1);
+    else if (TerminateProcess(app->pi.hProcess, 1))
         WaitForSingleObject(app->pi.hProcess, 5000);
-    }
     CloseHandle(app->pi.hProcess);
     CloseHandle(app->pi.hThread);
     memset(app, 0, sizeof *app);
@@ -157,19 +140,12 @@ inline bool drv_start(DrvApp *app, const char *exe_path, DWORD timeout_ms) {
     return false;
 }
 
-/* All children of a class (null: any) in creation order: for the grids and
- * swatches, which have no id. */
-inline std::vector<HWND> drv_children(HWND parent, const char *cls) {
-    std::vector<HWND> out;
-    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-        if (!cls || lstrcmpiA(drv_class(c).c_str(), cls) == 0) out.push_back(c);
-    return out;
-}
-
 // The pages sit in the tab strip in tab order.
 inline HWND drv_page(const DrvApp *app, int tab) {
-    std::vector<HWND> pages = drv_children(GetDlgItem(app->main, IDC_TAB_CONTROL), "DtmfPage");
-    return tab >= 0 && tab < (int)pages.size() ? pages[tab] : NULL;
+    HWND c = GetWindow(GetDlgItem(app->main, IDC_TAB_CONTROL), GW_CHILD);
+    for (int i = 0; c && tab >= 0; c = GetWindow(c, GW_HWNDNEXT))
+        if (drv_class(c) == "DtmfPage" && i++ == tab) return c;
+    return NULL;
 }
 
 inline HWND drv_item(const DrvApp *app, int tab, int id) {
@@ -207,12 +183,8 @@ inline void drv_set_trackbar(HWND bar, int pos) {
 
 /* Waits until the text equals `expected`, or only starts with it. */
 inline bool drv_wait_text(HWND w, const char *expected, DWORD timeout_ms, bool prefix = false) {
-    return drv_until(
-        [&] {
-            std::string t = drv_text(w);
-            return prefix ? t.rfind(expected, 0) == 0 : t == expected;
-        },
-        timeout_ms, 40);
+    size_t n = prefix ? strlen(expected) : std::string::npos;
+    return drv_until([&] { return drv_text(w).compare(0, n, expected) == 0; }, timeout_ms, 40);
 }
 
 /* A dialog window (#32770) of the program with this title (null: any). */
