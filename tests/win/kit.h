@@ -52,30 +52,27 @@ struct BoxWatch {
         std::lock_guard<std::mutex> lock(mu);
         return seen;
     }
-    // Every box so far as "title|text".
-    std::vector<std::string> said() {
+    std::vector<std::string> said() { // every box so far as "title|text"
         std::vector<std::string> out;
         for (const Box &b : boxes()) out.push_back(b.title + "|" + b.text);
         return out;
     }
 };
 
-// A WAV file holding the given digits as a plain digit block at 100 % speed.
-inline bool kit_make_wav(const std::string &path, const std::vector<uint32_t> &digits) {
+// A WAV file holding the given digits as a plain digit block (at 100 % speed).
+inline bool kit_make_wav(const std::string &path, const std::vector<uint32_t> &digits,
+                         double tone_s = 0.18, double gap_s = 0.09) {
     Buf b;
-    gen_digits_samples(&b, digits.data(), digits.size(), 0, 0.18, 0.09);
+    gen_digits_samples(&b, digits.data(), digits.size(), 0, tone_s, gap_s);
     return save_wav(path.c_str(), &b) == 0;
 }
 
-// One 2048-sample frame at 44100 Hz: the digit's two tones, or silence (-1),
-// or a lone row tone (-2).
+// One 2048-sample frame at 44100 Hz: the digit's two tones, or silence (-1).
 inline std::vector<float> rx_frame(int digit) {
     std::vector<float> f(2048, 0.0f);
-    if (digit == -1) return f;
-    double fr = digit == -2 ? 697 : DIGIT_ROW[digit], fc = digit == -2 ? 0 : DIGIT_COL[digit];
-    for (int i = 0; i < 2048; i++)
-        f[i] = (float)(0.4 * sin(6.283185307179586 * fr * i / 44100) +
-                       0.4 * sin(6.283185307179586 * fc * i / 44100));
+    for (int i = 0; digit >= 0 && i < 2048; i++)
+        f[i] = (float)(0.4 * sin(6.283185307179586 * DIGIT_ROW[digit] * i / 44100) +
+                       0.4 * sin(6.283185307179586 * DIGIT_COL[digit] * i / 44100));
     return f;
 }
 

@@ -3,7 +3,6 @@
 #include "tests/win/kit.h"
 #include "audio/audio.h"
 #include <psapi.h>
-#include <math.h>
 
 namespace {
 
@@ -36,16 +35,10 @@ void play_digits(const std::vector<uint32_t> &digits, double tone_s = 0.18) {
     audio_play(b.data, b.len);
 }
 
+// (A whole message round the loop: the end-to-end tests.)
 TEST(SoundLoopback, PlayedDigitsComeBackAndANewPlaybackCutsTheOldOneShort) {
-    Heard heard, cut;
+    Heard cut;
     char err[256] = "";
-    ASSERT_EQ(audio_capture_start(on_frame, &heard, err, sizeof err), 1) << err;
-    play_digits({1, 2, 3, 4, 5, 6, 0, 3});
-    drv_until([&] { return heard.get().size() >= 8; }, 8000);
-    Sleep(300);
-    EXPECT_EQ(heard.get(), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 0, 3}));
-    EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 3000));
-
     ASSERT_EQ(audio_capture_start(on_frame, &cut, err, sizeof err), 1) << err;
     play_digits({1}, 10.0);
     ASSERT_TRUE(drv_until([&] { return !cut.get().empty(); }, 5000));
@@ -73,12 +66,6 @@ TEST(SoundLoopback, ABufferThatNeverCompletesDoesNotHoldItsThreadForEver) {
     EXPECT_EQ(audio_current_output(), (HWAVEOUT)NULL);
 }
 
-SIZE_T private_bytes() {
-    PROCESS_MEMORY_COUNTERS_EX pm = {};
-    GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&pm, sizeof pm);
-    return pm.PrivateUsage;
-}
-
 DWORD handles() {
     DWORD n = 0;
     GetProcessHandleCount(GetCurrentProcess(), &n);
@@ -91,6 +78,11 @@ TEST(SoundLoopback, TwoHundredCaptureCyclesLeaveNothingBehind) {
     ASSERT_EQ(audio_capture_start(on_frame, &a, err, sizeof err), 1)
         << err; // driver's one-off setup
     audio_capture_stop();
+    PROCESS_MEMORY_COUNTERS_EX pm = {};
+    auto private_bytes = [&pm] {
+        GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&pm, sizeof pm);
+        return pm.PrivateUsage;
+    };
     DWORD h0 = handles();
     SIZE_T m0 = private_bytes();
     for (int i = 0; i < 200; i++) {
