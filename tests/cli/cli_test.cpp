@@ -103,8 +103,7 @@ TEST_F(Cli, DecodesAt44100HzUnlessToldOtherwise) {
 }
 
 TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
-    write_file(at("empty.wav"), "");
-    write_file(at("header-only.wav"), std::string("RIFF\x04\0\0\0WAVE", 12));
+    write_file(at("empty.wav"), ""); // (why a WAV file is refused: the core's Wav tests)
     mkdir(at("adir").c_str(), 0755);
     tone_file("one.wav", {1}, 44100);
     ASSERT_EQ(cli("encode image " + std::string(64, '3') + " -o bad.wav").code,
@@ -117,11 +116,9 @@ TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
     };
     const Case cases[] = {
         {"analyze nope.wav", 1, "analyze: nope.wav: No such file"},
-        {"decode - < header-only.wav", 1, "<stdin>: no audio in the WAV file (no \"data\" chunk)"},
         {"decode - < empty.wav", 1, "<stdin>: empty file"},
         {"decode adir", 1, "adir: is a directory"},
-        {"decode one.wav --repeater", 1,
-         "one.wav: no tones detected"}, // plain tones are no disguise
+        {"decode one.wav --repeater", 1, "one.wav: no tones detected"},
         {"decode bad.wav --as hex -o out.bin", 1, "invalid characters (marked '?')"},
         {"decode one.wav --as hex -o out.bin", 1, "only one digit"},
         {"decode one.wav --as image", 1, "image incomplete"},
@@ -158,10 +155,7 @@ TEST_F(Cli, AnalyzeDrawsEveryReportedDigit) {
     Outcome r = cli("analyze 'a&b.wav' -o plot.svg");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("rate: 44100 Hz\n"), std::string::npos) << r.out;
-    EXPECT_NE(
-        r.out.find("digits found: 22\ndigits: 1105151521003221241504\nas text: hello world\n"),
-        std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("digits found: 22\n"), std::string::npos) << r.out; // which: RoundTrips
     auto labels = [&](const std::string &file) {
         std::string svg = read_file(at(file));
         size_t n = 0;

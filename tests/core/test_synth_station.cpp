@@ -127,21 +127,19 @@ TEST(Station, IdentificationSignoffAndServerRequest) {
     EXPECT_TRUE(err == dir + "/x.wav" && partial.len == 1u); // a missing clip adds nothing
 
     const uint32_t digits[] = {4};
+    auto station = [&](const char *callsign, int32_t cw, SampleBuf *o) {
+        return build_station_transmission(digits, 1, dir.c_str(), callsign, cw, 0, 0.18, 0.09, o,
+                                          err, sizeof err);
+    };
     gen_digits_samples(&block, digits, 1, 0, 0.18, 0.09);
-    EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "e", 1, 0, 0.18, 0.09, &out, err,
-                                         sizeof err),
-              -1);
+    EXPECT_EQ(station("e", 1, &out), -1);
     EXPECT_EQ(std::string(err), dir + "/website.wav"); // CW still needs the closing clip
-    EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "!", 0, 0, 0.18, 0.09, &out, err,
-                                         sizeof err),
-              0);
+    EXPECT_EQ(station("!", 0, &out), 0);
     expect_layout(&out, {{block.data, block.len}}); // no callsign: no identification
 
     write_file(dir + "/website.wav", read_file(dir + "/a.wav"));
     build_morse_samples("e", &morse);
-    ASSERT_EQ(build_station_transmission(digits, 1, dir.c_str(), "E", 1, 0, 0.18, 0.09, &full, err,
-                                         sizeof err),
-              0);
+    ASSERT_EQ(station("E", 1, &full), 0);
     ASSERT_EQ(full.len, morse.len + S + block.len + S + morse.len + 2205 + 300);
     EXPECT_TRUE(memcmp(full.data, morse.data, morse.len * 4) == 0 &&
                 fabsf(full.data[full.len - 300] - 0.5f) < 1e-4);
