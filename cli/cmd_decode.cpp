@@ -140,7 +140,7 @@ long cli_raw_rate(const char *cmd, const char *val) {
  * converting one while the detector works on another keeps both cores
  * busy. */
 static const int READ_AHEAD = 4;
-static const uint64_t BLOCK = 65536;
+static const uint64_t BLOCK = 131072;
 struct ReadAhead {
     CliAudio *audio;
     float *blocks[READ_AHEAD];
