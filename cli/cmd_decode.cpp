@@ -8,6 +8,7 @@
 #include <string.h>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 static const char *const CMD = "decode";
@@ -185,8 +186,16 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
     ra.audio = &audio;
     std::vector<float> store((size_t)(READ_AHEAD * BLOCK));
     for (int i = 0; i < READ_AHEAD; i++) ra.blocks[i] = store.data() + i * BLOCK;
-    std::thread reader(read_ahead, &ra);
-    for (;;) {
+    std::thread reader;
+    try {
+        reader = std::thread(read_ahead, &ra);
+    } catch (const std::system_error &) { /* no thread to spare: read in turn */
+        for (uint64_t n; (n = cli_read_audio(&audio, ra.blocks[0], BLOCK)) > 0;) {
+            decode_stream_feed(&d, ra.blocks[0], n);
+            if (on_block && on_block(ctx)) break;
+        }
+    }
+    while (reader.joinable()) {
         std::unique_lock<std::mutex> lock(ra.m);
         ra.changed.wait(lock, [&ra] { return ra.count > 0 || ra.ended; });
         if (ra.count == 0) break;
@@ -200,7 +209,7 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
         ra.changed.notify_all();
         if (stop) break;
     }
-    reader.join();
+    if (reader.joinable()) reader.join();
     decode_stream_finish(&d);
     if (on_block) on_block(ctx);
     rec->rate = (uint32_t)d.rate;
