@@ -108,7 +108,8 @@ long() {
     local opts=(decode - --as digits)
     [ "$2" = wav ] || opts=(decode --raw 44100 - --as digits)
     t0=$(date +%s%N)
-    found=$(feed "$1" "$2" | /usr/bin/time -f %M -o "$work/rss" "$cli" "${opts[@]}" | tr -d '\n?' | wc -c)
+    found=$( (feed "$1" "$2" | /usr/bin/time -f %M -o "$work/rss" "$cli" "${opts[@]}" || true) |
+        tr -d '\n?' | wc -c)
     t1=$(date +%s%N)
     printf '%-34s %9s %10s %s\n' "$1 h, $2 (sizes untold) on stdin" \
         "$(awk -v n=$((t1 - t0)) 'BEGIN { printf "%.2f", n / 1e9 }')" \
