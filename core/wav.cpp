@@ -225,7 +225,7 @@ static void wav_walk(WavReader *r, WavHeader *w) {
         if (data && (size_untold((uint32_t)size) || (src_seekable(r) && r->size > 0xFFFFFFFFull)))
             size = UNKNOWN;
         if (src_seekable(r) && size > r->size - r->pos) size = r->size - r->pos;
-        const uint64_t end = size == UNKNOWN ? UNKNOWN : r->pos + size + (size & 1);
+        const uint64_t body = r->pos;
         if (memcmp(ch, "fmt ", 4) == 0) {
             uint8_t f[26];
             uint64_t got = src_fill(r, f, size < sizeof f ? size : sizeof f);
@@ -242,8 +242,7 @@ static void wav_walk(WavReader *r, WavHeader *w) {
             w->data_len = size;
             if (!src_seekable(r)) return;
         }
-        if (end == UNKNOWN) break;
-        src_skip_to(r, end);
+        src_skip_to(r, body + size + (size & 1));
     }
     if (w->have_data && src_seekable(r)) src_skip_to(r, w->data_pos);
 }
