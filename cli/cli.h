@@ -60,8 +60,26 @@ int cli_write_all(const char *path, const void *data, size_t n, std::string *err
 /* The folder holding this executable, for the default clip folder. */
 std::string cli_exe_dir(const char *argv0);
 
-/* Checks and loads a WAV file ("-": stdin) as mono samples at its own
- * rate. Prints the error itself; returns CLI_OK or CLI_BAD_INPUT. */
+/* A recording being read ("-": stdin): a WAV file, or headerless 16-bit
+ * little-endian mono PCM at raw_rate (0: a WAV file). Pipes and devices are
+ * read as the sound arrives. cli_open_audio checks the input and prints
+ * what is wrong with it; cli_read_audio gives up to max mono samples at the
+ * file's rate (wav_reader_read), 0 at the end; cli_close_audio reports a
+ * read error. Each returns CLI_OK or CLI_BAD_INPUT. */
+struct CliAudio {
+    WavReader wav;
+    const char *shown; /* the name in messages */
+    FILE *f;           /* null for stdin */
+    int fd;            /* read directly unless the input is a regular file */
+    int regular;
+    uint64_t bytes; /* taken from the input */
+    int read_errno; /* non-zero after a read error */
+};
+int cli_open_audio(const char *cmd, const char *path, uint32_t raw_rate, CliAudio *a);
+uint64_t cli_read_audio(CliAudio *a, float *out, uint64_t max);
+int cli_close_audio(const char *cmd, CliAudio *a);
+/* The whole of a WAV file ("-": stdin) as mono samples at its own rate;
+ * 2 GiB and more are refused. Prints the error itself. */
 int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate);
 /* Writes a buffer as the program's WAV ("-": stdout). */
 int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b);
@@ -88,11 +106,17 @@ struct Recording {
     uint64_t n_samples;
     uint32_t rate, file_rate;
 };
-/* Loads a WAV file ("-": stdin), brings it to 44100 Hz unless told not to
- * and walks its frames: frames (may be null) and reported digits are added.
- * Prints the error itself; returns CLI_OK or CLI_BAD_INPUT. */
-int cli_read_recording(const char *cmd, const char *path, const DecodeSettings *ds,
-                       std::vector<FrameInfo> *frames, RxDigits *digits, Recording *rec);
+/* Reads a recording (cli_open_audio) block by block, brings it to 44100 Hz
+ * unless told not to and walks its frames: frames (may be null) and
+ * reported digits are added as they are found. on_block (may be null) is
+ * called after every block; a non-zero return stops the reading. Reading
+ * runs on a second thread, a few blocks ahead. Prints the error itself;
+ * returns CLI_OK or CLI_BAD_INPUT. */
+int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
+                       const DecodeSettings *ds, std::vector<FrameInfo> *frames, RxDigits *digits,
+                       Recording *rec, int (*on_block)(void *ctx) = nullptr, void *ctx = nullptr);
+/* --raw RATE's value: 0 when not given; -1 after a usage error (reported). */
+long cli_raw_rate(const char *cmd, const char *val);
 
 /* ---- Commands ---- */
 int cmd_encode(int argc, char **argv, const char *argv0);

@@ -31,7 +31,9 @@
  *   repeater_modulate, digit_block_samples,
  *   stream_digits_samples                                  synthesis
  *   wav_writer_begin, wav_writer_put, wav_writer_end,
- *   write_wav, save_wav, load_wav_mono_float[_mem|_stream],
+ *   write_wav, save_wav, wav_reader_open[_file|_mem|_raw],
+ *   wav_reader_read, wav_reader_close,
+ *   load_wav_mono_float[_mem|_stream],
  *   wav_read_info[_mem|_stream], resample_linear,
  *   sample_to_pcm16                                        WAV files
  *   morse_pattern_for_char, build_morse_samples,
@@ -159,32 +161,86 @@ int32_t wav_writer_begin(WavWriter *w, WavWriteFn write, void *ctx, uint64_t n);
 int32_t wav_writer_put(void *writer, const float *s, uint64_t n);
 int32_t wav_writer_end(const WavWriter *w);
 
-/* The readers take integer PCM of any width they can (8, 16, 32 bits), any
- * channel count (mixed to mono), at the file's own rate. They treat a
- * "fmt " chunk with sample rate 0 (or above 2^31 - 1) as unreadable (-1),
- * append nothing on failure, and size nothing from a header field beyond
- * the bytes the file really holds. The stream form reads a seekable stream
- * from its start; the path form opens the file and uses it. */
+/* What a WAV file's header says. format_tag is 1 for PCM, 3 for float (for
+ * 0xFFFE the sub-format's tag). data_bytes is cut to the bytes present; read
+ * forward only it is the size field, UINT64_MAX when the sound runs to the
+ * end of the input. */
+struct WavInfo {
+    uint32_t format_tag;
+    uint32_t channels;
+    uint32_t rate;
+    uint32_t bits;
+    uint64_t data_bytes;
+};
+
+/* The one WAV reader: it walks the chunks, then gives the sound as mono
+ * float samples (channels mixed) at the file's own rate, block by block,
+ * holding 64 KiB of bytes whatever the input's length. It takes 8, 16, 24
+ * and 32-bit integer PCM and 32 and 64-bit float, also inside
+ * WAVE_FORMAT_EXTENSIBLE.
+ *
+ * It reads forward only, so a pipe will do: the first "data" chunk is the
+ * sound, with the "fmt " chunk before it (none: 16-bit mono 44,100 Hz). A
+ * source that can seek (memory, a seekable FILE, read from its start) is
+ * walked to its end first, where a later "fmt " or "data" chunk replaces an
+ * earlier one. A "data" chunk whose size field is 0 or 0x7FFFF000 and up
+ * (what recorders writing to a pipe put there), or any in an input known to
+ * exceed 4 GiB, runs to the end of the input. Nothing is sized from a header
+ * field.
+ *
+ * open returns 0 when the file holds sound for a person: a known sample
+ * format, at least one channel, 1000-768000 Hz and a "data" chunk. Else -1
+ * with a one-line reason in why ("not a WAV file (no RIFF/WAVE header)",
+ * "sample rate 0 Hz is out of range (1000-768000)" ...). info is filled as
+ * far as the header goes either way. `readable` may still be set after a
+ * refusal: a compressed tag is read by its width, an unknown width or no
+ * channel as silence; only no RIFF header, no "data" chunk, or a rate of 0
+ * or above 2^31 - 1 leave it 0. wav_reader_read then writes up to max
+ * samples: what is buffered, else what one read of the source brings, so a
+ * live pipe's sound comes as it arrives; 0 only at the end (or when not
+ * readable). wav_reader_close releases the buffer whatever open returned
+ * (a FILE stays open).
+ *
+ * read returns the bytes it put in buf, fewer than n when that is what
+ * there is so far, 0 at the end of the input (or on an error it keeps to
+ * tell its caller). wav_reader_open_raw reads headerless 16-bit
+ * little-endian mono PCM at `rate` the same way (-1 when the rate is out of
+ * range). */
+typedef uint64_t (*WavReadFn)(void *ctx, void *buf, uint64_t n);
+struct WavReader {
+    WavInfo info;
+    int32_t readable;
+    /* The reader's own. */
+    WavReadFn read;
+    void *ctx;
+    const uint8_t *mem; /* memory and FILE sources can seek */
+    FILE *f;
+    uint64_t size; /* the source's length; UINT64_MAX when unknown */
+    uint64_t pos;  /* bytes taken from the source */
+    uint64_t left; /* bytes of sound still to read; UINT64_MAX: to the end */
+    uint32_t kind, bytes, channels, in_frame;
+    float sum;
+    uint8_t *buf;
+    uint64_t buf_len, buf_at;
+};
+int32_t wav_reader_open(WavReader *r, WavReadFn read, void *ctx, char *why, uint64_t why_size);
+int32_t wav_reader_open_file(WavReader *r, FILE *f, char *why, uint64_t why_size);
+int32_t wav_reader_open_mem(WavReader *r, const uint8_t *data, uint64_t size, char *why,
+                            uint64_t why_size);
+int32_t wav_reader_open_raw(WavReader *r, WavReadFn read, void *ctx, uint32_t rate, char *why,
+                            uint64_t why_size);
+uint64_t wav_reader_read(WavReader *r, float *out, uint64_t max);
+void wav_reader_close(WavReader *r);
+
+/* The whole sound at once, through the reader: -1 (nothing appended) when
+ * it is not readable. The path form opens the file and uses it. */
 int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate);
 int32_t load_wav_mono_float_mem(const uint8_t *data, uint64_t size, SampleBuf *out,
                                 uint32_t *out_rate);
 int32_t load_wav_mono_float_stream(FILE *f, SampleBuf *out, uint32_t *out_rate);
 
-/* What a WAV file's header says, from the same chunk walk the readers use.
- * 0 when the file holds sound the readers decode: integer PCM of 8, 16 or
- * 32 bits, at least one channel, 1000-768000 Hz, and a "data" chunk. Else
- * -1 with a one-line reason in why ("not a WAV file (no RIFF/WAVE header)",
- * "sample rate 0 Hz is out of range (1000-768000)" ...). The readers also
- * load some files refused here (a float tag read as integers, 24-bit as
- * silence); this is the verdict to give a person. info is filled as far as
- * the header goes either way. */
-struct WavInfo {
-    uint32_t format_tag; /* 1 PCM, 3 float; for 0xFFFE the sub-format's tag */
-    uint32_t channels;
-    uint32_t rate;
-    uint32_t bits;
-    uint64_t data_bytes; /* cut to the bytes present */
-};
+/* The reader's verdict on a whole file, without its samples: 0, or -1 with
+ * the reason in why ("cannot open the file" for a path that will not open). */
 int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_size);
 int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, char *why,
                           uint64_t why_size);

@@ -124,6 +124,7 @@ TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
         {"decode one.wav --as image", 1, "image incomplete"},
         {"decode one.wav --threshold 0.05", 2, "--threshold must be"},
         {"decode one.wav --as pdf", 2, "--as must be"},
+        {"decode one.wav --raw 44", 2, "--raw must be a sample rate"},
         {"encode request --dir 0127 hi -o t.wav", 2, "--dir must be exactly four digits 0-6"},
         {"encode text hi --speed 501 -o t.wav", 2, "--speed must be"},
         {"encode text '2024!' -o t.wav", 1, "nothing to encode"},
@@ -148,6 +149,29 @@ TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
     Outcome r = cli("decode bad.wav --as hex");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.substr(0, 4), "????");
+}
+
+TEST_F(Cli, ReadsRawPcmAndShowsLettersAsTheyArrive) {
+    // Raw 16-bit mono, as arecord -t raw and rtl_fm write it: a WAV's data alone.
+    tone_file("t.wav", {1, 6, 0, 3}, 22050);
+    const std::string t = read_file(at("t.wav"));
+    write_file(at("t.raw"), t.substr(t.find("data") + 8));
+    EXPECT_EQ(cli("decode t.raw --raw 22050 --as digits").out, "1603\n");
+    EXPECT_EQ(cli("decode - --raw 22050 --as digits < t.raw").out, "1603\n");
+
+    // A recorder's pipe, sizes untold: the writer holds it open, half sent,
+    // until the first letters show (or 20 s pass).
+    ASSERT_EQ(cli("encode text 'hello world' -o hw.wav").code, 0);
+    std::string hw = read_file(at("hw.wav"));
+    write_file(at("live.wav"), hw.replace(4, 4, le(~0u, 4)).replace(40, 4, le(~0u, 4)));
+    std::string feed = "{ head -c " + std::to_string(hw.size() / 2) +
+                       " live.wav; timeout 20 sh -c 'until grep -qs hel live.txt; do sleep 0.1; "
+                       "done' || echo late >late.txt; }";
+    ASSERT_EQ(
+        system(("cd '" + dir + "' && " + feed + " | " TESSARY_CLI " decode - >live.txt").c_str()),
+        0);
+    EXPECT_NE(access(at("late.txt").c_str(), F_OK), 0) << "nothing shown before the input ended";
+    EXPECT_EQ(read_file(at("live.txt")).rfind("hello", 0), 0u);
 }
 
 TEST_F(Cli, AnalyzeDrawsEveryReportedDigit) {
