@@ -35,6 +35,8 @@ int cli_run(const std::string &command, const std::string &input, double timeout
         close(in[1]);
         return RUN_CANNOT;
     }
+    /* A command that exits without reading its input must not end us. */
+    signal(SIGPIPE, SIG_IGN);
     const char *argv[] = {"sh", "-c", command.c_str(), nullptr};
     pid_t pid = fork();
     if (pid == 0) {
