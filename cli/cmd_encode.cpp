@@ -3,9 +3,12 @@
 #include "cli/cli.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -66,6 +69,70 @@ static int parse_image(const char *cmd, const std::string &s, std::vector<uint32
         return -1;
     }
     return 0;
+}
+
+/* A digit array that could not be allocated must not pass for an empty one. */
+static int out_of_memory(const char *cmd) {
+    cli_error(cmd, nullptr, "out of memory");
+    return CLI_BAD_INPUT;
+}
+
+enum { OUT_NEW_OR_FILE, OUT_DIR, OUT_OTHER };
+
+/* What -o names: a directory, a device or pipe (never removed), or a
+ * regular file, there or not yet. */
+static int out_kind(const char *path) {
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_stat64(path, &st) != 0) return OUT_NEW_OR_FILE;
+    return (st.st_mode & _S_IFDIR)   ? OUT_DIR
+           : (st.st_mode & _S_IFREG) ? OUT_NEW_OR_FILE
+                                     : OUT_OTHER;
+#else
+    struct stat st;
+    if (stat(path, &st) != 0) return OUT_NEW_OR_FILE;
+    return S_ISDIR(st.st_mode) ? OUT_DIR : S_ISREG(st.st_mode) ? OUT_NEW_OR_FILE : OUT_OTHER;
+#endif
+}
+
+static int32_t write_stream(void *ctx, const void *data, uint64_t n) {
+    return fwrite(data, 1, (size_t)n, (FILE *)ctx) == n ? 0 : -1;
+}
+
+/* The WAV goes out as it is rendered ("-": stdout), so an hour of tones
+ * never sits in memory. */
+static int save_transmission(const char *path, const StationTx *tx, uint64_t total) {
+    int to_stdout = strcmp(path, "-") == 0;
+    const char *shown = to_stdout ? "<stdout>" : path;
+    int kind = to_stdout ? OUT_OTHER : out_kind(path);
+    if (kind == OUT_DIR) {
+        cli_error(CMD, shown, "is a directory");
+        return CLI_BAD_INPUT;
+    }
+#ifdef SIGPIPE
+    /* A reader that goes away is a failed write like a full disk, not a
+     * silent death by signal. */
+    signal(SIGPIPE, SIG_IGN);
+#endif
+    errno = 0;
+    FILE *f = to_stdout ? stdout : fopen(path, "wb");
+    if (!f) {
+        cli_error(CMD, shown, "cannot write: %s", errno ? strerror(errno) : "input/output error");
+        return CLI_BAD_INPUT;
+    }
+    WavWriter w;
+    int failed = wav_writer_begin(&w, write_stream, f, total) != 0 ||
+                 station_tx_stream(tx, wav_writer_put, &w) != 0 || wav_writer_end(&w) != 0;
+    /* A full disk often shows only when the buffer is flushed or closed. */
+    failed |= fflush(f) != 0;
+    int saved_errno = errno;
+    if (!to_stdout) failed |= fclose(f) != 0;
+    if (!failed) return CLI_OK;
+    if (!errno) errno = saved_errno;
+    cli_error(CMD, shown, "cannot write: %s", errno ? strerror(errno) : "input/output error");
+    /* A cut file must not pass for a transmission. */
+    if (kind == OUT_NEW_OR_FILE) remove(path);
+    return CLI_BAD_INPUT;
 }
 
 int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, void (*help)(void),
@@ -143,6 +210,8 @@ int cli_encode_digits(const char *cmd, EncodeJob *job) {
     std::string &content = job->content;
     std::vector<uint32_t> &digits = job->digits;
     uint64_t &count = job->count;
+    double tone_s = 0, gap_s = 0;
+    speed_to_tone_gap((int32_t)job->speed, &tone_s, &gap_s);
     std::string err;
     if ((kind == "text" || kind == "request" || kind == "image") && content == "-") {
         std::vector<uint8_t> in;
@@ -156,6 +225,7 @@ int cli_encode_digits(const char *cmd, EncodeJob *job) {
 
     if (kind == "text" || kind == "request") {
         uint32_t *d = encode_text(content.c_str(), &count);
+        if (!d) return out_of_memory(cmd);
         digits.assign(d, d + count);
         free(d);
         uint64_t dropped = 0;
@@ -183,7 +253,12 @@ int cli_encode_digits(const char *cmd, EncodeJob *job) {
     } else if (kind == "file") {
         std::vector<uint8_t> bytes;
         const char *path = content.c_str();
-        if (cli_read_all(path, &bytes, &err) != 0) {
+        /* Reading stops where a WAV file would be full, so a huge file or
+         * a device (/dev/zero) cannot fill memory first. */
+        uint64_t one = digit_block_samples(1, tone_s, gap_s);
+        uint64_t per = digit_block_samples(2, tone_s, gap_s) - one;
+        uint64_t max_bytes = (WAV_MAX_SAMPLES - (one - per)) / per / 4;
+        if (cli_read_all(path, &bytes, &err, max_bytes) != 0) {
             cli_error(cmd, strcmp(path, "-") == 0 ? "<stdin>" : path, "%s", err.c_str());
             return CLI_BAD_INPUT;
         }
@@ -192,7 +267,14 @@ int cli_encode_digits(const char *cmd, EncodeJob *job) {
                       cmd);
             return CLI_BAD_INPUT;
         }
+        if (bytes.size() > max_bytes) {
+            cli_error(cmd, strcmp(path, "-") == 0 ? "<stdin>" : path,
+                      "too large: one WAV file holds at most %llu bytes at this speed",
+                      (unsigned long long)max_bytes);
+            return CLI_BAD_INPUT;
+        }
         uint32_t *d = encode_bytes_hex(bytes.data(), bytes.size(), &count);
+        if (!d) return out_of_memory(cmd);
         digits.assign(d, d + count);
         free(d);
     } else {
@@ -221,9 +303,9 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
     const long speed = job.speed;
     const char *dir = job.dir, *callsign = job.callsign;
     const int repeater = job.repeater, cw = job.cw;
-
     double tone_s = 0, gap_s = 0;
     speed_to_tone_gap((int32_t)speed, &tone_s, &gap_s);
+
     uint64_t estimate = digit_block_samples(count, tone_s, gap_s);
     if (estimate > WAV_MAX_SAMPLES) {
         cli_error(
@@ -234,26 +316,26 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
         return CLI_BAD_INPUT;
     }
 
-    SampleBuf out;
-    sb_init(&out);
+    StationTx tx;
     char clip_err[1024] = "";
-    int32_t rc =
-        kind == "request"
-            ? build_server_transmission(dir, content.c_str(), clip_dir.c_str(), callsign, cw,
-                                        repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err)
-            : build_station_transmission(digits.data(), count, clip_dir.c_str(), callsign, cw,
-                                         repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err);
-    if (rc == -2) {
-        sb_free(&out);
-        return cli_usage_error(CMD, "--dir must be exactly four digits 0-6");
-    }
-    if (rc != 0) {
+    int32_t rc = kind == "request"
+                     ? server_tx_init(&tx, dir, content.c_str(), clip_dir.c_str(), callsign, cw,
+                                      repeater, tone_s, gap_s, clip_err, sizeof clip_err)
+                     : station_tx_init(&tx, digits.data(), count, clip_dir.c_str(), callsign, cw,
+                                       repeater, tone_s, gap_s, clip_err, sizeof clip_err);
+    status = CLI_BAD_INPUT;
+    uint64_t total = station_tx_samples(&tx);
+    if (rc == -2)
+        status = cli_usage_error(CMD, "--dir must be exactly four digits 0-6");
+    else if (rc != 0)
         cli_error(CMD, nullptr, "missing callsign clip: %s (give the clip folder with --audio-dir)",
                   clip_err);
-        sb_free(&out);
-        return CLI_BAD_INPUT;
-    }
-    status = cli_save_wav(CMD, out_path, &out);
-    sb_free(&out);
+    else if (total > WAV_MAX_SAMPLES)
+        cli_error(CMD, out_path,
+                  "transmission too long for a WAV file (%llu samples, at most %llu)",
+                  (unsigned long long)total, (unsigned long long)WAV_MAX_SAMPLES);
+    else
+        status = save_transmission(out_path, &tx, total);
+    station_tx_free(&tx);
     return status;
 }

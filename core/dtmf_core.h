@@ -15,6 +15,10 @@
  *     null (count 0) only when the array cannot be allocated.
  *   - Byte arrays returned by hex_string_to_bytes are malloc'd; free() them.
  *   - All synthesis happens at 44,100 samples per second.
+ *   - stream_digits_samples, stream_transmission_samples and
+ *     station_tx_stream hand a transmission to a SampleSink piece by piece,
+ *     in memory that does not grow with its length; the one-buffer forms
+ *     are built on them and give the very same samples.
  *
  * Usage
  *   dtmf_row_freq, dtmf_col_freq, dtmf_pair_to_digit       tone plan
@@ -24,19 +28,24 @@
  *   encode_text, hex_nibble_to_pair6, pair6_to_hex_nibble,
  *   encode_bytes_hex, hex_string_to_bytes                  digit codes
  *   envelope_apply, gen_digit_samples, gen_digits_samples,
- *   repeater_modulate, digit_block_samples                 synthesis
+ *   repeater_modulate, digit_block_samples,
+ *   stream_digits_samples                                  synthesis
+ *   wav_writer_begin, wav_writer_put, wav_writer_end,
  *   write_wav, save_wav, load_wav_mono_float[_mem|_stream],
  *   wav_read_info[_mem|_stream], resample_linear,
  *   sample_to_pcm16                                        WAV files
  *   morse_pattern_for_char, build_morse_samples,
  *   load_callsign_audio, build_id_block,
- *   build_transmission_samples                             station ID
+ *   build_transmission_samples, transmission_samples,
+ *   stream_transmission_samples                            station ID
  *   goertzel_mag, detect_digit_in_frame,
  *   detect_digit_in_frame_repeater, digit_stream_reset,
  *   digit_stream_feed, detect_frames                       detection
  *   speed_to_tone_gap, build_callsign_id,
  *   build_station_transmission, build_signoff,
- *   server_request_digits, build_server_transmission       shared helpers
+ *   server_request_digits, build_server_transmission,
+ *   station_tx_init, server_tx_init, station_tx_samples,
+ *   station_tx_stream, station_tx_free                     shared helpers
  *   rx_digits_init, rx_digits_free, rx_digits_clear,
  *   rx_digits_add, rx_digits_full, rx_pair_char,
  *   rx_digits_last_pair, rx_digits_chars, rx_digits_read   received digits
@@ -109,6 +118,16 @@ void repeater_modulate(float *s, uint64_t n, int32_t rate);
  * turn a transmission away before rendering it. */
 uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s);
 
+/* Where piece-by-piece synthesis goes: n samples (n >= 1) valid for the
+ * call only. Returns 0 to go on, -1 to stop the whole transmission. */
+typedef int32_t (*SampleSink)(void *ctx, const float *s, uint64_t n);
+
+/* gen_digits_samples piece by piece: digit_block_samples(count, ...) samples
+ * in all, at most 16384 per call. Returns 0, or -1 when the sink stopped it.
+ * Besides a piece it holds one burst per digit value sent. */
+int32_t stream_digits_samples(const uint32_t *digits, uint64_t count, int32_t repeater,
+                              double tone_s, double gap_s, SampleSink sink, void *ctx);
+
 /* ---- WAV files and resampling ----------------------------------------- */
 
 /* Largest buffer whose 16-bit data still fits the WAV header's 32-bit
@@ -123,6 +142,22 @@ uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s);
 typedef int32_t (*WavWriteFn)(void *ctx, const void *data, uint64_t n); /* 0 or -1 */
 int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b);
 int32_t save_wav(const char *path, const SampleBuf *b);
+
+/* The same file written as its samples come: wav_writer_begin writes the
+ * header for exactly n samples (above WAV_MAX_SAMPLES: -1, nothing
+ * written); wav_writer_put, a SampleSink whose ctx is the WavWriter, writes
+ * samples; wav_writer_end returns 0 only when all n came and every write
+ * succeeded. After a failure, or beyond n samples, every call returns -1
+ * and writes nothing. */
+struct WavWriter {
+    WavWriteFn write;
+    void *ctx;
+    uint64_t left; /* samples the header still promises */
+    int32_t failed;
+};
+int32_t wav_writer_begin(WavWriter *w, WavWriteFn write, void *ctx, uint64_t n);
+int32_t wav_writer_put(void *writer, const float *s, uint64_t n);
+int32_t wav_writer_end(const WavWriter *w);
 
 /* The readers take integer PCM of any width they can (8, 16, 32 bits), any
  * channel count (mixed to mono), at the file's own rate. They treat a
@@ -187,6 +222,15 @@ int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf 
 void build_transmission_samples(const uint32_t *digits, uint64_t count,
                                 const SampleBuf *periodic_id, const SampleBuf *final_id,
                                 int32_t repeater, double tone_s, double gap_s, SampleBuf *out);
+/* What build_transmission_samples appends, counted (UINT64_MAX when no
+ * buffer could hold it) and sent piece by piece (0, or -1 when the sink
+ * stopped it). */
+uint64_t transmission_samples(uint64_t count, const SampleBuf *periodic_id,
+                              const SampleBuf *final_id, double tone_s, double gap_s);
+int32_t stream_transmission_samples(const uint32_t *digits, uint64_t count,
+                                    const SampleBuf *periodic_id, const SampleBuf *final_id,
+                                    int32_t repeater, double tone_s, double gap_s, SampleSink sink,
+                                    void *ctx);
 
 /* ---- Detection -------------------------------------------------------- */
 struct DigitStream {
@@ -266,6 +310,32 @@ uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *
 int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
                                   const char *callsign, int32_t cw, int32_t repeater, double tone_s,
                                   double gap_s, SampleBuf *out, char *err, uint64_t err_size);
+
+/* The two above without the one buffer: station_tx_init and server_tx_init
+ * take the same arguments and return the same codes, loading the clips
+ * into tx; station_tx_samples is the exact length, known before the first
+ * sample; station_tx_stream sends it piece by piece (0, or -1 when the sink
+ * stopped it) and may be called again. station_tx_init keeps the digits by
+ * reference: they must outlive tx. Free tx with station_tx_free, whatever
+ * init returned. */
+struct StationTx {
+    const uint32_t *digits;
+    uint64_t count;
+    uint32_t *own_digits; /* a request's, malloc'd */
+    SampleBuf id, final_id;
+    int32_t repeater;
+    int32_t marker; /* SERVER_MARKER follows as a block of its own */
+    double tone_s, gap_s;
+};
+int32_t station_tx_init(StationTx *tx, const uint32_t *digits, uint64_t count,
+                        const char *audio_dir, const char *callsign, int32_t cw, int32_t repeater,
+                        double tone_s, double gap_s, char *err, uint64_t err_size);
+int32_t server_tx_init(StationTx *tx, const char *dir, const char *message, const char *audio_dir,
+                       const char *callsign, int32_t cw, int32_t repeater, double tone_s,
+                       double gap_s, char *err, uint64_t err_size);
+uint64_t station_tx_samples(const StationTx *tx);
+int32_t station_tx_stream(const StationTx *tx, SampleSink sink, void *ctx);
+void station_tx_free(StationTx *tx);
 
 /* ---- Digit pace (pace.cpp) --------------------------------------------
  *

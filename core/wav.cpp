@@ -35,9 +35,12 @@ static void put32(uint8_t *p, uint32_t v) {
     put16(p + 2, v >> 16);
 }
 
-int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b) {
-    uint64_t n = b ? b->len : 0;
-    /* Larger buffers would need sizes the 32-bit fields cannot hold; refuse
+int32_t wav_writer_begin(WavWriter *w, WavWriteFn write, void *ctx, uint64_t n) {
+    w->write = write;
+    w->ctx = ctx;
+    w->left = n;
+    w->failed = 1;
+    /* Larger counts would need sizes the 32-bit fields cannot hold; refuse
      * rather than write a header that lies. */
     if (n > WAV_MAX_SAMPLES || !write) return -1;
 
@@ -55,16 +58,35 @@ int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b) {
     put16(h + 34, 16);
     memcpy(h + 36, "data", 4);
     put32(h + 40, data_size);
-    if (write(ctx, h, sizeof h) != 0) return -1;
+    w->failed = write(ctx, h, sizeof h) != 0;
+    return w->failed ? -1 : 0;
+}
 
+int32_t wav_writer_put(void *writer, const float *s, uint64_t n) {
+    WavWriter *w = (WavWriter *)writer;
+    if (n > w->left) w->failed = 1; /* more than the header said: the file would lie */
+    if (w->failed) return -1;
     uint8_t chunk[16384];
     for (uint64_t i = 0; i < n; i += sizeof chunk / 2) {
         uint64_t m = n - i < sizeof chunk / 2 ? n - i : sizeof chunk / 2;
-        for (uint64_t j = 0; j < m; j++)
-            put16(chunk + 2 * j, (uint16_t)sample_to_pcm16(b->data[i + j]));
-        if (write(ctx, chunk, 2 * m) != 0) return -1;
+        for (uint64_t j = 0; j < m; j++) put16(chunk + 2 * j, (uint16_t)sample_to_pcm16(s[i + j]));
+        if (w->write(w->ctx, chunk, 2 * m) != 0) {
+            w->failed = 1;
+            return -1;
+        }
     }
+    w->left -= n;
     return 0;
+}
+
+int32_t wav_writer_end(const WavWriter *w) { return w->failed || w->left ? -1 : 0; }
+
+int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b) {
+    uint64_t n = b ? b->len : 0;
+    WavWriter w;
+    if (wav_writer_begin(&w, write, ctx, n) != 0) return -1;
+    if (n) wav_writer_put(&w, b->data, n);
+    return wav_writer_end(&w);
 }
 
 static int32_t write_to_file(void *ctx, const void *data, uint64_t n) {

@@ -1,12 +1,15 @@
 // Writing and reading WAV files, malformed ones included.
 #include "core_test_util.h"
 #include <math.h>
+#include <algorithm>
 
-// A write sink that counts its calls and fails from the n-th on.
+// A write sink that keeps the bytes, counts its calls and fails at the n-th.
 struct Sink {
     int calls = 0, fail_at = -1;
-    static int32_t put(void *ctx, const void *, uint64_t) {
+    std::string got;
+    static int32_t put(void *ctx, const void *data, uint64_t n) {
         Sink *k = (Sink *)ctx;
+        k->got.append((const char *)data, n);
         return k->calls++ == k->fail_at ? -1 : 0;
     }
 };
@@ -24,6 +27,27 @@ TEST(Wav, SavedBytesAreExact) {
                                            le(-32767, 2) + le(-32767, 2) + le(0, 2))));
     ASSERT_EQ(save_wav(path.c_str(), &empty), 0);
     EXPECT_EQ(read_file(path), riff(fmt + chunk("data", "")));
+}
+
+TEST(Wav, WrittenInPiecesAsWhole) {
+    Buf b;
+    sb_append_silence(&b, 30000);
+    for (int i = 0; i < 30000; i++) b.data[i] = (float)(i % 200) / 100.0f - 1.0f;
+    Sink whole, pieces, strict;
+    ASSERT_EQ(write_wav(Sink::put, &whole, &b), 0);
+    WavWriter w;
+    ASSERT_EQ(wav_writer_begin(&w, Sink::put, &pieces, b.len), 0);
+    for (uint64_t at = 0; at < b.len; at += 9001)
+        ASSERT_EQ(wav_writer_put(&w, b.data + at, std::min<uint64_t>(9001, b.len - at)), 0);
+    EXPECT_EQ(wav_writer_end(&w), 0);
+    EXPECT_EQ(pieces.got, whole.got);
+    // The header's count holds: one short fails at the end, one too many is not written.
+    ASSERT_EQ(wav_writer_begin(&w, Sink::put, &strict, 3), 0);
+    EXPECT_EQ(wav_writer_put(&w, b.data, 2), 0);
+    EXPECT_EQ(wav_writer_end(&w), -1);
+    EXPECT_EQ(wav_writer_put(&w, b.data, 2), -1);
+    EXPECT_EQ(wav_writer_end(&w), -1);
+    EXPECT_EQ(strict.got.size(), 44u + 4);
 }
 
 TEST(Wav, SaveReportsFailures) {
