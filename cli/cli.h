@@ -118,13 +118,60 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
 /* --raw RATE's value: 0 when not given; -1 after a usage error (reported). */
 long cli_raw_rate(const char *cmd, const char *val);
 
+/* ---- What to send, shared by encode, play and serve (cmd_encode.cpp) ---- */
+struct EncodeJob {
+    std::string kind;          /* text, file, image or request */
+    std::string content;       /* the text, file name or image digits as given */
+    const char *dir = nullptr; /* a request's directory */
+    const char *callsign = "";
+    std::string clip_dir;
+    long speed = 100;
+    int repeater = 0, cw = 0;
+    std::vector<uint32_t> digits; /* for a request: the message alone */
+    uint64_t count = 0;           /* for a request: directory and message */
+};
+/* Parses encode's KIND CONTENT and transmission options plus the command's
+ * own value options. Returns -1 to go on, else the exit status. */
+int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, void (*help)(void),
+                    EncodeJob *job, std::vector<CliValueOpt> own);
+/* Reads stdin or the file where asked and makes the digits; prints the error
+ * itself. CLI_OK or CLI_BAD_INPUT. */
+int cli_encode_digits(const char *cmd, EncodeJob *job);
+
+/* The transmission encode writes, into out (cmd_sound.cpp); prints a missing
+ * clip itself. CLI_OK or CLI_BAD_INPUT. */
+int cli_build_transmission(const char *cmd, const EncodeJob *job, SampleBuf *out);
+/* Plays lead_in_s of silence, then b, to device (null: the default) and
+ * waits until played; prints a failure. */
+int cli_play_samples(const char *cmd, const char *device, const SampleBuf *b, double lead_in_s);
+
+/* ---- A station's command (cli_run.cpp) ---- */
+enum { RUN_DONE, RUN_FAILED, RUN_TIMED_OUT, RUN_INTERRUPTED, RUN_CANNOT };
+/* Runs command through the shell (/bin/sh -c; on Windows cmd /c) with input
+ * on its standard input; keeps the first max_out bytes of its standard
+ * output in out (its standard error is ours). Past timeout_s, or on Ctrl-C,
+ * its process group (on Windows its job) is killed. RUN_DONE or RUN_FAILED
+ * with exit_status set; RUN_CANNOT with the reason in why. */
+int cli_run(const std::string &command, const std::string &input, double timeout_s, size_t max_out,
+            std::string *out, int *exit_status, std::string *why);
+
+/* decode's --threshold, --repeater, --hop, --native-rate and --resample at
+ * argv[a->i]: 1 taken, 0 not one of them, -1 bad value (reported). */
+int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds);
+
 /* ---- Commands ---- */
 int cmd_encode(int argc, char **argv, const char *argv0);
 int cmd_decode(int argc, char **argv);
 int cmd_analyze(int argc, char **argv);
+int cmd_listen(int argc, char **argv);
+int cmd_play(int argc, char **argv, const char *argv0);
+int cmd_serve(int argc, char **argv, const char *argv0);
 void help_encode(void);
 void help_decode(void);
 void help_analyze(void);
+void help_listen(void);
+void help_play(void);
+void help_serve(void);
 
 /* The SVG picture of the frames of a walk between t0 and t1 seconds. */
 std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames, uint32_t rate,

@@ -45,8 +45,7 @@ void help_decode(void) {
           stdout);
 }
 
-/* 1 when argv[a->i] was a decode option, 0 when not, -1 on a bad value (reported). */
-static int decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds) {
+int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds) {
     const char *val = nullptr;
     int bad = 0;
     if (cli_flag(a, "--repeater", nullptr)) {
@@ -114,7 +113,7 @@ int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), 
             help();
             return CLI_OK;
         }
-        int r = decode_option(cmd, &a, ds);
+        int r = cli_decode_option(cmd, &a, ds);
         if (r < 0) return CLI_USAGE;
         if (r > 0) continue;
         int bad = 0, known = 0;

@@ -52,28 +52,28 @@ void help_encode(void) {
 }
 
 /* Digits of an image: exactly 64 colours 0-6, blanks ignored. */
-static int parse_image(const std::string &s, std::vector<uint32_t> *out) {
+static int parse_image(const char *cmd, const std::string &s, std::vector<uint32_t> *out) {
     out->clear();
     for (size_t i = 0; i < s.size(); i++) {
         unsigned char c = (unsigned char)s[i];
         if (isspace(c)) continue;
         if (c < '0' || c > '6') {
-            cli_error(CMD, nullptr, "image: '%c' at position %zu is not a colour digit 0-6",
+            cli_error(cmd, nullptr, "image: '%c' at position %zu is not a colour digit 0-6",
                       isprint(c) ? c : '?', i + 1);
             return -1;
         }
         out->push_back((uint32_t)(c - '0'));
     }
     if (out->size() != 64) {
-        cli_error(CMD, nullptr, "image: needs exactly 64 colour digits 0-6, got %zu", out->size());
+        cli_error(cmd, nullptr, "image: needs exactly 64 colour digits 0-6, got %zu", out->size());
         return -1;
     }
     return 0;
 }
 
 /* A digit array that could not be allocated must not pass for an empty one. */
-static int out_of_memory(void) {
-    cli_error(CMD, nullptr, "out of memory");
+static int out_of_memory(const char *cmd) {
+    cli_error(cmd, nullptr, "out of memory");
     return CLI_BAD_INPUT;
 }
 
@@ -135,11 +135,11 @@ static int save_transmission(const char *path, const StationTx *tx, uint64_t tot
     return CLI_BAD_INPUT;
 }
 
-int cmd_encode(int argc, char **argv, const char *argv0) {
+int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, void (*help)(void),
+                    EncodeJob *job, std::vector<CliValueOpt> own) {
     CliArgs a = {argc, argv, 0};
-    const char *out_path = nullptr, *speed_s = nullptr, *callsign = "", *audio_dir = nullptr,
-               *dir = nullptr;
-    int repeater = 0, cw = 0, bad = 0, only_positional = 0;
+    const char *speed_s = nullptr, *audio_dir = nullptr;
+    int bad = 0, only_positional = 0;
     std::vector<std::string> pos;
     while (a.i < a.argc) {
         const char *arg = a.argv[a.i];
@@ -148,80 +148,84 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
             a.i++;
             continue;
         }
+        int known = 0;
         if (strcmp(arg, "--") == 0) {
             only_positional = 1;
             a.i++;
         } else if (cli_flag(&a, "--help", "-h")) {
-            help_encode();
+            help();
             return CLI_OK;
-        } else if (cli_opt(&a, "--output", "-o", &out_path, &bad) ||
-                   cli_opt(&a, "--speed", nullptr, &speed_s, &bad) ||
-                   cli_opt(&a, "--callsign", nullptr, &callsign, &bad) ||
+        } else if (cli_opt(&a, "--speed", nullptr, &speed_s, &bad) ||
+                   cli_opt(&a, "--callsign", nullptr, &job->callsign, &bad) ||
                    cli_opt(&a, "--audio-dir", nullptr, &audio_dir, &bad) ||
-                   cli_opt(&a, "--dir", nullptr, &dir, &bad)) {
-            if (bad) return cli_usage_error(CMD, "%s needs a value", arg);
+                   cli_opt(&a, "--dir", nullptr, &job->dir, &bad)) {
+            if (bad) return cli_usage_error(cmd, "%s needs a value", arg);
         } else if (cli_flag(&a, "--repeater", nullptr)) {
-            repeater = 1;
+            job->repeater = 1;
         } else if (cli_flag(&a, "--cw", nullptr)) {
-            cw = 1;
+            job->cw = 1;
         } else {
-            return cli_usage_error(CMD, "unknown option '%s'", arg);
+            for (const CliValueOpt &o : own)
+                if (!known) known = cli_opt(&a, o.name, o.alias, o.val, &bad);
+            if (bad) return cli_usage_error(cmd, "%s needs a value", arg);
+            if (!known) return cli_usage_error(cmd, "unknown option '%s'", arg);
         }
     }
     if (pos.empty())
-        return cli_usage_error(CMD, "say what to encode: text, file, image or request");
+        return cli_usage_error(cmd, "say what to %s: text, file, image or request", cmd);
     std::string kind = pos[0];
     pos.erase(pos.begin());
     if (kind != "text" && kind != "file" && kind != "image" && kind != "request")
-        return cli_usage_error(CMD, "unknown kind '%s' (text, file, image or request)",
+        return cli_usage_error(cmd, "unknown kind '%s' (text, file, image or request)",
                                kind.c_str());
-    if (kind != "request" && dir) return cli_usage_error(CMD, "--dir belongs to 'encode request'");
-    if (kind == "request" && !dir) return cli_usage_error(CMD, "a request needs --dir NNNN");
+    if (kind != "request" && job->dir)
+        return cli_usage_error(cmd, "--dir belongs to '%s request'", cmd);
+    if (kind == "request" && !job->dir) return cli_usage_error(cmd, "a request needs --dir NNNN");
     if ((kind == "file" || kind == "image") && pos.size() != 1)
-        return cli_usage_error(CMD, "%s takes exactly one argument", kind.c_str());
-    if (kind == "text" && pos.empty()) return cli_usage_error(CMD, "text needs the text to send");
+        return cli_usage_error(cmd, "%s takes exactly one argument", kind.c_str());
+    if (kind == "text" && pos.empty()) return cli_usage_error(cmd, "text needs the text to send");
 
-    long speed = 100;
     std::string speed_text = speed_s ? speed_s : "";
     if (!speed_text.empty() && speed_text.back() == '%') speed_text.pop_back();
-    if (speed_s && (cli_parse_int(speed_text.c_str(), &speed) != 0 || speed < 50 || speed > 500))
-        return cli_usage_error(CMD, "--speed must be a whole percent from 50 to 500, not '%s'",
+    if (speed_s && (cli_parse_int(speed_text.c_str(), &job->speed) != 0 || job->speed < 50 ||
+                    job->speed > 500))
+        return cli_usage_error(cmd, "--speed must be a whole percent from 50 to 500, not '%s'",
                                speed_s);
-    double tone_s = 0, gap_s = 0;
-    speed_to_tone_gap((int32_t)speed, &tone_s, &gap_s);
     if (kind == "request") {
         uint64_t n = 0;
-        uint32_t *probe = server_request_digits(dir, "", &n); /* the core knows a good directory */
+        uint32_t *probe = server_request_digits(job->dir, "", &n); /* the core knows a good dir */
         free(probe);
         if (!probe)
-            return cli_usage_error(CMD, "--dir must be exactly four digits 0-6, not '%s'", dir);
+            return cli_usage_error(cmd, "--dir must be exactly four digits 0-6, not '%s'",
+                                   job->dir);
     }
-    if (!out_path) {
-        if (isatty(fileno(stdout)))
-            return cli_usage_error(CMD, "give -o FILE (or -o - to write the WAV to a pipe)");
-        out_path = "-";
-    }
-    std::string clip_dir = audio_dir ? audio_dir : cli_exe_dir(argv0) + "/audio";
+    job->kind = kind;
+    job->clip_dir = audio_dir ? audio_dir : cli_exe_dir(argv0) + "/audio";
+    for (size_t i = 0; i < pos.size(); i++) job->content += (i ? " " : "") + pos[i];
+    return -1;
+}
 
-    /* Content to digits. */
-    std::string content;
-    for (size_t i = 0; i < pos.size(); i++) content += (i ? " " : "") + pos[i];
+int cli_encode_digits(const char *cmd, EncodeJob *job) {
+    const std::string &kind = job->kind;
+    std::string &content = job->content;
+    std::vector<uint32_t> &digits = job->digits;
+    uint64_t &count = job->count;
+    double tone_s = 0, gap_s = 0;
+    speed_to_tone_gap((int32_t)job->speed, &tone_s, &gap_s);
     std::string err;
     if ((kind == "text" || kind == "request" || kind == "image") && content == "-") {
         std::vector<uint8_t> in;
         if (cli_read_all("-", &in, &err) != 0) {
-            cli_error(CMD, "<stdin>", "%s", err.c_str());
+            cli_error(cmd, "<stdin>", "%s", err.c_str());
             return CLI_BAD_INPUT;
         }
         content.assign(in.begin(), in.end());
     }
     if (content.find('\0') != std::string::npos) content.resize(content.find('\0'));
 
-    std::vector<uint32_t> digits;
-    uint64_t count = 0;
     if (kind == "text" || kind == "request") {
         uint32_t *d = encode_text(content.c_str(), &count);
-        if (!d) return out_of_memory();
+        if (!d) return out_of_memory(cmd);
         digits.assign(d, d + count);
         free(d);
         uint64_t dropped = 0;
@@ -230,16 +234,16 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
             if (letter_to_num(c) < 0 && c != '\n' && c != '\r') dropped++;
         }
         if (dropped && !(kind == "text" && count == 0))
-            cli_warn(CMD, nullptr, "%llu character%s left out (only letters and spaces are sent)",
+            cli_warn(cmd, nullptr, "%llu character%s left out (only letters and spaces are sent)",
                      (unsigned long long)dropped, dropped == 1 ? "" : "s");
         if (kind == "text" && count == 0) {
-            cli_error(CMD, nullptr, "nothing to encode (no letters or spaces in the text)");
+            cli_error(cmd, nullptr, "nothing to %s (no letters or spaces in the text)", cmd);
             return CLI_BAD_INPUT;
         }
         if (kind == "request") {
             /* The core cuts a request at SERVER_MAX_DIGITS; a cut message is lost text. */
             if (count + 4 > SERVER_MAX_DIGITS) {
-                cli_error(CMD, nullptr,
+                cli_error(cmd, nullptr,
                           "message too long for one request (%llu letters and spaces, at most %d)",
                           (unsigned long long)(count / 2), (SERVER_MAX_DIGITS - 4) / 2);
                 return CLI_BAD_INPUT;
@@ -255,28 +259,52 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
         uint64_t per = digit_block_samples(2, tone_s, gap_s) - one;
         uint64_t max_bytes = (WAV_MAX_SAMPLES - (one - per)) / per / 4;
         if (cli_read_all(path, &bytes, &err, max_bytes) != 0) {
-            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path, "%s", err.c_str());
+            cli_error(cmd, strcmp(path, "-") == 0 ? "<stdin>" : path, "%s", err.c_str());
             return CLI_BAD_INPUT;
         }
         if (bytes.empty()) {
-            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path,
-                      "empty file, nothing to encode");
+            cli_error(cmd, strcmp(path, "-") == 0 ? "<stdin>" : path, "empty file, nothing to %s",
+                      cmd);
             return CLI_BAD_INPUT;
         }
         if (bytes.size() > max_bytes) {
-            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path,
+            cli_error(cmd, strcmp(path, "-") == 0 ? "<stdin>" : path,
                       "too large: one WAV file holds at most %llu bytes at this speed",
                       (unsigned long long)max_bytes);
             return CLI_BAD_INPUT;
         }
         uint32_t *d = encode_bytes_hex(bytes.data(), bytes.size(), &count);
-        if (!d) return out_of_memory();
+        if (!d) return out_of_memory(cmd);
         digits.assign(d, d + count);
         free(d);
     } else {
-        if (parse_image(content, &digits) != 0) return CLI_BAD_INPUT;
+        if (parse_image(cmd, content, &digits) != 0) return CLI_BAD_INPUT;
         count = digits.size();
     }
+    return CLI_OK;
+}
+
+int cmd_encode(int argc, char **argv, const char *argv0) {
+    EncodeJob job;
+    const char *out_path = nullptr;
+    int status =
+        cli_encode_args(CMD, argc, argv, argv0, help_encode, &job, {{"--output", "-o", &out_path}});
+    if (status >= 0) return status;
+    if (!out_path) {
+        if (isatty(fileno(stdout)))
+            return cli_usage_error(CMD, "give -o FILE (or -o - to write the WAV to a pipe)");
+        out_path = "-";
+    }
+    status = cli_encode_digits(CMD, &job);
+    if (status != CLI_OK) return status;
+    const std::string &kind = job.kind, &content = job.content, &clip_dir = job.clip_dir;
+    const std::vector<uint32_t> &digits = job.digits;
+    const uint64_t count = job.count;
+    const long speed = job.speed;
+    const char *dir = job.dir, *callsign = job.callsign;
+    const int repeater = job.repeater, cw = job.cw;
+    double tone_s = 0, gap_s = 0;
+    speed_to_tone_gap((int32_t)speed, &tone_s, &gap_s);
 
     uint64_t estimate = digit_block_samples(count, tone_s, gap_s);
     if (estimate > WAV_MAX_SAMPLES) {
@@ -295,7 +323,7 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
                                       repeater, tone_s, gap_s, clip_err, sizeof clip_err)
                      : station_tx_init(&tx, digits.data(), count, clip_dir.c_str(), callsign, cw,
                                        repeater, tone_s, gap_s, clip_err, sizeof clip_err);
-    int status = CLI_BAD_INPUT;
+    status = CLI_BAD_INPUT;
     uint64_t total = station_tx_samples(&tx);
     if (rc == -2)
         status = cli_usage_error(CMD, "--dir must be exactly four digits 0-6");

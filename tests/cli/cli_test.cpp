@@ -134,6 +134,8 @@ TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
         {"encode text hi -o adir", 1, "adir: is a directory"},
         {"encode text hi -o /dev/full", 1, "/dev/full: cannot write: No space left on device"},
         {"transmit", 2, "unknown command"},
+        {"serve --dir 0789=date", 2, "'0789=date' is not NNNN=COMMAND"},
+        {"listen now", 2, "takes no file"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);
@@ -195,6 +197,57 @@ TEST_F(Cli, AnalyzeDrawsEveryReportedDigit) {
                       at("plot.svg"))
                          .c_str()),
               0);
+}
+
+TEST_F(Cli, ServeAnswersEachRequestOrSaysWhyNot) {
+    // Requests as the Server page sends them, one after another; `lost`
+    // silences one tone, counted over the request and then its marker.
+    Buf air;
+    auto ask = [&](const char *dir, const char *msg, uint64_t lost) {
+        Buf r;
+        build_server_transmission(dir, msg, "", "", 0, 0, 0.18, 0.09, &r, nullptr, 0);
+        uint64_t n = 4 + 2 * strlen(msg), block = lost < n ? 0 : digit_block_samples(n, .18, .09);
+        uint64_t at = block + (uint64_t)((0.05 + 0.27 * (lost < n ? lost : lost - n)) * 44100);
+        if (at < r.len) std::fill(r.data + at, r.data + at + 7938, 0.0f);
+        sb_append_buf(&air, &r);
+        sb_append_silence(&air, 3 * 44100);
+    };
+    ask("0123", "hello", 99);
+    ask("0456", "hi", 99);
+    ask("0001", "hi", 99);
+    ask("0002", "hi", 99);
+    ask("0003", "hi", 99);
+    ask("0123", "hello", 14); // the marker's first tone
+    ask("0123", "hello", 7);  // the message's second letter
+    ASSERT_EQ(save_wav(at("air.wav").c_str(), &air), 0);
+    write_file(at("dirs"),
+               "# a station\n0123=sed 's/^/you said /'\n0001 = exit 3\n\n"
+               "0002=sleep 30 & echo $! >bg; sleep 30\n0003=yes Hello, world! | head -n 99\n");
+    time_t t0 = time(nullptr);
+    Outcome r = cli("serve --dirs dirs --timeout 1 --max-answer 20 --in air.wav --out ans.wav");
+    EXPECT_LT(time(nullptr) - t0, 10) << "serve waited for a command past its time";
+    std::string bg =
+        read_file("/proc/" + std::to_string(atoi(read_file(at("bg")).c_str())) + "/stat");
+    EXPECT_TRUE(bg.empty() || bg.find(") Z ") != std::string::npos) << "left running: " << bg;
+    EXPECT_EQ(r.code, 0);
+    std::string log = r.err;
+    for (const char *line : {"dir 0123 \"hello\": answered; answer \"you said hello\"\n",
+                             "dir 0456 \"hi\": unknown directory; answer \"unknown directory zero "
+                             "four five six\"\n",
+                             "dir 0001 \"hi\": command failed with status 3; answer \"command "
+                             "failed\"\n",
+                             "dir 0002 \"hi\": no answer in 1 s, stopped; answer \"no answer in "
+                             "time\"\n",
+                             "dir 0003 \"hi\": answered, cut; answer \"hello world hello wo\"\n",
+                             "dir 0123 \"hello\": answered; answer \"you said hello\"\n",
+                             "dir 0123 \"h?llo\": message garbled; answer \"message garbled say "
+                             "again\"\n"}) {
+        size_t found = log.find(line);
+        EXPECT_NE(found, std::string::npos) << line << "\nin:\n" << r.err;
+        if (found != std::string::npos) log.erase(0, found + strlen(line));
+    }
+    // What was sent is what the log says, each answer after its pause.
+    EXPECT_EQ(cli("decode ans.wav").out.rfind("you said hellounknown directory zero", 0), 0u);
 }
 
 } // namespace
