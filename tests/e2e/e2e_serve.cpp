@@ -15,7 +15,7 @@ TEST(ServeE2e, TheServerPageReadsWhatServeAnswers) {
     HWND status = drv_item(&app, DRV_TAB_SERVER, IDC_SERVER_STATUS);
     HWND response = drv_item(&app, DRV_TAB_SERVER, IDC_SERVER_RESPONSE);
     EXPECT_TRUE(drv_wait_text(status, "Listening for response...", 30000))
-        << drv_window_text(status);
-    EXPECT_TRUE(drv_wait_text(response, "you said hi", 30000)) << drv_window_text(response);
+        << drv_text(status);
+    EXPECT_TRUE(drv_wait_text(response, "you said hi", 30000)) << drv_text(response);
     drv_close(&app, 10000);
 }
