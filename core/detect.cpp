@@ -690,30 +690,37 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
     }
 
     BinPlan p;
-    plan_detector(&p, frame_len, rate, rep);
-    int owned;
-    double *trig = trig_table(frame_len, &owned);
-    double *tab = (double *)malloc((size_t)hop * 2 * p.nbins * sizeof(double));
-    if (!tab) core_out_of_memory();
-    fill_phases(&p, trig, 0, hop, tab);
-    if (owned) free(trig);
+    double *tab = NULL;
+    const double *phases;
     OfftuneTable own_ot;
     const OfftuneTable *ot;
     if (frame_len == 2048 && rate == DTMF_SAMPLE_RATE) {
+        /* The live frame's tables serve: a stream walks a block at a time. */
+        const LivePhases &live = live_phases();
+        p = live.plan[rep];
+        phases = live.tab[rep];
         ot = live_offtune(rep);
     } else {
+        plan_detector(&p, frame_len, rate, rep);
+        int owned;
+        double *trig = trig_table(frame_len, &owned);
+        tab = (double *)malloc((size_t)hop * 2 * p.nbins * sizeof(double));
+        if (!tab) core_out_of_memory();
+        fill_phases(&p, trig, 0, hop, tab);
+        if (owned) free(trig);
+        phases = tab;
         offtune_build(&own_ot, frame_len, rate, rep);
         ot = &own_ot;
     }
 
     Sums halves[2];
     memset(&halves[0], 0, sizeof halves[0]);
-    accumulate(s, hop, tab, p.nbins, &halves[0]);
+    accumulate(s, hop, phases, p.nbins, &halves[0]);
     uint64_t f = 0;
     for (; f < frames; f++) {
         Sums *a = &halves[f & 1], *b = &halves[(f + 1) & 1];
         memset(b, 0, sizeof *b);
-        accumulate(s + (f + 1) * hop, hop, tab, p.nbins, b);
+        accumulate(s + (f + 1) * hop, hop, phases, p.nbins, b);
         float rl, cl;
         FrameIn fr = {s + f * hop, frame_len, rate, a, b, ot};
         int32_t det = decide(&p, &fr, threshold, &rl, &cl);
