@@ -10,10 +10,6 @@
 
 #include <string.h>
 
-#include <system_error>
-#include <thread>
-#include <vector>
-
 void resampler_init(Resampler *r, int32_t from_rate, int32_t to_rate) {
     memset(r, 0, sizeof *r);
     r->from = from_rate > 0 ? (uint64_t)from_rate : 0;
@@ -95,62 +91,13 @@ static int32_t stream_visit(void *ctx, uint64_t start, int32_t detection, int32_
     return stop;
 }
 
-/* A frame's detection needs no other frame; only the digit stream and the
- * pacer go in order. With enough frames at hand a second core detects the
- * later half, and both halves are then fed in order. */
-static const uint64_t SPLIT_FRAMES = 64;
-
-struct FrameResult {
-    int32_t detection;
-    float row_level, col_level;
-};
-
-static int32_t keep_frame(void *ctx, uint64_t, int32_t detection, int32_t, float row_level,
-                          float col_level) {
-    FrameResult **at = (FrameResult **)ctx;
-    **at = FrameResult{detection, row_level, col_level};
-    ++*at;
-    return 0;
-}
-
-static void detect_part(const DecodeStream *d, const float *s, uint64_t frames, FrameResult *out) {
-    DigitStream unused;
-    digit_stream_reset(&unused);
-    detect_frames(s, (frames - 1) * d->set.hop + DECODE_FRAME_LEN, d->rate, DECODE_FRAME_LEN,
-                  d->set.hop, d->set.threshold, d->set.repeater, &unused, keep_frame, &out);
-}
-
-static uint64_t walk_split(DecodeStream *d, uint64_t frames) {
-    std::vector<FrameResult> found((size_t)frames);
-    const uint64_t half = frames / 2, hop = d->set.hop;
-    const float *s = d->pending.data;
-    std::thread later;
-    try {
-        later = std::thread(detect_part, d, s + half * hop, frames - half, &found[half]);
-    } catch (const std::system_error &) { /* no thread to spare: in turn */
-        detect_part(d, s + half * hop, frames - half, &found[half]);
-    }
-    detect_part(d, s, half, found.data());
-    if (later.joinable()) later.join();
-    for (uint64_t f = 0; f < frames; f++) {
-        const FrameResult &r = found[f];
-        int32_t digit = digit_stream_feed(&d->digits, r.detection);
-        if (stream_visit(d, f * hop, r.detection, digit, r.row_level, r.col_level)) return f + 1;
-    }
-    return frames;
-}
-
 /* Every frame that fits, then only what the next frame needs is kept. */
 static void stream_frames(DecodeStream *d) {
-    static const unsigned cores = std::thread::hardware_concurrency();
     SampleBuf *p = &d->pending;
     if (d->stopped || p->len < DECODE_FRAME_LEN) return;
     uint64_t frames = (p->len - DECODE_FRAME_LEN) / d->set.hop + 1;
-    uint64_t seen =
-        frames >= SPLIT_FRAMES && cores > 1
-            ? walk_split(d, frames)
-            : detect_frames(p->data, p->len, d->rate, DECODE_FRAME_LEN, d->set.hop,
-                            d->set.threshold, d->set.repeater, &d->digits, stream_visit, d);
+    uint64_t seen = detect_frames(p->data, p->len, d->rate, DECODE_FRAME_LEN, d->set.hop,
+                                  d->set.threshold, d->set.repeater, &d->digits, stream_visit, d);
     if (seen < frames) d->stopped = 1;
     uint64_t used = seen * d->set.hop;
     memmove(p->data, p->data + used, (size_t)((p->len - used) * sizeof(float)));
