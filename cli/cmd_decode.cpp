@@ -96,7 +96,7 @@ static int32_t walk_visit(void *ctx, uint64_t start, int32_t detection, int32_t 
                           float row_level, float col_level) {
     WalkCtx *w = (WalkCtx *)ctx;
     if (w->frames) w->frames->push_back(FrameInfo{start, detection, digit, row_level, col_level});
-    int32_t out[2];
+    int32_t out[DIGIT_PACER_OUT];
     int32_t n = digit >= 0 ? digit_pacer_feed(&w->pacer, digit, start, out) : 0;
     for (int32_t i = 0; i < n; i++) rx_digits_add(w->digits, out[i]);
     return 0;
@@ -112,6 +112,9 @@ static void walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings 
     if (frames) frames->reserve((size_t)((s->len - CLI_FRAME_LEN) / ds->hop + 1));
     detect_frames(s->data, s->len, (int32_t)rate, CLI_FRAME_LEN, ds->hop, ds->threshold,
                   ds->repeater, &stream, walk_visit, &w);
+    int32_t out[DIGIT_PACER_OUT];
+    int32_t n = digit_pacer_flush(&w.pacer, out);
+    for (int32_t i = 0; i < n; i++) rx_digits_add(digits, out[i]);
 }
 
 int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,
