@@ -64,6 +64,9 @@ static const double AGREE_SIGMAS =
     4.0; /* ... plus this many standard errors from the power that is not the tones */
 static const double MAX_SHIFT_HZ = 22.0;
 static const double MAX_CLOCK = 0.02;
+/* A tone more than a bin from a bin shows there at most 0.22 of itself:
+ * under 0.3 of the frame's level even beside a tone 9 dB weaker. */
+static const float SKIRT_LEVEL = 0.45f;
 
 static const int MAX_BINS = 12;
 static const int MAX_EXTRA = MAX_BINS * N_OFFTUNE;
@@ -74,10 +77,11 @@ static const uint64_t BLOCK = 64; /* phase rows built per step: 12 KiB on the st
 struct BinPlan {
     int nbins;
     int repeater;
-    uint64_t n;              /* frame length */
-    uint64_t kmod[MAX_BINS]; /* k mod n */
-    int odd[MAX_BINS];       /* k odd: the second half enters negated */
-    double hz[MAX_BINS];     /* the bin's centre */
+    uint64_t n;                /* frame length */
+    uint64_t kmod[MAX_BINS];   /* k mod n */
+    int odd[MAX_BINS];         /* k odd: the second half enters negated */
+    double hz[MAX_BINS];       /* the bin's centre */
+    double turn[2 * MAX_BINS]; /* cos, sin of the phase turn between halves of a tone on freq */
 };
 
 struct Sums {
@@ -130,6 +134,9 @@ static void plan_add(BinPlan *p, int32_t freq, int32_t rate) {
     p->kmod[p->nbins] = (uint64_t)m;
     p->odd[p->nbins] = (int)(k & 1);
     p->hz[p->nbins] = (double)k * (double)rate / (double)p->n;
+    const double turn = CORE_TWO_PI * 0.5 * ((double)k - (double)freq * (double)p->n / rate);
+    p->turn[2 * p->nbins] = cos(turn);
+    p->turn[2 * p->nbins + 1] = sin(turn);
     p->nbins++;
 }
 
@@ -466,24 +473,49 @@ static float crowding(const float *x, uint64_t n, int32_t rate, const double hz[
     return sqrtf(worst);
 }
 
-/* How far tone w sits from f, from the turn of its phase between the
- * halves (exact within half a bin of where it was measured), and the
- * variance of that from white noise of power noise2 per sample. */
-static double tone_offset(const BinPlan *p, const FrameIn *fr, const ToneMeasure *w, double f,
-                          double noise2, double *var) {
-    double cr = w->cr, ci = w->ci;
-    if (w->bin >= 0) {
-        const double *a = fr->a->acc + 2 * w->bin, *b = fr->b->acc + 2 * w->bin;
-        const double sign = p->odd[w->bin] ? -1.0 : 1.0;
-        cr = sign * (b[0] * a[0] + b[1] * a[1]);
-        ci = sign * (b[1] * a[0] - b[0] * a[1]);
-    }
+/* At a nominal bin: the second half's sum times the conjugate of the
+ * first's, whose angle is the phase turn from one half to the other. */
+static void nominal_turn(const BinPlan *p, const FrameIn *fr, int bin, double *cr, double *ci) {
+    const double *a = fr->a->acc + 2 * bin, *b = fr->b->acc + 2 * bin;
+    const double sign = p->odd[bin] ? -1.0 : 1.0;
+    *cr = sign * (b[0] * a[0] + b[1] * a[1]);
+    *ci = sign * (b[1] * a[0] - b[0] * a[1]);
+}
+
+/* The phase turn of the tone measured at a nominal bin against that of a
+ * tone exactly where it belongs: x > 0 and |y| <= x tan a when it is within
+ * a radians of it (a rate / (2 pi h) Hz, h the half's length). */
+static void turn_off_tune(const BinPlan *p, const FrameIn *fr, int bin, double *x, double *y) {
+    double cr, ci;
+    nominal_turn(p, fr, bin, &cr, &ci);
+    const double c = p->turn[2 * bin], s = p->turn[2 * bin + 1];
+    *x = cr * c + ci * s;
+    *y = ci * c - cr * s;
+}
+
+/* Both turns within hz (tan a > a, so this errs towards no) */
+static int both_within(const double xy[4], double hz, const FrameIn *fr) {
+    const double a = hz * CORE_TWO_PI * (double)(fr->n / 2) / (double)fr->rate, a2 = a * a;
+    return xy[0] > 0.0 && xy[2] > 0.0 && xy[1] * xy[1] <= a2 * xy[0] * xy[0] &&
+           xy[3] * xy[3] <= a2 * xy[2] * xy[2];
+}
+
+/* The variance of a tone's offset (Hz^2) in white noise of power noise2
+ * per sample: each half's phase wanders by the noise in its sum over the
+ * tone's there. */
+static double offset_var(const FrameIn *fr, const ToneMeasure *w, double noise2) {
     const double h = (double)(fr->n / 2), hz_per_rad = (double)fr->rate / (CORE_TWO_PI * h);
     const double ha = (double)w->ha * w->ha, hb = (double)w->hb * w->hb;
-    /* a half's phase wanders by the noise in its sum over the tone's there */
-    *var = ha > 0.0 && hb > 0.0 ? 2.0 * noise2 / h * (1.0 / ha + 1.0 / hb) * hz_per_rad * hz_per_rad
-                                : HUGE_VAL;
-    return w->hz - atan2(ci, cr) * hz_per_rad - f;
+    if (!(ha > 0.0 && hb > 0.0)) return HUGE_VAL;
+    return 2.0 * noise2 / h * (1.0 / ha + 1.0 / hb) * hz_per_rad * hz_per_rad;
+}
+
+/* How far tone w sits from f (Hz), from the turn of its phase between the
+ * halves: exact within half a bin of where it was measured. */
+static double tone_offset(const BinPlan *p, const FrameIn *fr, const ToneMeasure *w, double f) {
+    double cr = w->cr, ci = w->ci;
+    if (w->bin >= 0) nominal_turn(p, fr, w->bin, &cr, &ci);
+    return w->hz - atan2(ci, cr) * (double)fr->rate / (CORE_TWO_PI * (double)(fr->n / 2)) - f;
 }
 
 /* Whether a row and a column er, ec Hz off their rf, cf fit one sender's
@@ -500,8 +532,20 @@ static int one_sender(double er, double ec, double rf, double cf, double tol) {
 static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
                          const ToneMeasure *c, double rf, double cf, const float lv[2], float level,
                          float gain) {
+    /* the usual case, both tones near where their nominal bins say, the
+     * quick way: within AGREE_HZ / 2 each, then within tol / 2 */
+    const int nominal = r->bin >= 0 && c->bin >= 0;
+    double xy[4];
+    if (nominal) {
+        turn_off_tune(p, fr, r->bin, &xy[0], &xy[1]);
+        turn_off_tune(p, fr, c->bin, &xy[2], &xy[3]);
+        if (both_within(xy, 0.5 * AGREE_HZ, fr)) return 1;
+    }
     const double share = 0.5 * ((double)lv[0] * lv[0] + (double)lv[1] * lv[1]) / (gain * gain);
     const double noise2 = (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
+    const double tol =
+        AGREE_HZ + AGREE_SIGMAS * sqrt(offset_var(fr, r, noise2) + offset_var(fr, c, noise2));
+    if (nominal && both_within(xy, 0.5 * tol, fr)) return 1;
     double rb = rf, cb = cf, sr = 1.0, sc = 1.0; /* where each is heard, which way it moves */
     if (p->repeater) {
         sr = r->hz > REPEATER_CARRIER_HZ ? 1.0 : -1.0;
@@ -509,10 +553,7 @@ static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure 
         rb = REPEATER_CARRIER_HZ + sr * rf;
         cb = REPEATER_CARRIER_HZ + sc * cf;
     }
-    double vr, vc;
-    const double er = tone_offset(p, fr, r, rb, noise2, &vr);
-    const double ec = tone_offset(p, fr, c, cb, noise2, &vc);
-    const double tol = AGREE_HZ + AGREE_SIGMAS * sqrt(vr + vc);
+    const double er = tone_offset(p, fr, r, rb), ec = tone_offset(p, fr, c, cb);
     return one_sender(er, ec, rb, cb, tol) ||
            (p->repeater && one_sender(sr * er, sc * ec, rf, cf, tol));
 }
@@ -557,13 +598,15 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
             if (col_level) *col_level = lv[1];
         }
         if (lv[0] >= threshold && lv[1] >= threshold) {
-            /* A pair too far off tune shows at the nominal bins through their
-             * skirts, its phases then a whole bin wrong: placed as no sender
-             * would, it is measured again off tune. */
             if (offtune || !halves || level < MIN_FRAME_RMS ||
                 offsets_agree(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]],
                               groups[1][best[1]], lv, level, gain))
                 break;
+            /* A tone more than a bin off reaches its nominal bin only through
+             * the skirt, weakly and with its phase a whole bin wrong: such a
+             * pair is measured again off tune. A strong pair placed as no
+             * sender would is no digit. */
+            if ((lv[0] < lv[1] ? lv[0] : lv[1]) >= SKIRT_LEVEL) return -1;
         } else if (offtune || level < MIN_FRAME_RMS) {
             return -1;
         }
