@@ -156,60 +156,124 @@ std::string cli_exe_dir(const char *argv0) {
 
 /* ---- WAV files ---- */
 
-/* Larger files are refused outright, whatever their header says. */
-static const int64_t WAV_FILE_LIMIT = 0x80000000LL;
-static const char *const TOO_LARGE = "file too large (WAV files of 2 GiB or more are not read)";
+/* One read of the input: a regular file through its FILE, anything else
+ * straight from its descriptor, so a pipe's bytes come as they arrive. */
+static uint64_t read_input(void *ctx, void *buf, uint64_t n) {
+    CliAudio *a = (CliAudio *)ctx;
+    if (a->read_errno) return 0;
+    uint64_t got = 0;
+    if (a->regular) {
+        got = fread(buf, 1, (size_t)n, a->f);
+        if (got < n && ferror(a->f)) a->read_errno = errno ? errno : EIO;
+    } else {
+        for (;;) {
+#ifdef _WIN32
+            int k = _read(a->fd, buf, n > 0x40000000 ? 0x40000000u : (unsigned)n);
+#else
+            ssize_t k = read(a->fd, buf, (size_t)n);
+#endif
+            if (k >= 0) {
+                got = (uint64_t)k;
+                break;
+            }
+            if (errno != EINTR) {
+                a->read_errno = errno;
+                break;
+            }
+        }
+    }
+    a->bytes += got;
+    return got;
+}
+
+int cli_open_audio(const char *cmd, const char *path, uint32_t raw_rate, CliAudio *a) {
+    memset(a, 0, sizeof *a);
+    a->fd = -1;
+    int from_stdin = strcmp(path, "-") == 0;
+    a->shown = from_stdin ? "<stdin>" : path;
+    if (from_stdin) {
+        a->fd = 0;
+    } else {
+        int kind = PATH_FILE;
+        errno = 0;
+        int64_t size = path_size(path, &kind);
+        /* A pipe or device has no size to check: it is read as it comes. */
+        const char *fault = size < 0             ? nullptr
+                            : kind == PATH_DIR   ? "is a directory"
+                            : kind == PATH_OTHER ? nullptr
+                            : size == 0          ? "empty file"
+                                                 : nullptr;
+        a->f = size >= 0 && !fault ? fopen(path, "rb") : nullptr;
+        if (!a->f) { /* a file that cannot be opened says so in the system's words */
+            cli_error(cmd, path, "%s", fault ? fault : errno_text().c_str());
+            return CLI_BAD_INPUT;
+        }
+        a->regular = kind == PATH_FILE;
+        if (!a->regular) a->fd = fileno(a->f);
+    }
+    char why[256] = "";
+    int rc;
+    if (raw_rate)
+        rc = wav_reader_open_raw(&a->wav, read_input, a, raw_rate, why, sizeof why);
+    else if (a->regular) /* walked to its end, as a whole file always was */
+        rc = wav_reader_open_file(&a->wav, a->f, why, sizeof why);
+    else
+        rc = wav_reader_open(&a->wav, read_input, a, why, sizeof why);
+    if (a->regular && ferror(a->f)) a->read_errno = errno ? errno : EIO;
+    if (rc == 0 && !a->read_errno) return CLI_OK;
+    if (a->read_errno)
+        cli_error(cmd, a->shown, "read error: %s", strerror(a->read_errno));
+    else
+        cli_error(cmd, a->shown, "%s",
+                  !a->regular && !raw_rate && a->bytes == 0 ? "empty file" : why);
+    wav_reader_close(&a->wav);
+    if (a->f) fclose(a->f);
+    a->f = nullptr;
+    return CLI_BAD_INPUT;
+}
+
+uint64_t cli_read_audio(CliAudio *a, float *out, uint64_t max) {
+    uint64_t n = wav_reader_read(&a->wav, out, max);
+    /* A file never makes anyone wait: fill the block. */
+    if (a->regular)
+        for (uint64_t k = n; k && n < max; n += k) k = wav_reader_read(&a->wav, out + n, max - n);
+    return n;
+}
+
+int cli_close_audio(const char *cmd, CliAudio *a) {
+    if (a->regular && ferror(a->f) && !a->read_errno) a->read_errno = errno ? errno : EIO;
+    wav_reader_close(&a->wav);
+    if (a->f) fclose(a->f);
+    a->f = nullptr;
+    if (!a->read_errno) return CLI_OK;
+    cli_error(cmd, a->shown, "read error: %s", strerror(a->read_errno));
+    return CLI_BAD_INPUT;
+}
+
+/* Larger inputs are refused outright: held whole, they would not fit. */
+static const uint64_t WAV_LOAD_LIMIT = 0x80000000ull;
 
 int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate) {
-    char why[256] = "";
-    WavInfo info;
+    CliAudio a;
     *rate = DTMF_SAMPLE_RATE;
-    if (strcmp(path, "-") == 0) {
-        const char *shown = "<stdin>";
-        std::vector<uint8_t> bytes;
-        std::string err;
-        if (cli_read_all("-", &bytes, &err, (uint64_t)WAV_FILE_LIMIT - 1) != 0) {
-            cli_error(cmd, shown, "%s", err.c_str());
-            return CLI_BAD_INPUT;
-        }
-        if (bytes.empty() || bytes.size() >= (uint64_t)WAV_FILE_LIMIT) {
-            cli_error(cmd, shown, "%s", bytes.empty() ? "empty file" : TOO_LARGE);
-            return CLI_BAD_INPUT;
-        }
-        if (wav_read_info_mem(bytes.data(), bytes.size(), &info, why, sizeof why) != 0) {
-            cli_error(cmd, shown, "%s", why);
-            return CLI_BAD_INPUT;
-        }
-        if (load_wav_mono_float_mem(bytes.data(), bytes.size(), out, rate) != 0) {
-            cli_error(cmd, shown, "could not read that WAV file");
-            return CLI_BAD_INPUT;
-        }
-        return CLI_OK;
+    int status = cli_open_audio(cmd, path, 0, &a);
+    if (status != CLI_OK) return status;
+    uint64_t start = out->len;
+    for (;;) {
+        sb_reserve(out, 65536);
+        uint64_t got = cli_read_audio(&a, out->data + out->len, out->cap - out->len);
+        out->len += got;
+        if (got == 0 || a.bytes >= WAV_LOAD_LIMIT) break;
     }
-
-    int kind = PATH_FILE;
-    errno = 0;
-    int64_t size = path_size(path, &kind);
-    const char *fault = size < 0                 ? nullptr
-                        : kind == PATH_DIR       ? "is a directory"
-                        : size == 0              ? "empty file"
-                        : size >= WAV_FILE_LIMIT ? TOO_LARGE
-                                                 : nullptr;
-    FILE *f = size >= 0 && !fault ? fopen(path, "rb") : nullptr;
-    if (!f) { /* a file that cannot be opened says so in the system's words */
-        cli_error(cmd, path, "%s", fault ? fault : errno_text().c_str());
-        return CLI_BAD_INPUT;
+    int too_large = a.bytes >= WAV_LOAD_LIMIT;
+    *rate = a.wav.info.rate;
+    status = cli_close_audio(cmd, &a);
+    if (status == CLI_OK && too_large) {
+        cli_error(cmd, a.shown, "file too large (WAV files of 2 GiB or more are not read)");
+        status = CLI_BAD_INPUT;
     }
-    fclose(f);
-    if (wav_read_info(path, &info, why, sizeof why) != 0) {
-        cli_error(cmd, path, "%s", why);
-        return CLI_BAD_INPUT;
-    }
-    if (load_wav_mono_float(path, out, rate) != 0) {
-        cli_error(cmd, path, "could not read that WAV file");
-        return CLI_BAD_INPUT;
-    }
-    return CLI_OK;
+    if (status != CLI_OK) out->len = start;
+    return status;
 }
 
 static int32_t write_stream(void *ctx, const void *data, uint64_t n) {

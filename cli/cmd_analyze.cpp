@@ -23,6 +23,7 @@ void help_analyze(void) {
           "  --hop N             samples between frame starts, default 1024\n"
           "  --from S, --to S    draw only this stretch, in seconds (the summary\n"
           "                      still covers the whole file)\n"
+          "  --raw RATE          the input is raw 16-bit little-endian mono PCM\n"
           "  --native-rate       analyze at the file's own rate instead of 44100 Hz\n"
           "  -h, --help          this text\n",
           stdout);
@@ -258,9 +259,11 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
 
 int cmd_analyze(int argc, char **argv) {
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
-    const char *out_path = nullptr, *in_path = nullptr, *from_s = nullptr, *to_s = nullptr;
-    int status = cli_decode_args(CMD, argc, argv, help_analyze, &ds, &in_path, &out_path,
-                                 {{"--from", nullptr, &from_s}, {"--to", nullptr, &to_s}});
+    const char *out_path = nullptr, *in_path = nullptr, *from_s = nullptr, *to_s = nullptr,
+               *raw = nullptr;
+    int status = cli_decode_args(
+        CMD, argc, argv, help_analyze, &ds, &in_path, &out_path,
+        {{"--from", nullptr, &from_s}, {"--to", nullptr, &to_s}, {"--raw", nullptr, &raw}});
     if (status >= 0) return status;
     double from = 0, to = -1;
     if (from_s && (cli_parse_double(from_s, &from) != 0 || from < 0))
@@ -268,13 +271,15 @@ int cmd_analyze(int argc, char **argv) {
     if (to_s && (cli_parse_double(to_s, &to) != 0 || to <= from))
         return cli_usage_error(CMD, "--to must be a number of seconds after --from, not '%s'",
                                to_s);
+    long raw_rate = cli_raw_rate(CMD, raw);
+    if (raw_rate < 0) return CLI_USAGE;
     const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
 
     std::vector<FrameInfo> frames;
     RxDigits digits;
     rx_digits_init(&digits, 0);
     Recording rec;
-    status = cli_read_recording(CMD, in_path, &ds, &frames, &digits, &rec);
+    status = cli_read_recording(CMD, in_path, (uint32_t)raw_rate, &ds, &frames, &digits, &rec);
     if (status != CLI_OK) {
         rx_digits_free(&digits);
         return status;

@@ -2,9 +2,14 @@
  * read as digits, text, hex bytes or an image. */
 #include "cli/cli.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 static const char *const CMD = "decode";
 
@@ -13,15 +18,18 @@ void help_decode(void) {
           "\n"
           "Finds the digits in a WAV recording the way the window program decodes a\n"
           "file: brought to 44100 Hz, frames of 2048 samples, two frames in a row\n"
-          "per digit.\n"
+          "per digit. The recording is read as it comes, so it may be a pipe from a\n"
+          "receiver (\"-\"): what is found is printed at once.\n"
           "\n"
           "Options:\n"
           "  --as digits|text|hex|image\n"
           "                      what to print (default text): the digits 0-6;\n"
           "                      letters, two digits each; hex characters, two\n"
           "                      digits each; or the 8x8 grid of the first 64\n"
-          "  -o, --output FILE   write there instead of standard output; with\n"
-          "                      --as hex, the decoded bytes themselves\n"
+          "  -o, --output FILE   write there instead of standard output, at the end;\n"
+          "                      with --as hex, the decoded bytes themselves\n"
+          "  --raw RATE          the input is raw 16-bit little-endian mono PCM at\n"
+          "                      RATE Hz (as arecord -t raw, rtl_fm and sox write it)\n"
           "  --threshold T       0.10-0.70, default 0.30: how strong each tone of a\n"
           "                      pair must be against the whole frame\n"
           "  --repeater          listen for tones disguised with the 1800 Hz carrier\n"
@@ -37,8 +45,7 @@ void help_decode(void) {
           stdout);
 }
 
-/* 1 when argv[a->i] was a decode option, 0 when not, -1 on a bad value (reported). */
-static int decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds) {
+int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds) {
     const char *val = nullptr;
     int bad = 0;
     if (cli_flag(a, "--repeater", nullptr)) {
@@ -76,46 +83,19 @@ static int decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds) {
     return 0;
 }
 
-static void apply_resample(const DecodeSettings *ds, SampleBuf *s, uint32_t *rate) {
-    if (!ds->resample || *rate == DTMF_SAMPLE_RATE) return;
-    SampleBuf r;
-    sb_init(&r);
-    resample_linear(s, (int32_t)*rate, DTMF_SAMPLE_RATE, &r);
-    sb_free(s);
-    *s = r;
-    *rate = DTMF_SAMPLE_RATE;
-}
-
 struct WalkCtx {
     std::vector<FrameInfo> *frames;
     RxDigits *digits;
-    DigitPacer pacer;
 };
 
-static int32_t walk_visit(void *ctx, uint64_t start, int32_t detection, int32_t digit,
+static int32_t walk_frame(void *ctx, uint64_t start, int32_t detection, int32_t digit,
                           float row_level, float col_level) {
     WalkCtx *w = (WalkCtx *)ctx;
     if (w->frames) w->frames->push_back(FrameInfo{start, detection, digit, row_level, col_level});
-    int32_t out[DIGIT_PACER_OUT];
-    int32_t n = digit >= 0 ? digit_pacer_feed(&w->pacer, digit, start, out) : 0;
-    for (int32_t i = 0; i < n; i++) rx_digits_add(w->digits, out[i]);
     return 0;
 }
 
-static void walk_frames(const SampleBuf *s, uint32_t rate, const DecodeSettings *ds,
-                        std::vector<FrameInfo> *frames, RxDigits *digits) {
-    WalkCtx w = {frames, digits, {}};
-    digit_pacer_reset(&w.pacer, (int32_t)rate);
-    DigitStream stream;
-    digit_stream_reset(&stream);
-    if (s->len < CLI_FRAME_LEN) return;
-    if (frames) frames->reserve((size_t)((s->len - CLI_FRAME_LEN) / ds->hop + 1));
-    detect_frames(s->data, s->len, (int32_t)rate, CLI_FRAME_LEN, ds->hop, ds->threshold,
-                  ds->repeater, &stream, walk_visit, &w);
-    int32_t out[DIGIT_PACER_OUT];
-    int32_t n = digit_pacer_flush(&w.pacer, out);
-    for (int32_t i = 0; i < n; i++) rx_digits_add(digits, out[i]);
-}
+static void walk_digit(void *ctx, int32_t digit) { rx_digits_add(((WalkCtx *)ctx)->digits, digit); }
 
 int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,
                     const char **in_path, const char **out_path, std::vector<CliValueOpt> own) {
@@ -133,7 +113,7 @@ int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), 
             help();
             return CLI_OK;
         }
-        int r = decode_option(cmd, &a, ds);
+        int r = cli_decode_option(cmd, &a, ds);
         if (r < 0) return CLI_USAGE;
         if (r > 0) continue;
         int bad = 0, known = 0;
@@ -146,18 +126,100 @@ int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), 
     return -1;
 }
 
-int cli_read_recording(const char *cmd, const char *path, const DecodeSettings *ds,
-                       std::vector<FrameInfo> *frames, RxDigits *digits, Recording *rec) {
-    SampleBuf s;
-    sb_init(&s);
-    int status = cli_load_audio(cmd, path, &s, &rec->file_rate);
-    rec->rate = rec->file_rate;
-    if (status == CLI_OK) {
-        apply_resample(ds, &s, &rec->rate);
-        rec->n_samples = s.len;
-        walk_frames(&s, rec->rate, ds, frames, digits);
+long cli_raw_rate(const char *cmd, const char *val) {
+    long rate = 0;
+    if (!val) return 0;
+    if (cli_parse_int(val, &rate) != 0 || rate < 1000 || rate > 768000) {
+        cli_usage_error(cmd, "--raw must be a sample rate from 1000 to 768000 Hz, not '%s'", val);
+        return -1;
     }
-    sb_free(&s);
+    return rate;
+}
+
+/* Blocks read ahead of the decoder, handed over in order: reading and
+ * converting one while the detector works on another keeps both cores
+ * busy. */
+static const int READ_AHEAD = 4;
+static const uint64_t BLOCK = 131072;
+struct ReadAhead {
+    CliAudio *audio;
+    float *blocks[READ_AHEAD];
+    uint64_t lens[READ_AHEAD];
+    int head = 0, count = 0, ended = 0, stop = 0;
+    std::mutex m;
+    std::condition_variable changed;
+};
+
+static void read_ahead(ReadAhead *ra) {
+    for (int tail = 0;; tail = (tail + 1) % READ_AHEAD) {
+        {
+            std::unique_lock<std::mutex> lock(ra->m);
+            ra->changed.wait(lock, [ra] { return ra->count < READ_AHEAD || ra->stop; });
+            if (ra->stop) return;
+        }
+        uint64_t n = cli_read_audio(ra->audio, ra->blocks[tail], BLOCK);
+        std::lock_guard<std::mutex> lock(ra->m);
+        ra->lens[tail] = n;
+        if (n == 0)
+            ra->ended = 1;
+        else
+            ra->count++;
+        ra->changed.notify_all();
+        if (n == 0) return;
+    }
+}
+
+int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
+                       const DecodeSettings *ds, std::vector<FrameInfo> *frames, RxDigits *digits,
+                       Recording *rec, int (*on_block)(void *ctx), void *ctx) {
+    CliAudio audio;
+    int status = cli_open_audio(cmd, path, raw_rate, &audio);
+    if (status != CLI_OK) return status;
+    rec->file_rate = audio.wav.info.rate;
+    WalkCtx w = {frames, digits};
+    DecodeStream d;
+    decode_stream_init(&d, ds, (int32_t)rec->file_rate, frames ? walk_frame : nullptr, walk_digit,
+                       &w);
+
+    ReadAhead ra;
+    ra.audio = &audio;
+    std::vector<float> store((size_t)(READ_AHEAD * BLOCK));
+    for (int i = 0; i < READ_AHEAD; i++) ra.blocks[i] = store.data() + i * BLOCK;
+    std::thread reader;
+    try {
+        reader = std::thread(read_ahead, &ra);
+    } catch (const std::system_error &) { /* no thread to spare: read in turn */
+        for (uint64_t n; (n = cli_read_audio(&audio, ra.blocks[0], BLOCK)) > 0;) {
+            decode_stream_feed(&d, ra.blocks[0], n);
+            if (on_block && on_block(ctx)) break;
+        }
+    }
+    while (reader.joinable()) {
+        std::unique_lock<std::mutex> lock(ra.m);
+        ra.changed.wait(lock, [&ra] { return ra.count > 0 || ra.ended; });
+        if (ra.count == 0) break;
+        lock.unlock();
+        decode_stream_feed(&d, ra.blocks[ra.head], ra.lens[ra.head]);
+        int stop = on_block && on_block(ctx);
+        lock.lock();
+        ra.head = (ra.head + 1) % READ_AHEAD;
+        ra.count--;
+        ra.stop = stop;
+        ra.changed.notify_all();
+        if (stop) break;
+    }
+    if (reader.joinable()) reader.join();
+    decode_stream_finish(&d);
+    if (on_block) on_block(ctx);
+    rec->rate = (uint32_t)d.rate;
+    rec->n_samples = decode_stream_samples(&d);
+    decode_stream_free(&d);
+    uint64_t bytes = audio.bytes;
+    status = cli_close_audio(cmd, &audio);
+    if (status == CLI_OK && bytes == 0 && raw_rate) {
+        cli_error(cmd, audio.shown, "empty file");
+        status = CLI_BAD_INPUT;
+    }
     return status;
 }
 
@@ -170,9 +232,57 @@ static int write_text(const char *out_path, const std::string &text) {
     return CLI_OK;
 }
 
-/* What was found, as asked; the status says whether it was enough. */
+/* Output to standard output goes out as the digits arrive, so a pipe from
+ * a receiver shows each letter, digit or image row once it is complete. */
+struct LiveOut {
+    const char *as;
+    const RxDigits *digits;
+    uint64_t taken; /* digits turned into output so far */
+    std::string text;
+    int write_errno;
+};
+
+static char cell(int32_t d) { return d == RX_DIGIT_LOST ? '?' : (char)('0' + d); }
+
+static int live_flush(void *ctx) {
+    LiveOut *l = (LiveOut *)ctx;
+    const int32_t *d = l->digits->digits;
+    for (; l->taken < l->digits->count; l->taken++) {
+        uint64_t i = l->taken;
+        if (l->as[0] == 'd') {
+            l->text += cell(d[i]);
+        } else if (l->as[0] == 'i') {
+            if (i < 64 && i % 8 == 7) /* a row is complete */
+                for (uint64_t k = i - 7; k <= i; k++) {
+                    l->text += cell(d[k]);
+                    l->text += k == i ? '\n' : ' ';
+                }
+        } else if (i % 2) {
+            l->text += rx_pair_char(d[i - 1], d[i], l->as[0] == 't' ? RX_READ_TEXT : RX_READ_HEX);
+        }
+    }
+    if (l->text.empty() || l->write_errno) return l->write_errno;
+    errno = 0;
+    if (fwrite(l->text.data(), 1, l->text.size(), stdout) != l->text.size() || fflush(stdout) != 0)
+        l->write_errno = errno ? errno : EIO;
+    l->text.clear();
+    return l->write_errno;
+}
+
+/* Writes what was found: all of it, or the rest after what went out live. */
+static int emit(const char *out_path, LiveOut *live, const std::string &all, size_t shown) {
+    if (!live) return write_text(out_path, all);
+    live->text += all.substr(shown);
+    if (live_flush(live) == 0) return CLI_OK;
+    cli_error(CMD, out_path ? out_path : "<stdout>", "cannot write: %s",
+              strerror(live->write_errno));
+    return CLI_BAD_INPUT;
+}
+
+/* What was found, as asked; the status says whether it was enough. With
+ * live, what it has printed is not printed again. */
 static int report(const char *shown, const char *as, const char *out_path, const RxDigits *digits,
-                  uint64_t n_samples, const DecodeSettings *ds) {
+                  uint64_t n_samples, const DecodeSettings *ds, LiveOut *live) {
     int status = CLI_OK;
     if (n_samples < CLI_FRAME_LEN) {
         cli_error(CMD, shown, "too short to decode (%llu samples; one frame is %d)",
@@ -189,16 +299,15 @@ static int report(const char *shown, const char *as, const char *out_path, const
     std::vector<char> buf((size_t)n + 1);
     if (strcmp(as, "digits") == 0) {
         rx_digits_chars(digits, buf.data(), buf.size());
-        return write_text(out_path, std::string(buf.data()) + "\n");
+        return emit(out_path, live, std::string(buf.data()) + "\n", (size_t)n);
     }
     if (strcmp(as, "image") == 0) {
         std::string t;
         for (int i = 0; i < 64; i++) {
-            int32_t d = i < (int)n ? digits->digits[i] : -1;
-            t += d < 0 ? '.' : d == RX_DIGIT_LOST ? '?' : (char)('0' + d);
+            t += i < (int)n ? cell(digits->digits[i]) : '.';
             t += (i % 8 == 7) ? '\n' : ' ';
         }
-        status = write_text(out_path, t);
+        status = emit(out_path, live, t, (size_t)(n < 64 ? n / 8 : 8) * 16);
         if (status != CLI_OK) return status;
         if (n < 64) {
             cli_error(CMD, shown,
@@ -224,7 +333,7 @@ static int report(const char *shown, const char *as, const char *out_path, const
     uint64_t len = rx_digits_read(digits, strcmp(as, "text") == 0 ? RX_READ_TEXT : RX_READ_HEX,
                                   buf.data(), buf.size());
     std::string t(buf.data(), (size_t)len);
-    if (strcmp(as, "text") == 0 || !out_path) return write_text(out_path, t + "\n");
+    if (strcmp(as, "text") == 0 || !out_path) return emit(out_path, live, t + "\n", t.size());
 
     /* Bytes only from a clean hex string; the core's refusal says why not. */
     uint64_t nbytes = 0;
@@ -246,21 +355,28 @@ static int report(const char *shown, const char *as, const char *out_path, const
 
 int cmd_decode(int argc, char **argv) {
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
-    const char *as = "text", *out_path = nullptr, *in_path = nullptr;
+    const char *as = "text", *out_path = nullptr, *in_path = nullptr, *raw = nullptr;
     int status = cli_decode_args(CMD, argc, argv, help_decode, &ds, &in_path, &out_path,
-                                 {{"--as", nullptr, &as}});
+                                 {{"--as", nullptr, &as}, {"--raw", nullptr, &raw}});
     if (status >= 0) return status;
     if (strcmp(as, "digits") != 0 && strcmp(as, "text") != 0 && strcmp(as, "hex") != 0 &&
         strcmp(as, "image") != 0)
         return cli_usage_error(CMD, "--as must be digits, text, hex or image, not '%s'", as);
 
+    long raw_rate = cli_raw_rate(CMD, raw);
+    if (raw_rate < 0) return CLI_USAGE;
+
     RxDigits digits;
     rx_digits_init(&digits, 0);
+    /* Hex bytes are written whole at the end, and so is a file. */
+    int to_stdout = !out_path || (strcmp(out_path, "-") == 0 && strcmp(as, "hex") != 0);
+    LiveOut live = {as, &digits, 0, std::string(), 0};
     Recording rec;
-    status = cli_read_recording(CMD, in_path, &ds, nullptr, &digits, &rec);
+    status = cli_read_recording(CMD, in_path, (uint32_t)raw_rate, &ds, nullptr, &digits, &rec,
+                                to_stdout ? live_flush : nullptr, &live);
     if (status == CLI_OK)
         status = report(strcmp(in_path, "-") == 0 ? "<stdin>" : in_path, as, out_path, &digits,
-                        rec.n_samples, &ds);
+                        rec.n_samples, &ds, to_stdout ? &live : nullptr);
     rx_digits_free(&digits);
     return status;
 }

@@ -3,9 +3,12 @@
 #include "cli/cli.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -49,30 +52,94 @@ void help_encode(void) {
 }
 
 /* Digits of an image: exactly 64 colours 0-6, blanks ignored. */
-static int parse_image(const std::string &s, std::vector<uint32_t> *out) {
+static int parse_image(const char *cmd, const std::string &s, std::vector<uint32_t> *out) {
     out->clear();
     for (size_t i = 0; i < s.size(); i++) {
         unsigned char c = (unsigned char)s[i];
         if (isspace(c)) continue;
         if (c < '0' || c > '6') {
-            cli_error(CMD, nullptr, "image: '%c' at position %zu is not a colour digit 0-6",
+            cli_error(cmd, nullptr, "image: '%c' at position %zu is not a colour digit 0-6",
                       isprint(c) ? c : '?', i + 1);
             return -1;
         }
         out->push_back((uint32_t)(c - '0'));
     }
     if (out->size() != 64) {
-        cli_error(CMD, nullptr, "image: needs exactly 64 colour digits 0-6, got %zu", out->size());
+        cli_error(cmd, nullptr, "image: needs exactly 64 colour digits 0-6, got %zu", out->size());
         return -1;
     }
     return 0;
 }
 
-int cmd_encode(int argc, char **argv, const char *argv0) {
+/* A digit array that could not be allocated must not pass for an empty one. */
+static int out_of_memory(const char *cmd) {
+    cli_error(cmd, nullptr, "out of memory");
+    return CLI_BAD_INPUT;
+}
+
+enum { OUT_NEW_OR_FILE, OUT_DIR, OUT_OTHER };
+
+/* What -o names: a directory, a device or pipe (never removed), or a
+ * regular file, there or not yet. */
+static int out_kind(const char *path) {
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_stat64(path, &st) != 0) return OUT_NEW_OR_FILE;
+    return (st.st_mode & _S_IFDIR)   ? OUT_DIR
+           : (st.st_mode & _S_IFREG) ? OUT_NEW_OR_FILE
+                                     : OUT_OTHER;
+#else
+    struct stat st;
+    if (stat(path, &st) != 0) return OUT_NEW_OR_FILE;
+    return S_ISDIR(st.st_mode) ? OUT_DIR : S_ISREG(st.st_mode) ? OUT_NEW_OR_FILE : OUT_OTHER;
+#endif
+}
+
+static int32_t write_stream(void *ctx, const void *data, uint64_t n) {
+    return fwrite(data, 1, (size_t)n, (FILE *)ctx) == n ? 0 : -1;
+}
+
+/* The WAV goes out as it is rendered ("-": stdout), so an hour of tones
+ * never sits in memory. */
+static int save_transmission(const char *path, const StationTx *tx, uint64_t total) {
+    int to_stdout = strcmp(path, "-") == 0;
+    const char *shown = to_stdout ? "<stdout>" : path;
+    int kind = to_stdout ? OUT_OTHER : out_kind(path);
+    if (kind == OUT_DIR) {
+        cli_error(CMD, shown, "is a directory");
+        return CLI_BAD_INPUT;
+    }
+#ifdef SIGPIPE
+    /* A reader that goes away is a failed write like a full disk, not a
+     * silent death by signal. */
+    signal(SIGPIPE, SIG_IGN);
+#endif
+    errno = 0;
+    FILE *f = to_stdout ? stdout : fopen(path, "wb");
+    if (!f) {
+        cli_error(CMD, shown, "cannot write: %s", errno ? strerror(errno) : "input/output error");
+        return CLI_BAD_INPUT;
+    }
+    WavWriter w;
+    int failed = wav_writer_begin(&w, write_stream, f, total) != 0 ||
+                 station_tx_stream(tx, wav_writer_put, &w) != 0 || wav_writer_end(&w) != 0;
+    /* A full disk often shows only when the buffer is flushed or closed. */
+    failed |= fflush(f) != 0;
+    int saved_errno = errno;
+    if (!to_stdout) failed |= fclose(f) != 0;
+    if (!failed) return CLI_OK;
+    if (!errno) errno = saved_errno;
+    cli_error(CMD, shown, "cannot write: %s", errno ? strerror(errno) : "input/output error");
+    /* A cut file must not pass for a transmission. */
+    if (kind == OUT_NEW_OR_FILE) remove(path);
+    return CLI_BAD_INPUT;
+}
+
+int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, void (*help)(void),
+                    EncodeJob *job, std::vector<CliValueOpt> own) {
     CliArgs a = {argc, argv, 0};
-    const char *out_path = nullptr, *speed_s = nullptr, *callsign = "", *audio_dir = nullptr,
-               *dir = nullptr;
-    int repeater = 0, cw = 0, bad = 0, only_positional = 0;
+    const char *speed_s = nullptr, *audio_dir = nullptr;
+    int bad = 0, only_positional = 0;
     std::vector<std::string> pos;
     while (a.i < a.argc) {
         const char *arg = a.argv[a.i];
@@ -81,77 +148,84 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
             a.i++;
             continue;
         }
+        int known = 0;
         if (strcmp(arg, "--") == 0) {
             only_positional = 1;
             a.i++;
         } else if (cli_flag(&a, "--help", "-h")) {
-            help_encode();
+            help();
             return CLI_OK;
-        } else if (cli_opt(&a, "--output", "-o", &out_path, &bad) ||
-                   cli_opt(&a, "--speed", nullptr, &speed_s, &bad) ||
-                   cli_opt(&a, "--callsign", nullptr, &callsign, &bad) ||
+        } else if (cli_opt(&a, "--speed", nullptr, &speed_s, &bad) ||
+                   cli_opt(&a, "--callsign", nullptr, &job->callsign, &bad) ||
                    cli_opt(&a, "--audio-dir", nullptr, &audio_dir, &bad) ||
-                   cli_opt(&a, "--dir", nullptr, &dir, &bad)) {
-            if (bad) return cli_usage_error(CMD, "%s needs a value", arg);
+                   cli_opt(&a, "--dir", nullptr, &job->dir, &bad)) {
+            if (bad) return cli_usage_error(cmd, "%s needs a value", arg);
         } else if (cli_flag(&a, "--repeater", nullptr)) {
-            repeater = 1;
+            job->repeater = 1;
         } else if (cli_flag(&a, "--cw", nullptr)) {
-            cw = 1;
+            job->cw = 1;
         } else {
-            return cli_usage_error(CMD, "unknown option '%s'", arg);
+            for (const CliValueOpt &o : own)
+                if (!known) known = cli_opt(&a, o.name, o.alias, o.val, &bad);
+            if (bad) return cli_usage_error(cmd, "%s needs a value", arg);
+            if (!known) return cli_usage_error(cmd, "unknown option '%s'", arg);
         }
     }
     if (pos.empty())
-        return cli_usage_error(CMD, "say what to encode: text, file, image or request");
+        return cli_usage_error(cmd, "say what to %s: text, file, image or request", cmd);
     std::string kind = pos[0];
     pos.erase(pos.begin());
     if (kind != "text" && kind != "file" && kind != "image" && kind != "request")
-        return cli_usage_error(CMD, "unknown kind '%s' (text, file, image or request)",
+        return cli_usage_error(cmd, "unknown kind '%s' (text, file, image or request)",
                                kind.c_str());
-    if (kind != "request" && dir) return cli_usage_error(CMD, "--dir belongs to 'encode request'");
-    if (kind == "request" && !dir) return cli_usage_error(CMD, "a request needs --dir NNNN");
+    if (kind != "request" && job->dir)
+        return cli_usage_error(cmd, "--dir belongs to '%s request'", cmd);
+    if (kind == "request" && !job->dir) return cli_usage_error(cmd, "a request needs --dir NNNN");
     if ((kind == "file" || kind == "image") && pos.size() != 1)
-        return cli_usage_error(CMD, "%s takes exactly one argument", kind.c_str());
-    if (kind == "text" && pos.empty()) return cli_usage_error(CMD, "text needs the text to send");
+        return cli_usage_error(cmd, "%s takes exactly one argument", kind.c_str());
+    if (kind == "text" && pos.empty()) return cli_usage_error(cmd, "text needs the text to send");
 
-    long speed = 100;
     std::string speed_text = speed_s ? speed_s : "";
     if (!speed_text.empty() && speed_text.back() == '%') speed_text.pop_back();
-    if (speed_s && (cli_parse_int(speed_text.c_str(), &speed) != 0 || speed < 50 || speed > 500))
-        return cli_usage_error(CMD, "--speed must be a whole percent from 50 to 500, not '%s'",
+    if (speed_s && (cli_parse_int(speed_text.c_str(), &job->speed) != 0 || job->speed < 50 ||
+                    job->speed > 500))
+        return cli_usage_error(cmd, "--speed must be a whole percent from 50 to 500, not '%s'",
                                speed_s);
     if (kind == "request") {
         uint64_t n = 0;
-        uint32_t *probe = server_request_digits(dir, "", &n); /* the core knows a good directory */
+        uint32_t *probe = server_request_digits(job->dir, "", &n); /* the core knows a good dir */
         free(probe);
         if (!probe)
-            return cli_usage_error(CMD, "--dir must be exactly four digits 0-6, not '%s'", dir);
+            return cli_usage_error(cmd, "--dir must be exactly four digits 0-6, not '%s'",
+                                   job->dir);
     }
-    if (!out_path) {
-        if (isatty(fileno(stdout)))
-            return cli_usage_error(CMD, "give -o FILE (or -o - to write the WAV to a pipe)");
-        out_path = "-";
-    }
-    std::string clip_dir = audio_dir ? audio_dir : cli_exe_dir(argv0) + "/audio";
+    job->kind = kind;
+    job->clip_dir = audio_dir ? audio_dir : cli_exe_dir(argv0) + "/audio";
+    for (size_t i = 0; i < pos.size(); i++) job->content += (i ? " " : "") + pos[i];
+    return -1;
+}
 
-    /* Content to digits. */
-    std::string content;
-    for (size_t i = 0; i < pos.size(); i++) content += (i ? " " : "") + pos[i];
+int cli_encode_digits(const char *cmd, EncodeJob *job) {
+    const std::string &kind = job->kind;
+    std::string &content = job->content;
+    std::vector<uint32_t> &digits = job->digits;
+    uint64_t &count = job->count;
+    double tone_s = 0, gap_s = 0;
+    speed_to_tone_gap((int32_t)job->speed, &tone_s, &gap_s);
     std::string err;
     if ((kind == "text" || kind == "request" || kind == "image") && content == "-") {
         std::vector<uint8_t> in;
         if (cli_read_all("-", &in, &err) != 0) {
-            cli_error(CMD, "<stdin>", "%s", err.c_str());
+            cli_error(cmd, "<stdin>", "%s", err.c_str());
             return CLI_BAD_INPUT;
         }
         content.assign(in.begin(), in.end());
     }
     if (content.find('\0') != std::string::npos) content.resize(content.find('\0'));
 
-    std::vector<uint32_t> digits;
-    uint64_t count = 0;
     if (kind == "text" || kind == "request") {
         uint32_t *d = encode_text(content.c_str(), &count);
+        if (!d) return out_of_memory(cmd);
         digits.assign(d, d + count);
         free(d);
         uint64_t dropped = 0;
@@ -160,16 +234,16 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
             if (letter_to_num(c) < 0 && c != '\n' && c != '\r') dropped++;
         }
         if (dropped && !(kind == "text" && count == 0))
-            cli_warn(CMD, nullptr, "%llu character%s left out (only letters and spaces are sent)",
+            cli_warn(cmd, nullptr, "%llu character%s left out (only letters and spaces are sent)",
                      (unsigned long long)dropped, dropped == 1 ? "" : "s");
         if (kind == "text" && count == 0) {
-            cli_error(CMD, nullptr, "nothing to encode (no letters or spaces in the text)");
+            cli_error(cmd, nullptr, "nothing to %s (no letters or spaces in the text)", cmd);
             return CLI_BAD_INPUT;
         }
         if (kind == "request") {
             /* The core cuts a request at SERVER_MAX_DIGITS; a cut message is lost text. */
             if (count + 4 > SERVER_MAX_DIGITS) {
-                cli_error(CMD, nullptr,
+                cli_error(cmd, nullptr,
                           "message too long for one request (%llu letters and spaces, at most %d)",
                           (unsigned long long)(count / 2), (SERVER_MAX_DIGITS - 4) / 2);
                 return CLI_BAD_INPUT;
@@ -179,25 +253,59 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
     } else if (kind == "file") {
         std::vector<uint8_t> bytes;
         const char *path = content.c_str();
-        if (cli_read_all(path, &bytes, &err) != 0) {
-            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path, "%s", err.c_str());
+        /* Reading stops where a WAV file would be full, so a huge file or
+         * a device (/dev/zero) cannot fill memory first. */
+        uint64_t one = digit_block_samples(1, tone_s, gap_s);
+        uint64_t per = digit_block_samples(2, tone_s, gap_s) - one;
+        uint64_t max_bytes = (WAV_MAX_SAMPLES - (one - per)) / per / 4;
+        if (cli_read_all(path, &bytes, &err, max_bytes) != 0) {
+            cli_error(cmd, strcmp(path, "-") == 0 ? "<stdin>" : path, "%s", err.c_str());
             return CLI_BAD_INPUT;
         }
         if (bytes.empty()) {
-            cli_error(CMD, strcmp(path, "-") == 0 ? "<stdin>" : path,
-                      "empty file, nothing to encode");
+            cli_error(cmd, strcmp(path, "-") == 0 ? "<stdin>" : path, "empty file, nothing to %s",
+                      cmd);
+            return CLI_BAD_INPUT;
+        }
+        if (bytes.size() > max_bytes) {
+            cli_error(cmd, strcmp(path, "-") == 0 ? "<stdin>" : path,
+                      "too large: one WAV file holds at most %llu bytes at this speed",
+                      (unsigned long long)max_bytes);
             return CLI_BAD_INPUT;
         }
         uint32_t *d = encode_bytes_hex(bytes.data(), bytes.size(), &count);
+        if (!d) return out_of_memory(cmd);
         digits.assign(d, d + count);
         free(d);
     } else {
-        if (parse_image(content, &digits) != 0) return CLI_BAD_INPUT;
+        if (parse_image(cmd, content, &digits) != 0) return CLI_BAD_INPUT;
         count = digits.size();
     }
+    return CLI_OK;
+}
 
+int cmd_encode(int argc, char **argv, const char *argv0) {
+    EncodeJob job;
+    const char *out_path = nullptr;
+    int status =
+        cli_encode_args(CMD, argc, argv, argv0, help_encode, &job, {{"--output", "-o", &out_path}});
+    if (status >= 0) return status;
+    if (!out_path) {
+        if (isatty(fileno(stdout)))
+            return cli_usage_error(CMD, "give -o FILE (or -o - to write the WAV to a pipe)");
+        out_path = "-";
+    }
+    status = cli_encode_digits(CMD, &job);
+    if (status != CLI_OK) return status;
+    const std::string &kind = job.kind, &content = job.content, &clip_dir = job.clip_dir;
+    const std::vector<uint32_t> &digits = job.digits;
+    const uint64_t count = job.count;
+    const long speed = job.speed;
+    const char *dir = job.dir, *callsign = job.callsign;
+    const int repeater = job.repeater, cw = job.cw;
     double tone_s = 0, gap_s = 0;
     speed_to_tone_gap((int32_t)speed, &tone_s, &gap_s);
+
     uint64_t estimate = digit_block_samples(count, tone_s, gap_s);
     if (estimate > WAV_MAX_SAMPLES) {
         cli_error(
@@ -208,26 +316,26 @@ int cmd_encode(int argc, char **argv, const char *argv0) {
         return CLI_BAD_INPUT;
     }
 
-    SampleBuf out;
-    sb_init(&out);
+    StationTx tx;
     char clip_err[1024] = "";
-    int32_t rc =
-        kind == "request"
-            ? build_server_transmission(dir, content.c_str(), clip_dir.c_str(), callsign, cw,
-                                        repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err)
-            : build_station_transmission(digits.data(), count, clip_dir.c_str(), callsign, cw,
-                                         repeater, tone_s, gap_s, &out, clip_err, sizeof clip_err);
-    if (rc == -2) {
-        sb_free(&out);
-        return cli_usage_error(CMD, "--dir must be exactly four digits 0-6");
-    }
-    if (rc != 0) {
+    int32_t rc = kind == "request"
+                     ? server_tx_init(&tx, dir, content.c_str(), clip_dir.c_str(), callsign, cw,
+                                      repeater, tone_s, gap_s, clip_err, sizeof clip_err)
+                     : station_tx_init(&tx, digits.data(), count, clip_dir.c_str(), callsign, cw,
+                                       repeater, tone_s, gap_s, clip_err, sizeof clip_err);
+    status = CLI_BAD_INPUT;
+    uint64_t total = station_tx_samples(&tx);
+    if (rc == -2)
+        status = cli_usage_error(CMD, "--dir must be exactly four digits 0-6");
+    else if (rc != 0)
         cli_error(CMD, nullptr, "missing callsign clip: %s (give the clip folder with --audio-dir)",
                   clip_err);
-        sb_free(&out);
-        return CLI_BAD_INPUT;
-    }
-    int status = cli_save_wav(CMD, out_path, &out);
-    sb_free(&out);
+    else if (total > WAV_MAX_SAMPLES)
+        cli_error(CMD, out_path,
+                  "transmission too long for a WAV file (%llu samples, at most %llu)",
+                  (unsigned long long)total, (unsigned long long)WAV_MAX_SAMPLES);
+    else
+        status = save_transmission(out_path, &tx, total);
+    station_tx_free(&tx);
     return status;
 }

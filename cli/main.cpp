@@ -14,12 +14,15 @@
 static void help_main(void) {
     fputs("Usage: tessary-cli COMMAND [OPTIONS] ...\n"
           "\n"
-          "Sends and reads Tessary's DTMF tones (digits 0-6) as WAV files.\n"
+          "Sends and reads Tessary's DTMF tones (digits 0-6) as WAV files, or live.\n"
           "\n"
           "Commands:\n"
           "  encode   text, a file, an 8x8 image or a server request -> WAV\n"
           "  decode   WAV -> digits, text, hex bytes or an image grid\n"
           "  analyze  WAV -> tone levels over time as SVG, and a summary\n"
+          "  listen   the recording device -> digits, text, hex or an image, as heard\n"
+          "  play     what encode would write, played to the output device\n"
+          "  serve    answers the Server page: runs a command per directory\n"
           "\n"
           "  tessary-cli COMMAND --help   options of one command\n"
           "  tessary-cli --version        program version\n"
@@ -109,6 +112,12 @@ int main(int argc, char **argv) {
             help_decode();
         else if (strcmp(what, "analyze") == 0)
             help_analyze();
+        else if (strcmp(what, "listen") == 0)
+            help_listen();
+        else if (strcmp(what, "play") == 0)
+            help_play();
+        else if (strcmp(what, "serve") == 0)
+            help_serve();
         else
             help_main();
         return CLI_OK;
@@ -116,6 +125,9 @@ int main(int argc, char **argv) {
     if (strcmp(cmd, "encode") == 0) return cmd_encode(argc - 2, argv + 2, argv[0]);
     if (strcmp(cmd, "decode") == 0) return cmd_decode(argc - 2, argv + 2);
     if (strcmp(cmd, "analyze") == 0) return cmd_analyze(argc - 2, argv + 2);
+    if (strcmp(cmd, "listen") == 0) return cmd_listen(argc - 2, argv + 2);
+    if (strcmp(cmd, "play") == 0) return cmd_play(argc - 2, argv + 2, argv[0]);
+    if (strcmp(cmd, "serve") == 0) return cmd_serve(argc - 2, argv + 2, argv[0]);
     fprintf(stderr, "tessary-cli: unknown command '%s' (see tessary-cli --help)\n", cmd);
     return CLI_USAGE;
 }

@@ -240,9 +240,13 @@ void core_render_burst(float *dst, uint32_t digit, uint64_t n) {
     envelope_apply(dst, n, DIGIT_RAMP);
 }
 
-void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s) {
+static uint64_t burst_samples(double tone_s) {
     uint64_t n = seconds_to_samples(tone_s);
-    if (n == 0) n = 1;
+    return n ? n : 1;
+}
+
+void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s) {
+    uint64_t n = burst_samples(tone_s);
     sb_reserve(b, n);
     core_render_burst(b->data + b->len, digit, n);
     b->len += n;
@@ -251,59 +255,122 @@ void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s
 
 uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s) {
     if (count == 0) return 0;
-    uint64_t n = seconds_to_samples(tone_s);
-    if (n == 0) n = 1;
-    uint64_t per = n + seconds_to_samples(gap_s);
+    uint64_t per = burst_samples(tone_s) + seconds_to_samples(gap_s);
     if (count > (UINT64_MAX - BLOCK_LEAD_IN - BLOCK_TAIL) / per) return UINT64_MAX;
     return BLOCK_LEAD_IN + count * per + BLOCK_TAIL;
 }
 
-void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count, int32_t repeater,
-                        double tone_s, double gap_s) {
-    if (count == 0) return;
-    uint64_t n = seconds_to_samples(tone_s);
-    if (n == 0) n = 1;
-    uint64_t g = seconds_to_samples(gap_s);
-    uint64_t per = n + g;
-    if (count > (UINT64_MAX - BLOCK_LEAD_IN - BLOCK_TAIL) / per) core_out_of_memory();
-    uint64_t start = b->len;
-    sb_reserve(b, BLOCK_LEAD_IN + count * per + BLOCK_TAIL);
-    sb_append_silence(b, BLOCK_LEAD_IN);
+/* The 1800 Hz carrier where the last sample left it. */
+struct Carrier {
+    double phase, gain;
+};
 
-    /* Every burst of a digit is identical (phase 0, same length), so each
-     * is rendered once and later ones copy it from inside the buffer. Slot
-     * 7 stands for every digit above 6, which is silent. */
-    uint64_t first_at[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    int have[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    for (uint64_t i = 0; i < count; i++) {
-        uint32_t slot = digits[i] > 6 ? 7 : digits[i];
-        float *dst = b->data + b->len;
-        if (have[slot]) {
-            memcpy(dst, b->data + first_at[slot], (size_t)n * sizeof(float));
-        } else {
-            core_render_burst(dst, digits[i], n);
-            first_at[slot] = b->len;
-            have[slot] = 1;
-        }
-        b->len += n;
-        memset(b->data + b->len, 0, (size_t)g * sizeof(float));
-        b->len += g;
-    }
-    sb_append_silence(b, BLOCK_TAIL);
-    /* Only this block is disguised: samples the caller already had stay. */
-    if (repeater) repeater_modulate(b->data + start, b->len - start, DTMF_SAMPLE_RATE);
-}
-
-void repeater_modulate(float *s, uint64_t n, int32_t rate) {
-    if (n == 0 || rate <= 0) return;
-    const double d = CORE_TWO_PI * 1800.0 / (double)rate;
-    double p = 0.0, m = 1.0;
+static void carrier_apply(Carrier *c, float *s, uint64_t n, double step) {
+    double p = c->phase, m = c->gain;
     for (uint64_t i = 0; i < n; i++) {
-        p += d;
+        p += step;
         s[i] = (float)((double)s[i] * m);
         if (p > CORE_TWO_PI) p -= CORE_TWO_PI;
         m = cos(p);
     }
+    c->phase = p;
+    c->gain = m;
+}
+
+void repeater_modulate(float *s, uint64_t n, int32_t rate) {
+    if (n == 0 || rate <= 0) return;
+    Carrier c = {0.0, 1.0};
+    carrier_apply(&c, s, n, CORE_TWO_PI * 1800.0 / (double)rate);
+}
+
+/* A block goes out in pieces of this many samples (64 KiB). */
+static const uint64_t PIECE = 16384;
+
+/* Gathers a digit block into pieces and disguises each in turn, the carrier
+ * running on across them exactly as over one buffer. */
+struct BlockOut {
+    SampleSink sink;
+    void *ctx;
+    int32_t repeater;
+    Carrier carrier;
+    float *buf; /* PIECE samples */
+    uint64_t len;
+    int32_t failed;
+};
+
+static void block_flush(BlockOut *o) {
+    if (o->len == 0 || o->failed) return;
+    if (o->repeater)
+        carrier_apply(&o->carrier, o->buf, o->len, CORE_TWO_PI * 1800.0 / DTMF_SAMPLE_RATE);
+    if (o->sink(o->ctx, o->buf, o->len) != 0) o->failed = 1;
+    o->len = 0;
+}
+
+/* n samples of src, or of silence when src is null. */
+static void block_put(BlockOut *o, const float *src, uint64_t n) {
+    while (n && !o->failed) {
+        uint64_t m = PIECE - o->len < n ? PIECE - o->len : n;
+        if (src) {
+            memcpy(o->buf + o->len, src, (size_t)m * sizeof(float));
+            src += m;
+        } else {
+            memset(o->buf + o->len, 0, (size_t)m * sizeof(float));
+        }
+        o->len += m;
+        n -= m;
+        if (o->len == PIECE) block_flush(o);
+    }
+}
+
+static void *must_malloc(uint64_t bytes) {
+    void *p = bytes <= SIZE_MAX ? malloc((size_t)bytes) : NULL;
+    if (!p) core_out_of_memory();
+    return p;
+}
+
+int32_t stream_digits_samples(const uint32_t *digits, uint64_t count, int32_t repeater,
+                              double tone_s, double gap_s, SampleSink sink, void *ctx) {
+    if (count == 0) return 0;
+    uint64_t n = burst_samples(tone_s), g = seconds_to_samples(gap_s);
+    BlockOut o = {sink, ctx, repeater, {0.0, 1.0}, NULL, 0, 0};
+    o.buf = (float *)must_malloc(PIECE * sizeof(float));
+
+    /* Every burst of a digit is identical (phase 0, same length): each is
+     * rendered once, on first use. Digits above 6 are silent. */
+    float *burst[7] = {NULL, NULL, NULL, NULL, NULL, NULL, NULL};
+    block_put(&o, NULL, BLOCK_LEAD_IN);
+    for (uint64_t i = 0; i < count && !o.failed; i++) {
+        uint32_t d = digits[i];
+        if (d <= 6 && !burst[d]) {
+            burst[d] = (float *)must_malloc(n * sizeof(float));
+            core_render_burst(burst[d], d, n);
+        }
+        block_put(&o, d <= 6 ? burst[d] : NULL, n);
+        block_put(&o, NULL, g);
+    }
+    block_put(&o, NULL, BLOCK_TAIL);
+    block_flush(&o);
+    for (int d = 0; d < 7; d++) free(burst[d]);
+    free(o.buf);
+    return o.failed ? -1 : 0;
+}
+
+static int32_t append_to_buf(void *ctx, const float *s, uint64_t n) {
+    sb_append((SampleBuf *)ctx, s, n);
+    return 0;
+}
+
+/* Room for total more samples, all at once; a length no buffer holds ends
+ * in the out-of-memory exit. */
+static void reserve_all(SampleBuf *b, uint64_t total) {
+    if (total == UINT64_MAX) core_out_of_memory();
+    sb_reserve(b, total);
+}
+
+void gen_digits_samples(SampleBuf *b, const uint32_t *digits, uint64_t count, int32_t repeater,
+                        double tone_s, double gap_s) {
+    reserve_all(b, digit_block_samples(count, tone_s, gap_s));
+    stream_digits_samples(digits, count, repeater, tone_s, gap_s, append_to_buf, b);
 }
 
 /* ---- Station identification ------------------------------------------- */
@@ -427,37 +494,83 @@ int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf 
     return 0;
 }
 
+static uint64_t sat_add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+static uint64_t sat_mul(uint64_t a, uint64_t b) {
+    return b && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
+static const float SILENCE[4096] = {0.0f};
+
+static int32_t put_silence(SampleSink sink, void *ctx, uint64_t n) {
+    for (uint64_t m; n; n -= m) {
+        m = n < 4096 ? n : 4096;
+        if (sink(ctx, SILENCE, m) != 0) return -1;
+    }
+    return 0;
+}
+
+static int32_t put_buf(SampleSink sink, void *ctx, const SampleBuf *b) {
+    return b->len ? sink(ctx, b->data, b->len) : 0;
+}
+
+/* Passes the digit block on, with the identification between every ten
+ * minutes of it. */
+struct IdEvery {
+    SampleSink sink;
+    void *ctx;
+    const SampleBuf *id;
+    uint64_t at; /* block samples passed on so far */
+};
+
+static int32_t id_every_put(void *ctx, const float *s, uint64_t n) {
+    IdEvery *o = (IdEvery *)ctx;
+    while (n) {
+        uint64_t into = o->at % ID_INTERVAL;
+        if (into == 0 && o->at &&
+            (put_silence(o->sink, o->ctx, ID_SILENCE) || put_buf(o->sink, o->ctx, o->id) ||
+             put_silence(o->sink, o->ctx, ID_SILENCE)))
+            return -1;
+        uint64_t m = ID_INTERVAL - into < n ? ID_INTERVAL - into : n;
+        if (o->sink(o->ctx, s, m) != 0) return -1;
+        s += m;
+        n -= m;
+        o->at += m;
+    }
+    return 0;
+}
+
+uint64_t transmission_samples(uint64_t count, const SampleBuf *periodic_id,
+                              const SampleBuf *final_id, double tone_s, double gap_s) {
+    uint64_t block = digit_block_samples(count, tone_s, gap_s);
+    if (!periodic_id || periodic_id->len == 0) return block;
+    uint64_t closing = (final_id && final_id->len) ? final_id->len : periodic_id->len;
+    uint64_t id = sat_add(periodic_id->len, 2 * ID_SILENCE);
+    uint64_t inserts = block ? (block - 1) / ID_INTERVAL : 0;
+    return sat_add(sat_add(sat_add(id, block), closing), sat_mul(inserts, id));
+}
+
+int32_t stream_transmission_samples(const uint32_t *digits, uint64_t count,
+                                    const SampleBuf *periodic_id, const SampleBuf *final_id,
+                                    int32_t repeater, double tone_s, double gap_s, SampleSink sink,
+                                    void *ctx) {
+    if (!periodic_id || periodic_id->len == 0)
+        return stream_digits_samples(digits, count, repeater, tone_s, gap_s, sink, ctx);
+    const SampleBuf *closing = (final_id && final_id->len) ? final_id : periodic_id;
+    IdEvery o = {sink, ctx, periodic_id, 0};
+    if (put_buf(sink, ctx, periodic_id) || put_silence(sink, ctx, ID_SILENCE) ||
+        stream_digits_samples(digits, count, repeater, tone_s, gap_s, id_every_put, &o) ||
+        put_silence(sink, ctx, ID_SILENCE) || put_buf(sink, ctx, closing))
+        return -1;
+    return 0;
+}
+
 void build_transmission_samples(const uint32_t *digits, uint64_t count,
                                 const SampleBuf *periodic_id, const SampleBuf *final_id,
                                 int32_t repeater, double tone_s, double gap_s, SampleBuf *out) {
-    SampleBuf block = {NULL, 0, 0};
-    gen_digits_samples(&block, digits, count, repeater, tone_s, gap_s);
-
-    if (!periodic_id || periodic_id->len == 0) {
-        sb_append_buf(out, &block);
-        sb_free(&block);
-        return;
-    }
-    const SampleBuf *closing = (final_id && final_id->len) ? final_id : periodic_id;
-    uint64_t pieces = block.len ? (block.len + ID_INTERVAL - 1) / ID_INTERVAL : 0;
-    uint64_t inserts = pieces > 1 ? pieces - 1 : 0;
-    sb_reserve(out, periodic_id->len + 2 * ID_SILENCE + block.len + closing->len +
-                        inserts * (periodic_id->len + 2 * ID_SILENCE));
-
-    sb_append_buf(out, periodic_id);
-    sb_append_silence(out, ID_SILENCE);
-    for (uint64_t at = 0; at < block.len; at += ID_INTERVAL) {
-        if (at) {
-            sb_append_silence(out, ID_SILENCE);
-            sb_append_buf(out, periodic_id);
-            sb_append_silence(out, ID_SILENCE);
-        }
-        uint64_t left = block.len - at;
-        sb_append(out, block.data + at, left < ID_INTERVAL ? left : ID_INTERVAL);
-    }
-    sb_append_silence(out, ID_SILENCE);
-    sb_append_buf(out, closing);
-    sb_free(&block);
+    reserve_all(out, transmission_samples(count, periodic_id, final_id, tone_s, gap_s));
+    stream_transmission_samples(digits, count, periodic_id, final_id, repeater, tone_s, gap_s,
+                                append_to_buf, out);
 }
 
 /* ---- Shared by the program and tessary-cli ---------------------------- */
@@ -483,18 +596,67 @@ int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t c
     return rc;
 }
 
+static void station_tx_clear(StationTx *tx) { memset(tx, 0, sizeof *tx); }
+
+void station_tx_free(StationTx *tx) {
+    sb_free(&tx->id);
+    sb_free(&tx->final_id);
+    free(tx->own_digits);
+    station_tx_clear(tx);
+}
+
+int32_t station_tx_init(StationTx *tx, const uint32_t *digits, uint64_t count,
+                        const char *audio_dir, const char *callsign, int32_t cw, int32_t repeater,
+                        double tone_s, double gap_s, char *err, uint64_t err_size) {
+    station_tx_clear(tx);
+    int32_t rc = build_callsign_id(audio_dir, callsign, cw, &tx->id, err, err_size);
+    if (rc == 0) rc = build_id_block(audio_dir, &tx->id, &tx->final_id, err, err_size);
+    if (rc != 0) {
+        station_tx_free(tx);
+        return rc;
+    }
+    tx->digits = digits;
+    tx->count = count;
+    tx->repeater = repeater;
+    tx->tone_s = tone_s;
+    tx->gap_s = gap_s;
+    return 0;
+}
+
+uint64_t station_tx_samples(const StationTx *tx) {
+    uint64_t n = transmission_samples(tx->count, &tx->id, &tx->final_id, tx->tone_s, tx->gap_s);
+    return tx->marker ? sat_add(n, digit_block_samples(7, tx->tone_s, tx->gap_s)) : n;
+}
+
+int32_t station_tx_stream(const StationTx *tx, SampleSink sink, void *ctx) {
+    if (stream_transmission_samples(tx->digits, tx->count, &tx->id, &tx->final_id, tx->repeater,
+                                    tx->tone_s, tx->gap_s, sink, ctx) != 0)
+        return -1;
+    /* The marker is a block of its own: its own lead-in, tail and carrier phase. */
+    if (tx->marker)
+        return stream_digits_samples(SERVER_MARKER, 7, tx->repeater, tx->tone_s, tx->gap_s, sink,
+                                     ctx);
+    return 0;
+}
+
+/* A prepared transmission into out, then released. */
+static int32_t render_station_tx(StationTx *tx, int32_t rc, SampleBuf *out) {
+    if (rc == 0) {
+        reserve_all(out, station_tx_samples(tx));
+        station_tx_stream(tx, append_to_buf, out);
+    }
+    station_tx_free(tx);
+    return rc;
+}
+
 int32_t build_station_transmission(const uint32_t *digits, uint64_t count, const char *audio_dir,
                                    const char *callsign, int32_t cw, int32_t repeater,
                                    double tone_s, double gap_s, SampleBuf *out, char *err,
                                    uint64_t err_size) {
-    SampleBuf id = {NULL, 0, 0}, final_id = {NULL, 0, 0};
-    int32_t rc = build_callsign_id(audio_dir, callsign, cw, &id, err, err_size);
-    if (rc == 0) rc = build_id_block(audio_dir, &id, &final_id, err, err_size);
-    if (rc == 0)
-        build_transmission_samples(digits, count, &id, &final_id, repeater, tone_s, gap_s, out);
-    sb_free(&id);
-    sb_free(&final_id);
-    return rc;
+    StationTx tx;
+    int32_t rc = station_tx_init(&tx, digits, count, audio_dir, callsign, cw, repeater, tone_s,
+                                 gap_s, err, err_size);
+    return render_station_tx(&tx, rc, out);
 }
 
 int32_t build_signoff(const char *audio_dir, const SampleBuf *callsign_id, SampleBuf *out,
@@ -554,9 +716,10 @@ uint32_t *server_request_digits(const char *dir, const char *message, uint64_t *
     return d;
 }
 
-int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
-                                  const char *callsign, int32_t cw, int32_t repeater, double tone_s,
-                                  double gap_s, SampleBuf *out, char *err, uint64_t err_size) {
+int32_t server_tx_init(StationTx *tx, const char *dir, const char *message, const char *audio_dir,
+                       const char *callsign, int32_t cw, int32_t repeater, double tone_s,
+                       double gap_s, char *err, uint64_t err_size) {
+    station_tx_clear(tx);
     if (!server_dir_ok(dir)) {
         if (err && err_size) err[0] = '\0';
         return -2;
@@ -564,10 +727,22 @@ int32_t build_server_transmission(const char *dir, const char *message, const ch
     uint64_t count = 0;
     uint32_t *digits = server_request_digits(dir, message, &count);
     if (!digits) core_out_of_memory(); /* the directory was good: only memory is left */
-    int32_t rc = build_station_transmission(digits, count, audio_dir, callsign, cw, repeater,
-                                            tone_s, gap_s, out, err, err_size);
-    free(digits);
-    /* The marker is a block of its own: its own lead-in, tail and carrier phase. */
-    if (rc == 0) gen_digits_samples(out, SERVER_MARKER, 7, repeater, tone_s, gap_s);
-    return rc;
+    int32_t rc = station_tx_init(tx, digits, count, audio_dir, callsign, cw, repeater, tone_s,
+                                 gap_s, err, err_size);
+    if (rc != 0) {
+        free(digits);
+        return rc;
+    }
+    tx->own_digits = digits;
+    tx->marker = 1;
+    return 0;
+}
+
+int32_t build_server_transmission(const char *dir, const char *message, const char *audio_dir,
+                                  const char *callsign, int32_t cw, int32_t repeater, double tone_s,
+                                  double gap_s, SampleBuf *out, char *err, uint64_t err_size) {
+    StationTx tx;
+    int32_t rc = server_tx_init(&tx, dir, message, audio_dir, callsign, cw, repeater, tone_s, gap_s,
+                                err, err_size);
+    return render_station_tx(&tx, rc, out);
 }

@@ -15,6 +15,10 @@
  *     null (count 0) only when the array cannot be allocated.
  *   - Byte arrays returned by hex_string_to_bytes are malloc'd; free() them.
  *   - All synthesis happens at 44,100 samples per second.
+ *   - stream_digits_samples, stream_transmission_samples and
+ *     station_tx_stream hand a transmission to a SampleSink piece by piece,
+ *     in memory that does not grow with its length; the one-buffer forms
+ *     are built on them and give the very same samples.
  *
  * Usage
  *   dtmf_row_freq, dtmf_col_freq, dtmf_pair_to_digit       tone plan
@@ -24,13 +28,18 @@
  *   encode_text, hex_nibble_to_pair6, pair6_to_hex_nibble,
  *   encode_bytes_hex, hex_string_to_bytes                  digit codes
  *   envelope_apply, gen_digit_samples, gen_digits_samples,
- *   repeater_modulate, digit_block_samples                 synthesis
- *   write_wav, save_wav, load_wav_mono_float[_mem|_stream],
+ *   repeater_modulate, digit_block_samples,
+ *   stream_digits_samples                                  synthesis
+ *   wav_writer_begin, wav_writer_put, wav_writer_end,
+ *   write_wav, save_wav, wav_reader_open[_file|_mem|_raw],
+ *   wav_reader_read, wav_reader_close,
+ *   load_wav_mono_float[_mem|_stream],
  *   wav_read_info[_mem|_stream], resample_linear,
  *   sample_to_pcm16                                        WAV files
  *   morse_pattern_for_char, build_morse_samples,
  *   load_callsign_audio, build_id_block,
- *   build_transmission_samples                             station ID
+ *   build_transmission_samples, transmission_samples,
+ *   stream_transmission_samples                            station ID
  *   goertzel_mag, detect_digit_in_frame,
  *   detect_digit_in_frame_repeater, digit_stream_reset,
  *   digit_stream_feed, detect_frames                       detection
@@ -38,10 +47,13 @@
  *   digit_pacer_flush, digit_pacer_tick                    digit pace
  *   speed_to_tone_gap, build_callsign_id,
  *   build_station_transmission, build_signoff,
- *   server_request_digits, build_server_transmission       shared helpers
+ *   server_request_digits, build_server_transmission,
+ *   station_tx_init, server_tx_init, station_tx_samples,
+ *   station_tx_stream, station_tx_free                     shared helpers
  *   rx_digits_init, rx_digits_free, rx_digits_clear,
  *   rx_digits_add, rx_digits_full, rx_pair_char,
  *   rx_digits_last_pair, rx_digits_chars, rx_digits_read   received digits
+ *   resampler_*, decode_stream_*                           streaming
  */
 #ifndef TESSARY_DTMF_CORE_H
 #define TESSARY_DTMF_CORE_H
@@ -110,6 +122,16 @@ void repeater_modulate(float *s, uint64_t n, int32_t rate);
  * turn a transmission away before rendering it. */
 uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s);
 
+/* Where piece-by-piece synthesis goes: n samples (n >= 1) valid for the
+ * call only. Returns 0 to go on, -1 to stop the whole transmission. */
+typedef int32_t (*SampleSink)(void *ctx, const float *s, uint64_t n);
+
+/* gen_digits_samples piece by piece: digit_block_samples(count, ...) samples
+ * in all, at most 16384 per call. Returns 0, or -1 when the sink stopped it.
+ * Besides a piece it holds one burst per digit value sent. */
+int32_t stream_digits_samples(const uint32_t *digits, uint64_t count, int32_t repeater,
+                              double tone_s, double gap_s, SampleSink sink, void *ctx);
+
 /* ---- WAV files and resampling ----------------------------------------- */
 
 /* Largest buffer whose 16-bit data still fits the WAV header's 32-bit
@@ -125,38 +147,122 @@ typedef int32_t (*WavWriteFn)(void *ctx, const void *data, uint64_t n); /* 0 or 
 int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b);
 int32_t save_wav(const char *path, const SampleBuf *b);
 
-/* The readers take integer PCM of any width they can (8, 16, 32 bits), any
- * channel count (mixed to mono), at the file's own rate. They treat a
- * "fmt " chunk with sample rate 0 (or above 2^31 - 1) as unreadable (-1),
- * append nothing on failure, and size nothing from a header field beyond
- * the bytes the file really holds. The stream form reads a seekable stream
- * from its start; the path form opens the file and uses it. */
+/* The same file written as its samples come: wav_writer_begin writes the
+ * header for exactly n samples (above WAV_MAX_SAMPLES: -1, nothing
+ * written); wav_writer_put, a SampleSink whose ctx is the WavWriter, writes
+ * samples; wav_writer_end returns 0 only when all n came and every write
+ * succeeded. After a failure, or beyond n samples, every call returns -1
+ * and writes nothing. */
+struct WavWriter {
+    WavWriteFn write;
+    void *ctx;
+    uint64_t left; /* samples the header still promises */
+    int32_t failed;
+};
+int32_t wav_writer_begin(WavWriter *w, WavWriteFn write, void *ctx, uint64_t n);
+int32_t wav_writer_put(void *writer, const float *s, uint64_t n);
+int32_t wav_writer_end(const WavWriter *w);
+
+/* What a WAV file's header says. format_tag is 1 for PCM, 3 for float (for
+ * 0xFFFE the sub-format's tag). data_bytes is cut to the bytes present; read
+ * forward only it is the size field, UINT64_MAX when the sound runs to the
+ * end of the input. */
+struct WavInfo {
+    uint32_t format_tag;
+    uint32_t channels;
+    uint32_t rate;
+    uint32_t bits;
+    uint64_t data_bytes;
+};
+
+/* The one WAV reader: it walks the chunks, then gives the sound as mono
+ * float samples (channels mixed) at the file's own rate, block by block,
+ * holding 64 KiB of bytes whatever the input's length. It takes 8, 16, 24
+ * and 32-bit integer PCM and 32 and 64-bit float, also inside
+ * WAVE_FORMAT_EXTENSIBLE.
+ *
+ * It reads forward only, so a pipe will do: the first "data" chunk is the
+ * sound, with the "fmt " chunk before it (none: 16-bit mono 44,100 Hz). A
+ * source that can seek (memory, a seekable FILE, read from its start) is
+ * walked to its end first, where a later "fmt " or "data" chunk replaces an
+ * earlier one. A "data" chunk whose size field is 0 or 0x7FFFF000 and up
+ * (what recorders writing to a pipe put there), or any in an input known to
+ * exceed 4 GiB, runs to the end of the input. Nothing is sized from a header
+ * field.
+ *
+ * open returns 0 when the file holds sound for a person: a known sample
+ * format, at least one channel, 1000-768000 Hz and a "data" chunk. Else -1
+ * with a one-line reason in why ("not a WAV file (no RIFF/WAVE header)",
+ * "sample rate 0 Hz is out of range (1000-768000)" ...). info is filled as
+ * far as the header goes either way. `readable` may still be set after a
+ * refusal: a compressed tag is read by its width, an unknown width or no
+ * channel as silence; only no RIFF header, no "data" chunk, or a rate of 0
+ * or above 2^31 - 1 leave it 0. wav_reader_read then writes up to max
+ * samples: what is buffered, else what one read of the source brings, so a
+ * live pipe's sound comes as it arrives; 0 only at the end (or when not
+ * readable). wav_reader_close releases the buffer whatever open returned
+ * (a FILE stays open).
+ *
+ * read returns the bytes it put in buf, fewer than n when that is what
+ * there is so far, 0 at the end of the input (or on an error it keeps to
+ * tell its caller). wav_reader_open_raw reads headerless 16-bit
+ * little-endian mono PCM at `rate` the same way (-1 when the rate is out of
+ * range). */
+typedef uint64_t (*WavReadFn)(void *ctx, void *buf, uint64_t n);
+struct WavReader {
+    WavInfo info;
+    int32_t readable;
+    /* The reader's own. */
+    WavReadFn read;
+    void *ctx;
+    const uint8_t *mem; /* memory and FILE sources can seek */
+    FILE *f;
+    uint64_t size; /* the source's length; UINT64_MAX when unknown */
+    uint64_t pos;  /* bytes taken from the source */
+    uint64_t left; /* bytes of sound still to read; UINT64_MAX: to the end */
+    uint32_t kind, bytes, channels, in_frame;
+    float sum;
+    uint8_t *buf;
+    uint64_t buf_len, buf_at;
+};
+int32_t wav_reader_open(WavReader *r, WavReadFn read, void *ctx, char *why, uint64_t why_size);
+int32_t wav_reader_open_file(WavReader *r, FILE *f, char *why, uint64_t why_size);
+int32_t wav_reader_open_mem(WavReader *r, const uint8_t *data, uint64_t size, char *why,
+                            uint64_t why_size);
+int32_t wav_reader_open_raw(WavReader *r, WavReadFn read, void *ctx, uint32_t rate, char *why,
+                            uint64_t why_size);
+uint64_t wav_reader_read(WavReader *r, float *out, uint64_t max);
+void wav_reader_close(WavReader *r);
+
+/* The whole sound at once, through the reader: -1 (nothing appended) when
+ * it is not readable. The path form opens the file and uses it. */
 int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate);
 int32_t load_wav_mono_float_mem(const uint8_t *data, uint64_t size, SampleBuf *out,
                                 uint32_t *out_rate);
 int32_t load_wav_mono_float_stream(FILE *f, SampleBuf *out, uint32_t *out_rate);
 
-/* What a WAV file's header says, from the same chunk walk the readers use.
- * 0 when the file holds sound the readers decode: integer PCM of 8, 16 or
- * 32 bits, at least one channel, 1000-768000 Hz, and a "data" chunk. Else
- * -1 with a one-line reason in why ("not a WAV file (no RIFF/WAVE header)",
- * "sample rate 0 Hz is out of range (1000-768000)" ...). The readers also
- * load some files refused here (a float tag read as integers, 24-bit as
- * silence); this is the verdict to give a person. info is filled as far as
- * the header goes either way. */
-struct WavInfo {
-    uint32_t format_tag; /* 1 PCM, 3 float; for 0xFFFE the sub-format's tag */
-    uint32_t channels;
-    uint32_t rate;
-    uint32_t bits;
-    uint64_t data_bytes; /* cut to the bytes present */
-};
+/* The reader's verdict on a whole file, without its samples: 0, or -1 with
+ * the reason in why ("cannot open the file" for a path that will not open). */
 int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_size);
 int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, char *why,
                           uint64_t why_size);
 int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size);
 
+/* Linear interpolation at a fixed step: output sample i lies at input
+ * position i * from_rate / to_rate, and the output ends at the last input
+ * sample. The stream form gives the same samples for any split of the input
+ * into blocks: feed appends every sample the input so far settles, finish
+ * the rest. */
 void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out);
+struct Resampler {
+    uint64_t from, to;
+    uint64_t in_count;  /* input samples fed */
+    uint64_t out_count; /* output samples given */
+    float last;         /* input sample in_count - 1 */
+};
+void resampler_init(Resampler *r, int32_t from_rate, int32_t to_rate);
+void resampler_feed(Resampler *r, const float *x, uint64_t n, SampleBuf *out);
+void resampler_finish(Resampler *r, SampleBuf *out);
 
 /* The 16-bit rule of WAV writing and playback: above +1.0 gives 32767,
  * otherwise limited to -1.0, times 32767, truncated; NaN gives 0. */
@@ -174,6 +280,15 @@ int32_t build_id_block(const char *folder, const SampleBuf *callsign, SampleBuf 
 void build_transmission_samples(const uint32_t *digits, uint64_t count,
                                 const SampleBuf *periodic_id, const SampleBuf *final_id,
                                 int32_t repeater, double tone_s, double gap_s, SampleBuf *out);
+/* What build_transmission_samples appends, counted (UINT64_MAX when no
+ * buffer could hold it) and sent piece by piece (0, or -1 when the sink
+ * stopped it). */
+uint64_t transmission_samples(uint64_t count, const SampleBuf *periodic_id,
+                              const SampleBuf *final_id, double tone_s, double gap_s);
+int32_t stream_transmission_samples(const uint32_t *digits, uint64_t count,
+                                    const SampleBuf *periodic_id, const SampleBuf *final_id,
+                                    int32_t repeater, double tone_s, double gap_s, SampleSink sink,
+                                    void *ctx);
 
 /* ---- Detection -------------------------------------------------------- */
 struct DigitStream {
@@ -254,6 +369,32 @@ int32_t build_server_transmission(const char *dir, const char *message, const ch
                                   const char *callsign, int32_t cw, int32_t repeater, double tone_s,
                                   double gap_s, SampleBuf *out, char *err, uint64_t err_size);
 
+/* The two above without the one buffer: station_tx_init and server_tx_init
+ * take the same arguments and return the same codes, loading the clips
+ * into tx; station_tx_samples is the exact length, known before the first
+ * sample; station_tx_stream sends it piece by piece (0, or -1 when the sink
+ * stopped it) and may be called again. station_tx_init keeps the digits by
+ * reference: they must outlive tx. Free tx with station_tx_free, whatever
+ * init returned. */
+struct StationTx {
+    const uint32_t *digits;
+    uint64_t count;
+    uint32_t *own_digits; /* a request's, malloc'd */
+    SampleBuf id, final_id;
+    int32_t repeater;
+    int32_t marker; /* SERVER_MARKER follows as a block of its own */
+    double tone_s, gap_s;
+};
+int32_t station_tx_init(StationTx *tx, const uint32_t *digits, uint64_t count,
+                        const char *audio_dir, const char *callsign, int32_t cw, int32_t repeater,
+                        double tone_s, double gap_s, char *err, uint64_t err_size);
+int32_t server_tx_init(StationTx *tx, const char *dir, const char *message, const char *audio_dir,
+                       const char *callsign, int32_t cw, int32_t repeater, double tone_s,
+                       double gap_s, char *err, uint64_t err_size);
+uint64_t station_tx_samples(const StationTx *tx);
+int32_t station_tx_stream(const StationTx *tx, SampleSink sink, void *ctx);
+void station_tx_free(StationTx *tx);
+
 /* ---- Digit pace (pace.cpp) --------------------------------------------
  *
  * Between the detector and a reception: digit_pacer_feed takes each digit
@@ -318,5 +459,47 @@ char rx_digits_last_pair(const RxDigits *r, int32_t reading);
 uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size); /* "0"-"6", "?" lost */
 /* All complete pairs; an unpaired last digit gives nothing. */
 uint64_t rx_digits_read(const RxDigits *r, int32_t reading, char *out, uint64_t size);
+
+/* ---- Decoding a recording as it arrives (stream.cpp) -------------------
+ *
+ * What file decoding does to a whole recording, done block by block in
+ * constant memory: brought to 44,100 Hz unless told not to, frames of 2048
+ * samples every `hop`, the detector, the digit stream and the pacer. Any
+ * split into blocks gives the frames and digits of the whole recording at
+ * once. on_frame (may be null) sees every frame with its start at the
+ * decoding rate; on_digit (may be null) every digit as a reception stores
+ * it, RX_DIGIT_LOST included. A non-zero return from on_frame stops the
+ * decoding: later input is ignored. */
+#define DECODE_FRAME_LEN   2048
+#define DECODE_DEFAULT_HOP 1024
+struct DecodeSettings {
+    float threshold;
+    int32_t repeater;
+    uint64_t hop;     /* 1 - DECODE_FRAME_LEN */
+    int32_t resample; /* decode at 44100 Hz whatever the input's rate */
+};
+typedef void (*DigitFn)(void *ctx, int32_t digit);
+struct DecodeStream {
+    DecodeSettings set;
+    int32_t rate; /* the rate frames are taken at */
+    int32_t resampling;
+    Resampler rs;
+    SampleBuf pending; /* from the next frame's first sample on */
+    SampleBuf scratch;
+    uint64_t base; /* index of pending.data[0] at `rate` */
+    DigitStream digits;
+    DigitPacer pacer;
+    FrameVisitor on_frame;
+    DigitFn on_digit;
+    void *ctx;
+    int32_t stopped;
+};
+void decode_stream_init(DecodeStream *d, const DecodeSettings *set, int32_t in_rate,
+                        FrameVisitor on_frame, DigitFn on_digit, void *ctx);
+void decode_stream_feed(DecodeStream *d, const float *x, uint64_t n);
+void decode_stream_finish(DecodeStream *d); /* the input has ended */
+void decode_stream_free(DecodeStream *d);
+/* Samples at the decoding rate so far. */
+uint64_t decode_stream_samples(const DecodeStream *d);
 
 #endif

@@ -1,11 +1,10 @@
 /*
- * wav.cpp -- writing 16-bit mono WAV files, reading PCM WAV files of any
- * common shape into mono float samples, and linear resampling.
+ * wav.cpp -- writing 16-bit mono WAV files, and reading PCM WAV files of any
+ * common shape into mono float samples.
  *
- * The reader walks the chunks first and decodes the last "data" chunk only
- * at the end, straight from its source into the output buffer, so nothing is
- * ever allocated from a size field: every count it sizes by has already been
- * cut to the bytes that are really there.
+ * The reader takes its bytes front to back through a 64 KiB buffer, so a
+ * pipe serves as well as a file, an hour costs what a second does, and
+ * nothing is ever allocated from a size field.
  */
 #include "core/dtmf_core.h"
 #include "core/core_internal.h"
@@ -35,9 +34,12 @@ static void put32(uint8_t *p, uint32_t v) {
     put16(p + 2, v >> 16);
 }
 
-int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b) {
-    uint64_t n = b ? b->len : 0;
-    /* Larger buffers would need sizes the 32-bit fields cannot hold; refuse
+int32_t wav_writer_begin(WavWriter *w, WavWriteFn write, void *ctx, uint64_t n) {
+    w->write = write;
+    w->ctx = ctx;
+    w->left = n;
+    w->failed = 1;
+    /* Larger counts would need sizes the 32-bit fields cannot hold; refuse
      * rather than write a header that lies. */
     if (n > WAV_MAX_SAMPLES || !write) return -1;
 
@@ -55,16 +57,35 @@ int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b) {
     put16(h + 34, 16);
     memcpy(h + 36, "data", 4);
     put32(h + 40, data_size);
-    if (write(ctx, h, sizeof h) != 0) return -1;
+    w->failed = write(ctx, h, sizeof h) != 0;
+    return w->failed ? -1 : 0;
+}
 
+int32_t wav_writer_put(void *writer, const float *s, uint64_t n) {
+    WavWriter *w = (WavWriter *)writer;
+    if (n > w->left) w->failed = 1; /* more than the header said: the file would lie */
+    if (w->failed) return -1;
     uint8_t chunk[16384];
     for (uint64_t i = 0; i < n; i += sizeof chunk / 2) {
         uint64_t m = n - i < sizeof chunk / 2 ? n - i : sizeof chunk / 2;
-        for (uint64_t j = 0; j < m; j++)
-            put16(chunk + 2 * j, (uint16_t)sample_to_pcm16(b->data[i + j]));
-        if (write(ctx, chunk, 2 * m) != 0) return -1;
+        for (uint64_t j = 0; j < m; j++) put16(chunk + 2 * j, (uint16_t)sample_to_pcm16(s[i + j]));
+        if (w->write(w->ctx, chunk, 2 * m) != 0) {
+            w->failed = 1;
+            return -1;
+        }
     }
+    w->left -= n;
     return 0;
+}
+
+int32_t wav_writer_end(const WavWriter *w) { return w->failed || w->left ? -1 : 0; }
+
+int32_t write_wav(WavWriteFn write, void *ctx, const SampleBuf *b) {
+    uint64_t n = b ? b->len : 0;
+    WavWriter w;
+    if (wav_writer_begin(&w, write, ctx, n) != 0) return -1;
+    if (n) wav_writer_put(&w, b->data, n);
+    return wav_writer_end(&w);
 }
 
 static int32_t write_to_file(void *ctx, const void *data, uint64_t n) {
@@ -85,11 +106,20 @@ int32_t save_wav(const char *path, const SampleBuf *b) {
 
 /* ---- Reading ---------------------------------------------------------- */
 
-struct WavSource {
-    const uint8_t *mem; /* either memory ... */
-    FILE *f;            /* ... or an open file */
-    uint64_t size;
-};
+static const uint64_t UNKNOWN = UINT64_MAX;
+static const uint64_t WAV_BUF = 65536;
+
+static uint64_t mem_read(void *ctx, void *buf, uint64_t n) {
+    WavReader *r = (WavReader *)ctx;
+    uint64_t have = r->pos < r->size ? r->size - r->pos : 0;
+    if (n > have) n = have;
+    if (n) memcpy(buf, r->mem + r->pos, (size_t)n);
+    return n;
+}
+
+static uint64_t file_read(void *ctx, void *buf, uint64_t n) {
+    return fread(buf, 1, (size_t)n, (FILE *)ctx);
+}
 
 static int seek_to(FILE *f, uint64_t pos) {
 #ifdef _WIN32
@@ -99,16 +129,39 @@ static int seek_to(FILE *f, uint64_t pos) {
 #endif
 }
 
-/* Reads up to n bytes at pos; returns how many it got. */
-static uint64_t src_read(const WavSource *src, uint64_t pos, void *buf, uint64_t n) {
-    if (pos >= src->size) return 0;
-    if (n > src->size - pos) n = src->size - pos;
-    if (src->mem) {
-        memcpy(buf, src->mem + pos, (size_t)n);
-        return n;
+/* One read of the source, never more than n. */
+static uint64_t src_read(WavReader *r, void *buf, uint64_t n) {
+    uint64_t got = n ? r->read(r->ctx, buf, n) : 0;
+    if (got > n) got = n; /* a read function that overstates must not run us past buf */
+    r->pos += got;
+    return got;
+}
+
+/* n bytes unless the input ends first; returns how many. */
+static uint64_t src_fill(WavReader *r, uint8_t *buf, uint64_t n) {
+    uint64_t got = 0;
+    while (got < n) {
+        uint64_t k = src_read(r, buf + got, n - got);
+        if (k == 0) break;
+        got += k;
     }
-    if (seek_to(src->f, pos) != 0) return 0;
-    return fread(buf, 1, (size_t)n, src->f);
+    return got;
+}
+
+static int src_seekable(const WavReader *r) { return r->size != UNKNOWN; }
+
+/* Moves to pos: by seeking where the source can, else by reading on. */
+static void src_skip_to(WavReader *r, uint64_t pos) {
+    if (src_seekable(r)) {
+        if (pos > r->size) pos = r->size;
+        if (r->f && seek_to(r->f, pos) != 0) pos = r->size; /* the walk ends */
+        r->pos = pos;
+        return;
+    }
+    while (r->pos < pos) {
+        uint64_t want = pos - r->pos < WAV_BUF ? pos - r->pos : WAV_BUF;
+        if (src_read(r, r->buf, want) == 0) break;
+    }
 }
 
 static uint32_t get16(const uint8_t *p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
@@ -158,81 +211,62 @@ static float decode_one(const uint8_t *p, SampleKind kind) {
     }
 }
 
-/* Decodes `frames` frames of the data chunk at pos into out (already
- * reserved). Stops early, keeping what it has, if the source runs dry. */
-static void decode_frames(const WavSource *src, uint64_t pos, uint64_t frames, uint32_t channels,
-                          uint32_t bytes, SampleKind kind, SampleBuf *out) {
-    const uint64_t frame_bytes = (uint64_t)channels * bytes;
-    uint64_t per_block = 65536 / frame_bytes;
-    if (per_block == 0) per_block = 1;
-    if (per_block > frames) per_block = frames; /* never more than the file holds */
-    uint8_t *buf = (uint8_t *)malloc((size_t)(per_block * frame_bytes));
-    if (!buf) core_out_of_memory();
-
-    for (uint64_t f = 0; f < frames;) {
-        uint64_t want = frames - f < per_block ? frames - f : per_block;
-        uint64_t got = src_read(src, pos + f * frame_bytes, buf, want * frame_bytes) / frame_bytes;
-        float *dst = out->data + out->len;
-        for (uint64_t i = 0; i < got; i++) {
-            const uint8_t *p = buf + i * frame_bytes;
-            if (channels == 1) {
-                dst[i] = decode_one(p, kind);
-            } else {
-                float sum = 0.0f;
-                for (uint32_t c = 0; c < channels; c++)
-                    sum += decode_one(p + (uint64_t)c * bytes, kind);
-                dst[i] = sum / (float)channels;
-            }
-        }
-        out->len += got;
-        f += got;
-        if (got < want) break;
-    }
-    free(buf);
-}
-
-/* What the chunk walk found. A later "fmt " or "data" chunk replaces an
- * earlier one; without "fmt " the file counts as 16-bit mono 44,100 Hz. */
+/* What the chunk walk found. Without "fmt " the file counts as 16-bit mono
+ * 44,100 Hz. */
 struct WavHeader {
     int riff;
     int have_data;
-    uint64_t data_pos, data_len; /* data_len already cut to the bytes present */
+    uint64_t data_pos, data_len; /* data_len UNKNOWN: to the end of the input */
     uint32_t format_tag, sub_format, channels, rate, bits;
 };
 
-static void wav_walk(const WavSource *src, WavHeader *w) {
+/* A size field that says nothing: recorders writing to a pipe cannot come
+ * back to fill it in, and write 0, 0xFFFFFFFF (most), 0x7FFFFFFF (arecord)
+ * or 0x7FFFF000 (sox). */
+static int size_untold(uint32_t v) { return v == 0 || v >= 0x7FFFF000u; }
+
+/* The one chunk walk. Read forward only it stops at the first "data" chunk,
+ * where the sound begins; a source that can seek is walked to its end and
+ * left at the last "data" chunk. */
+static void wav_walk(WavReader *r, WavHeader *w) {
     memset(w, 0, sizeof *w);
     w->format_tag = 1;
     w->channels = 1;
     w->rate = DTMF_SAMPLE_RATE;
     w->bits = 16;
     uint8_t h[12];
-    if (src_read(src, 0, h, 12) != 12 || memcmp(h, "RIFF", 4) != 0 || memcmp(h + 8, "WAVE", 4) != 0)
+    if (src_fill(r, h, 12) != 12 || memcmp(h, "RIFF", 4) != 0 || memcmp(h + 8, "WAVE", 4) != 0)
         return;
     w->riff = 1;
-    for (uint64_t pos = 12;;) {
+    for (;;) {
         uint8_t ch[8];
-        if (src_read(src, pos, ch, 8) != 8) break;
-        uint64_t body = pos + 8;
+        if (src_fill(r, ch, 8) != 8) break;
+        const int data = memcmp(ch, "data", 4) == 0;
         uint64_t size = get32(ch + 4);
-        if (size > src->size - body) size = src->size - body;
+        /* A 32-bit field cannot tell the size of more than 4 GiB either. */
+        if (data && (size_untold((uint32_t)size) || (src_seekable(r) && r->size > 0xFFFFFFFFull)))
+            size = UNKNOWN;
+        if (src_seekable(r) && size > r->size - r->pos) size = r->size - r->pos;
+        const uint64_t body = r->pos;
         if (memcmp(ch, "fmt ", 4) == 0) {
             uint8_t f[26];
-            uint64_t got = src_read(src, body, f, sizeof f);
+            uint64_t got = src_fill(r, f, size < sizeof f ? size : sizeof f);
             if (got < 16) break; /* cut short: the walk ends */
             w->format_tag = get16(f);
             w->channels = get16(f + 2);
             w->rate = get32(f + 4);
             w->bits = get16(f + 14);
             /* WAVE_FORMAT_EXTENSIBLE names the real format in its GUID's first two bytes. */
-            w->sub_format = (size >= 26 && got >= 26) ? get16(f + 24) : 0;
-        } else if (memcmp(ch, "data", 4) == 0) {
+            w->sub_format = got >= 26 ? get16(f + 24) : 0;
+        } else if (data) {
             w->have_data = 1;
-            w->data_pos = body;
+            w->data_pos = r->pos;
             w->data_len = size;
+            if (!src_seekable(r)) return;
         }
-        pos = body + size + (size & 1);
+        src_skip_to(r, body + size + (size & 1));
     }
+    if (w->have_data && src_seekable(r)) src_skip_to(r, w->data_pos);
 }
 
 /* The stricter verdict given to people: only what decodes to real sound. */
@@ -268,62 +302,169 @@ static int32_t wav_check(const WavHeader *w, WavInfo *info, char *why, uint64_t 
     return text[0] ? -1 : 0;
 }
 
-static int32_t wav_parse(const WavSource *src, SampleBuf *out, uint32_t *out_rate) {
+static uint64_t no_read(void *, void *, uint64_t) { return 0; }
+
+/* A reader of the source, before anything is read; size is the source's
+ * length, or UNKNOWN when it can only be read forward. */
+static void reader_init(WavReader *r, WavReadFn read, void *ctx, uint64_t size) {
+    memset(r, 0, sizeof *r);
+    r->read = read ? read : no_read;
+    r->ctx = ctx;
+    r->size = size;
+    r->buf = (uint8_t *)malloc(WAV_BUF);
+    if (!r->buf) core_out_of_memory();
+}
+
+/* Walks the header and readies the samples. */
+static int32_t reader_walk(WavReader *r, char *why, uint64_t why_size) {
     WavHeader w;
-    wav_walk(src, &w);
-    if (!w.riff || !w.have_data) return -1;
+    wav_walk(r, &w);
+    int32_t verdict = wav_check(&w, &r->info, why, why_size);
     /* Rate 0 cannot be resampled or detected at, and the rest of the program
      * carries rates as signed 32-bit numbers. */
-    if (w.rate == 0 || w.rate > 0x7FFFFFFFu) return -1;
+    r->readable = w.riff && w.have_data && w.rate != 0 && w.rate <= 0x7FFFFFFFu;
+    r->kind = kind_of(r->info.format_tag, w.bits);
+    r->bytes = w.bits / 8;
+    r->channels = w.channels;
+    r->left = r->readable && r->bytes ? w.data_len : 0;
+    return verdict;
+}
 
-    uint32_t bytes = w.bits / 8;
-    SampleKind kind = kind_of(w.format_tag == 0xFFFE ? w.sub_format : w.format_tag, w.bits);
-    if (bytes > 0) {
-        uint64_t frames = w.data_len / bytes;
-        if (w.channels) frames /= w.channels;
-        sb_reserve(out, frames);
-        if (w.channels == 0 || kind == KIND_NONE) {
-            sb_append_silence(out, frames); /* nothing to decode: all 0.0 */
-        } else if (frames) {
-            decode_frames(src, w.data_pos, frames, w.channels, bytes, kind, out);
+int32_t wav_reader_open(WavReader *r, WavReadFn read, void *ctx, char *why, uint64_t why_size) {
+    reader_init(r, read, ctx, UNKNOWN);
+    return reader_walk(r, why, why_size);
+}
+
+int32_t wav_reader_open_mem(WavReader *r, const uint8_t *data, uint64_t size, char *why,
+                            uint64_t why_size) {
+    reader_init(r, mem_read, r, data ? size : 0);
+    r->mem = data;
+    return reader_walk(r, why, why_size);
+}
+
+int32_t wav_reader_open_file(WavReader *r, FILE *f, char *why, uint64_t why_size) {
+    /* A file is read from its start; a pipe from where it stands. */
+    uint64_t size = UNKNOWN;
+#ifdef _WIN32
+    long long end = f && _fseeki64(f, 0, SEEK_END) == 0 ? _ftelli64(f) : -1;
+#else
+    long end = f && fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+#endif
+    if (end >= 0 && seek_to(f, 0) == 0) size = (uint64_t)end;
+    reader_init(r, f ? file_read : no_read, f, size);
+    r->f = f;
+    return reader_walk(r, why, why_size);
+}
+
+int32_t wav_reader_open_raw(WavReader *r, WavReadFn read, void *ctx, uint32_t rate, char *why,
+                            uint64_t why_size) {
+    reader_init(r, read, ctx, UNKNOWN);
+    WavHeader w = {1, 1, 0, UNKNOWN, 1, 0, 1, rate, 16};
+    int32_t verdict = wav_check(&w, &r->info, why, why_size);
+    r->readable = verdict == 0;
+    r->kind = KIND_S16;
+    r->bytes = 2;
+    r->channels = 1;
+    r->left = r->readable ? UNKNOWN : 0;
+    return verdict;
+}
+
+/* Whole samples of the buffer into out, at most max mono samples; channels
+ * are summed in order and divided, exactly as a frame at a time. */
+static uint64_t convert(WavReader *r, float *out, uint64_t max) {
+    const uint8_t *p = r->buf + r->buf_at;
+    const uint64_t bytes = r->bytes, avail = (r->buf_len - r->buf_at) / bytes;
+    const SampleKind kind = r->channels ? (SampleKind)r->kind : KIND_NONE;
+    uint64_t n = 0, used = 0;
+    if (r->channels == 1 && kind == KIND_S16) { /* what nearly every input is */
+        n = used = avail < max ? avail : max;
+        for (uint64_t i = 0; i < n; i++)
+            out[i] = (float)(int16_t)(uint16_t)(p[2 * i] | (p[2 * i + 1] << 8)) * (1.0f / 32768.0f);
+    } else if (r->channels == 1 || kind == KIND_NONE) {
+        /* Nothing to decode counts a frame per channel (one when there is none). */
+        const uint32_t per = r->channels > 1 ? r->channels : 1;
+        for (; used < avail && n < max; used++) {
+            if (++r->in_frame < per) continue;
+            r->in_frame = 0;
+            out[n++] = decode_one(p + used * bytes, kind);
+        }
+    } else {
+        for (; used < avail && n < max; used++) {
+            r->sum += decode_one(p + used * bytes, kind);
+            if (++r->in_frame < r->channels) continue;
+            out[n++] = r->sum / (float)r->channels;
+            r->sum = 0.0f;
+            r->in_frame = 0;
         }
     }
-    if (out_rate) *out_rate = w.rate;
-    return 0;
+    r->buf_at += used * bytes;
+    return n;
 }
 
-static WavSource mem_source(const uint8_t *data, uint64_t size) {
-    static const uint8_t empty[1] = {0};
-    WavSource src = {data ? data : empty, NULL, data ? size : 0};
-    return src;
+uint64_t wav_reader_read(WavReader *r, float *out, uint64_t max) {
+    uint64_t n = 0;
+    while (n < max && r->bytes) {
+        if (r->buf_len - r->buf_at >= r->bytes) {
+            n += convert(r, out + n, max - n);
+            continue;
+        }
+        /* Hand over what there is before waiting on the source again. */
+        if (n > 0 || r->left == 0) break;
+        uint64_t part = r->buf_len - r->buf_at; /* a sample cut by the last read */
+        memmove(r->buf, r->buf + r->buf_at, (size_t)part);
+        r->buf_at = 0;
+        r->buf_len = part;
+        uint64_t want = WAV_BUF - part < r->left ? WAV_BUF - part : r->left;
+        uint64_t got = src_read(r, r->buf + part, want);
+        if (got == 0) {
+            r->left = 0;
+            break;
+        }
+        if (r->left != UNKNOWN) r->left -= got;
+        r->buf_len += got;
+    }
+    return n;
 }
 
-/* A seekable stream from its start; -1 when its size cannot be learnt. */
-static int stream_source(FILE *f, WavSource *src) {
-    if (!f) return -1;
-#ifdef _WIN32
-    long long end = _fseeki64(f, 0, SEEK_END) == 0 ? _ftelli64(f) : -1;
-#else
-    long end = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
-#endif
-    if (end < 0) return -1;
-    src->mem = NULL;
-    src->f = f;
-    src->size = (uint64_t)end;
-    return 0;
+void wav_reader_close(WavReader *r) {
+    free(r->buf);
+    r->buf = NULL;
+    r->buf_len = r->buf_at = 0;
+    r->left = 0;
+}
+
+/* The whole sound into out; -1 when there is none to read. */
+static int32_t load_all(WavReader *r, SampleBuf *out, uint32_t *out_rate) {
+    int32_t rc = r->readable ? 0 : -1;
+    if (rc == 0) {
+        /* Known in advance only where the source's length has cut it. */
+        if (r->left != UNKNOWN && r->bytes)
+            sb_reserve(out, r->left / r->bytes / (r->channels > 1 ? r->channels : 1));
+        for (;;) {
+            sb_reserve(out, 1024);
+            uint64_t got = wav_reader_read(r, out->data + out->len, out->cap - out->len);
+            if (got == 0) break;
+            out->len += got;
+        }
+        if (out_rate) *out_rate = r->info.rate;
+    }
+    wav_reader_close(r);
+    return rc;
 }
 
 int32_t load_wav_mono_float_mem(const uint8_t *data, uint64_t size, SampleBuf *out,
                                 uint32_t *out_rate) {
     if (!data && size) return -1;
-    WavSource src = mem_source(data, size);
-    return wav_parse(&src, out, out_rate);
+    WavReader r;
+    wav_reader_open_mem(&r, data, size, NULL, 0);
+    return load_all(&r, out, out_rate);
 }
 
 int32_t load_wav_mono_float_stream(FILE *f, SampleBuf *out, uint32_t *out_rate) {
-    WavSource src;
-    if (stream_source(f, &src) != 0) return -1;
-    return wav_parse(&src, out, out_rate);
+    if (!f) return -1;
+    WavReader r;
+    wav_reader_open_file(&r, f, NULL, 0);
+    return load_all(&r, out, out_rate);
 }
 
 int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate) {
@@ -336,22 +477,24 @@ int32_t load_wav_mono_float(const char *path, SampleBuf *out, uint32_t *out_rate
 
 int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, char *why,
                           uint64_t why_size) {
-    WavHeader w;
-    WavSource src = mem_source(data, size);
-    wav_walk(&src, &w);
-    return wav_check(&w, info, why, why_size);
+    WavReader r;
+    int32_t rc = wav_reader_open_mem(&r, data, size, why, why_size);
+    if (info) *info = r.info;
+    wav_reader_close(&r);
+    return rc;
 }
 
 int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size) {
-    WavHeader w;
-    WavSource src;
-    if (stream_source(f, &src) != 0) {
+    if (!f) {
         if (why && why_size) snprintf(why, (size_t)why_size, "cannot read the file");
         if (info) memset(info, 0, sizeof *info);
         return -1;
     }
-    wav_walk(&src, &w);
-    return wav_check(&w, info, why, why_size);
+    WavReader r;
+    int32_t rc = wav_reader_open_file(&r, f, why, why_size);
+    if (info) *info = r.info;
+    wav_reader_close(&r);
+    return rc;
 }
 
 int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_size) {
@@ -367,34 +510,3 @@ int32_t wav_read_info(const char *path, WavInfo *info, char *why, uint64_t why_s
 }
 
 /* ---- Resampling ------------------------------------------------------- */
-
-void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out) {
-    uint64_t n = in->len;
-    if (from_rate == to_rate) {
-        sb_append_buf(out, in);
-        return;
-    }
-    if (n == 0 || from_rate <= 0 || to_rate <= 0) return;
-
-    double m = (double)n / (double)from_rate * (double)to_rate + 0.5;
-    if (m >= 1.8e19) core_out_of_memory();
-    uint64_t mp = (uint64_t)m;
-    uint64_t count = mp ? mp : 1;
-    sb_reserve(out, count);
-    const float *x = in->data;
-    float *dst = out->data + out->len;
-    for (uint64_t i = 0; i < count; i++) {
-        if (n == 1) {
-            dst[i] = x[0];
-            continue;
-        }
-        double p = (double)(n - 1) * (double)i;
-        if (mp > 1) p /= (double)(mp - 1);
-        uint64_t k = (uint64_t)p;
-        if (k > n - 1) k = n - 1;
-        double t = p - (double)k;
-        uint64_t k1 = k + 1 < n ? k + 1 : k;
-        dst[i] = (float)((double)x[k] * (1.0 - t) + (double)x[k1] * t);
-    }
-    out->len += count;
-}

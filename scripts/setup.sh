@@ -10,7 +10,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64
   xvfb xauth x11-apps x11-utils imagemagick fonts-inconsolata
-  pulseaudio pulseaudio-utils
+  pulseaudio pulseaudio-utils libpulse-dev
   sox espeak-ng
 )
 

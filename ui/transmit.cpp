@@ -13,6 +13,10 @@ static int32_t g_pending_tx_init;
 static const uint64_t LEAD_IN_SAMPLES = 44100;
 static const UINT COUNTDOWN_MS = 1000;
 static const UINT PROGRESS_MS = 100;
+/* The device starts a little after audio_play and the sound server lags
+ * behind it: the end waits for the playback itself (this long at most past
+ * the computed length), so a page that listens next does not hear the tail. */
+static const double PLAYOUT_GRACE_S = 3.0;
 
 static void set_status_countdown(int32_t n) {
     char t[32];
@@ -66,6 +70,8 @@ int32_t tx_timer_tick(void) {
     snprintf(t, sizeof t, "%.1f / %.1fs", shown, g_app.tx_total_seconds);
     SetWindowTextA(g_app.tx_status, t);
     if (shown >= g_app.tx_total_seconds) {
+        if (audio_play_threads_alive() > 0 && elapsed < g_app.tx_total_seconds + PLAYOUT_GRACE_S)
+            return 0;
         KillTimer(g_app.main_wnd, TX_TIMER_ID);
         set_led(g_app.tx_led, 0, 0);
         SetWindowTextA(g_app.tx_status, "");

@@ -33,3 +33,22 @@ execute_process(COMMAND ${EMULATOR} ${CLI} decode piped.wav --threshold 0.9
 if(NOT rc EQUAL 2)
   message(FATAL_ERROR "a threshold out of range gave status ${rc}, not 2")
 endif()
+
+# serve runs a directory's command through cmd with the message on its
+# standard input, and ends a command past its time with all it started.
+run("" encode request --dir 0123 "hi" -o ask.wav)
+foreach(case "set /p m=& call echo you said %m%|answered. answer .you said hi"
+             "ping -n 30 127.0.0.1|no answer in 1 s, stopped. answer .no answer in time")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 command)
+  list(GET case 1 expect)
+  string(TIMESTAMP t0 "%s")
+  execute_process(COMMAND ${EMULATOR} ${CLI} serve --dir "0123=${command}" --timeout 1
+                          --in ask.wav --out answer.wav
+                  WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc ERROR_VARIABLE err)
+  string(TIMESTAMP t1 "%s")
+  math(EXPR took "${t1} - ${t0}")
+  if(NOT rc EQUAL 0 OR NOT err MATCHES "dir 0123 .hi.: ${expect}" OR took GREATER 15)
+    message(FATAL_ERROR "serve --dir '0123=${command}': status ${rc} after ${took} s: ${err}")
+  endif()
+endforeach()

@@ -1,26 +1,20 @@
 // Digit pace: a lost tone or a tone cut in two damages one pair, not the rest.
 #include "core_test_util.h"
 
-namespace {
-
-struct Walk {
-    DigitPacer pacer;
-    RxDigits rx;
-};
-
-int32_t visit(void *ctx, uint64_t start, int32_t, int32_t digit, float, float) {
-    Walk *w = (Walk *)ctx;
-    int32_t out[DIGIT_PACER_OUT];
-    int32_t n = digit >= 0 ? digit_pacer_feed(&w->pacer, digit, start, out) : 0;
-    for (int32_t i = 0; i < n; i++) rx_digits_add(&w->rx, out[i]);
-    return 0;
-}
-
 // What a receiving page would hold: the digits as characters ('?' lost).
-std::string received(const SampleBuf &b) {
-    Walk w;
+static std::string received(const SampleBuf &b) {
+    struct Walk {
+        DigitPacer pacer;
+        RxDigits rx;
+    } w;
     digit_pacer_reset(&w.pacer, 44100);
     rx_digits_init(&w.rx, 0);
+    auto visit = [](void *ctx, uint64_t start, int32_t, int32_t digit, float, float) {
+        int32_t out[DIGIT_PACER_OUT],
+            n = digit >= 0 ? digit_pacer_feed(&((Walk *)ctx)->pacer, digit, start, out) : 0;
+        for (int32_t i = 0; i < n; i++) rx_digits_add(&((Walk *)ctx)->rx, out[i]);
+        return 0;
+    };
     detect_frames(b.data, b.len, 44100, 2048, 1024, 0.3f, 0, NULL, visit, &w);
     int32_t out[DIGIT_PACER_OUT];
     for (int32_t i = 0, n = digit_pacer_flush(&w.pacer, out); i < n; i++)
@@ -31,13 +25,11 @@ std::string received(const SampleBuf &b) {
     return s;
 }
 
-std::string chars(const std::vector<uint32_t> &d) {
+static std::string chars(const std::vector<uint32_t> &d) {
     std::string s;
     for (uint32_t v : d) s += (char)('0' + v);
     return s;
 }
-
-} // namespace
 
 TEST(Pace, ALostToneOrAToneCutInTwoCostsOnePair) {
     std::vector<uint32_t> sent;

@@ -41,6 +41,22 @@ TEST(Synth, CopiedBurstsAndTheRepeater) {
             << i;
 }
 
+// A sink that checks each piece against the one-buffer render, in order;
+// from call stop_at on it refuses.
+struct SameAs {
+    const SampleBuf *ref;
+    uint64_t at = 0, calls = 0, stop_at = UINT64_MAX;
+    bool same = true;
+    static int32_t put(void *ctx, const float *s, uint64_t n) {
+        SameAs *k = (SameAs *)ctx;
+        if (k->calls++ >= k->stop_at) return -1;
+        k->same = k->same && n && k->at + n <= k->ref->len &&
+                  memcmp(s, k->ref->data + k->at, n * sizeof(float)) == 0;
+        k->at += n;
+        return 0;
+    }
+};
+
 // Checks out = parts laid end to end (null: silence).
 static void expect_layout(const SampleBuf *out,
                           std::vector<std::pair<const float *, uint64_t>> parts) {
@@ -83,6 +99,8 @@ TEST(Station, TransmissionLayouts) {
                           {pv, 5}});
     build_transmission_samples(many.data(), 2999, &p, nullptr, 0, tone, gap, &exact);
     EXPECT_EQ(exact.len, 5 + S + 26460000 + S + 5);
+    EXPECT_TRUE(transmission_samples(3000, &p, nullptr, tone, gap) == over.len &&
+                transmission_samples(2999, &p, &f, tone, gap) == exact.len - 2);
 }
 
 TEST(Station, IdentificationSignoffAndServerRequest) {
@@ -109,21 +127,19 @@ TEST(Station, IdentificationSignoffAndServerRequest) {
     EXPECT_TRUE(err == dir + "/x.wav" && partial.len == 1u); // a missing clip adds nothing
 
     const uint32_t digits[] = {4};
+    auto station = [&](const char *callsign, int32_t cw, SampleBuf *o) {
+        return build_station_transmission(digits, 1, dir.c_str(), callsign, cw, 0, 0.18, 0.09, o,
+                                          err, sizeof err);
+    };
     gen_digits_samples(&block, digits, 1, 0, 0.18, 0.09);
-    EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "e", 1, 0, 0.18, 0.09, &out, err,
-                                         sizeof err),
-              -1);
+    EXPECT_EQ(station("e", 1, &out), -1);
     EXPECT_EQ(std::string(err), dir + "/website.wav"); // CW still needs the closing clip
-    EXPECT_EQ(build_station_transmission(digits, 1, dir.c_str(), "!", 0, 0, 0.18, 0.09, &out, err,
-                                         sizeof err),
-              0);
+    EXPECT_EQ(station("!", 0, &out), 0);
     expect_layout(&out, {{block.data, block.len}}); // no callsign: no identification
 
     write_file(dir + "/website.wav", read_file(dir + "/a.wav"));
     build_morse_samples("e", &morse);
-    ASSERT_EQ(build_station_transmission(digits, 1, dir.c_str(), "E", 1, 0, 0.18, 0.09, &full, err,
-                                         sizeof err),
-              0);
+    ASSERT_EQ(station("E", 1, &full), 0);
     ASSERT_EQ(full.len, morse.len + S + block.len + S + morse.len + 2205 + 300);
     EXPECT_TRUE(memcmp(full.data, morse.data, morse.len * 4) == 0 &&
                 fabsf(full.data[full.len - 300] - 0.5f) < 1e-4);
@@ -162,4 +178,43 @@ TEST(Station, IdentificationSignoffAndServerRequest) {
                                         err, sizeof err),
               -1);
     EXPECT_TRUE(err == dir + "/q.wav" && signoff.len == morse.len + S + 200); // left alone
+}
+
+TEST(Station, StreamedAsRendered) {
+    std::string dir = temp_path("clips");
+    std::error_code ignored;
+    std::filesystem::create_directory(dir, ignored);
+    Buf site;
+    sb_append_silence(&site, 50);
+    ASSERT_EQ(save_wav((dir + "/website.wav").c_str(), &site), 0);
+    const uint32_t digits[] = {1, 3, 5, 0, 9, 2};
+    char err[1024] = "";
+    for (const char *call : {"K1", ""})
+        for (int request = 0; request < 2; request++) {
+            SCOPED_TRACE(std::string(call) + (request ? " request" : ""));
+            Buf whole;
+            StationTx tx;
+            const char *d = dir.c_str();
+            ASSERT_EQ(request
+                          ? server_tx_init(&tx, "0123", "Hi", d, call, 1, 1, 0.1, 0.05, err, 1024)
+                          : station_tx_init(&tx, digits, 6, d, call, 1, 1, 0.1, 0.05, err, 1024),
+                      0);
+            if (request)
+                build_server_transmission("0123", "Hi", d, call, 1, 1, 0.1, 0.05, &whole, err,
+                                          1024);
+            else
+                build_station_transmission(digits, 6, d, call, 1, 1, 0.1, 0.05, &whole, err, 1024);
+            SameAs k{&whole}, stopped{&whole};
+            EXPECT_EQ(station_tx_samples(&tx), whole.len); // known before the first sample
+            EXPECT_EQ(station_tx_stream(&tx, SameAs::put, &k), 0);
+            EXPECT_TRUE(k.same && k.at == whole.len && k.calls > 2);
+            stopped.stop_at = k.calls / 2;
+            EXPECT_EQ(station_tx_stream(&tx, SameAs::put, &stopped), -1);
+            EXPECT_EQ(stopped.calls, k.calls / 2 + 1); // a refused piece ends the stream at once
+            station_tx_free(&tx);
+        }
+    StationTx bad; // a failed start leaves nothing to send and nothing to leak
+    EXPECT_EQ(server_tx_init(&bad, "0193", "Hi", dir.c_str(), "", 0, 0, 0.1, 0.05, err, 1024), -2);
+    EXPECT_EQ(station_tx_samples(&bad), 0u);
+    station_tx_free(&bad);
 }

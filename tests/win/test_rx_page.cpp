@@ -1,22 +1,17 @@
 // The Receive (text) page and its receiver panel, in a real hidden main window.
 #include <gtest/gtest.h>
 #include "tests/win/kit.h"
-#include <commctrl.h>
 
 static RxTab &R = g_app.rx;
 
-static void digits(std::initializer_list<int> ds) {
-    for (int d : ds) rx_on_digit(d);
-}
-
 // Decodes samples with a fresh panel and returns the digits it reports.
-static std::vector<int32_t> panel_decode(const SampleBuf &b, int32_t limit) {
+static std::vector<int32_t> panel_decode(const SampleBuf &b) {
     static std::vector<int32_t> got;
     static RxPanel p;
     got.clear();
     rx_digits_free(&p.received);
     p = RxPanel{};
-    rxpanel_init(&p, 1, limit);
+    rxpanel_init(&p, 1, -1);
     rxpanel_decode_samples(&p, b.data, b.len, 44100, [](int32_t d) {
         got.push_back(d);
         rx_digits_add(&p.received, d);
@@ -50,74 +45,41 @@ class RxPage : public ::testing::Test {
 };
 
 TEST_F(RxPage, PairsSpellLettersAndAFullReceptionSaysSo) {
-    digits({2, 0, 0, 0, 6, 6, 3});
-    EXPECT_EQ(kit_text(R.digits_label), "2000663");
-    EXPECT_EQ(kit_text(R.text_label), "n ?");
+    for (int d : {2, 0, 0, 0, 6, 6, 3}) rx_on_digit(d);
+    EXPECT_EQ(drv_text(R.digits_label), "2000663");
+    EXPECT_EQ(drv_text(R.text_label), "n ?");
 
     // The readout keeps the newest digits in view as they come.
     rx_clear();
     for (int i = 0; i < 400; i++) rx_on_digit(i % 2);
     EXPECT_GT(SendMessageA(R.digits_label, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
     for (int i = 400; i < RX_MAX_DIGITS; i++) rx_on_digit(i % 2);
-    std::string full_digits = kit_text(R.digits_label);
-    EXPECT_EQ(kit_text(R.status_label), "Microphone idle");
-    digits({0, 2});
-    EXPECT_EQ(kit_text(R.digits_label), full_digits);
+    std::string full_digits = drv_text(R.digits_label);
+    EXPECT_EQ(drv_text(R.status_label), "Microphone idle");
+    for (int d : {0, 2}) rx_on_digit(d);
+    EXPECT_EQ(drv_text(R.digits_label), full_digits);
     EXPECT_EQ(R.text_len, RX_MAX_DIGITS / 2);
-    EXPECT_EQ(kit_text(R.status_label), "Reception full (4096 digits) -- later digits dropped");
+    EXPECT_EQ(drv_text(R.status_label), "Reception full (4096 digits) -- later digits dropped");
 }
 
 TEST_F(RxPage, FileDecodeReportsWhatItFound) {
-    std::string one = temp_path("rx-one.wav"), coffee = temp_path("rx-coffee.wav");
-    std::string tiny = temp_path("rx-tiny.wav"), junk = temp_path("rx-junk.wav");
-    ASSERT_TRUE(kit_make_wav(one, {3}));
+    std::string coffee = temp_path("rx-coffee.wav"), tiny = temp_path("rx-tiny.wav"),
+                junk = temp_path("rx-junk.wav");
     ASSERT_TRUE(kit_make_wav(coffee, {0, 3, 2, 1, 0, 6, 0, 6, 0, 5, 0, 5}));
     Buf b;
     sb_append_silence(&b, 2047); // less than one frame
     ASSERT_EQ(save_wav(tiny.c_str(), &b), 0);
     write_file(junk, "not a wav");
 
-    ASSERT_EQ(rx_decode_path(one.c_str()), 0);
-    EXPECT_EQ(kit_text(R.status_label), "Decoded 1 digit from file");
     ASSERT_EQ(rx_decode_path(tiny.c_str()), 0);
-    EXPECT_EQ(kit_text(R.status_label), "No tones detected -- try lowering the threshold");
-
-    rx_decode_path(coffee.c_str());
+    EXPECT_EQ(drv_text(R.status_label), "No tones detected -- try lowering the threshold");
+    ASSERT_EQ(rx_decode_path(coffee.c_str()), 0); // (counts and the next file: the sox test)
     BoxWatch boxes;
     EXPECT_EQ(rx_decode_path(junk.c_str()), -1);
     EXPECT_EQ(boxes.said(), std::vector<std::string>{"Decode error|Could not read that WAV file."});
     EXPECT_TRUE(boxes.boxes()[0].error_icon);
-    EXPECT_EQ(kit_text(R.status_label),
-              "Decoding " + junk.substr(junk.find_last_of('\\') + 1) + "...");
-    EXPECT_EQ(kit_text(R.digits_label), " ") << "the failed decode still cleared the page";
+    EXPECT_EQ(drv_text(R.digits_label), " ") << "the failed decode still cleared the page";
     EXPECT_EQ(R.text_len, 0);
-    ASSERT_EQ(rx_decode_path(coffee.c_str()), 0) << "the page carries on";
-    EXPECT_EQ(kit_text(R.text_label), "coffee");
-}
-
-TEST_F(RxPage, FileDecodeFollowsRepeaterModeAndStopsAtTheLimit) {
-    std::vector<uint32_t> ten = {1, 2, 3, 4, 5, 6, 0, 1, 2, 3};
-    Buf b;
-    gen_digits_samples(&b, ten.data(), ten.size(), 1, 0.18, 0.09);
-    EXPECT_TRUE(panel_decode(b, 4).empty())
-        << "disguised tones are not heard by the plain detector";
-    g_app.repeater_mode = 1;
-    EXPECT_EQ(panel_decode(b, 4), (std::vector<int32_t>{1, 2, 3, 4}));
-    g_app.repeater_mode = 0;
-}
-
-TEST_F(RxPage, CaptureFramesPostMetersAndOneDigitPerTone) {
-    feed_on_thread({-2, -1, 4, 4, 4});
-    std::vector<MSG> meters = take(WM_APP_METERS, 0);
-    ASSERT_EQ(meters.size(), 5u) << "one meter message per frame";
-    EXPECT_EQ(LOWORD(meters[0].lParam), 100) << "a lone tone's ratio of 1.41 is capped";
-    EXPECT_LT(HIWORD(meters[0].lParam), 10);
-    EXPECT_EQ(meters[1].lParam, 0) << "silence reads 0 on both meters";
-    EXPECT_GT(LOWORD(meters[2].lParam), 50);
-    EXPECT_LE(HIWORD(meters[2].lParam), 100);
-    std::vector<MSG> ds = take(WM_APP_DIGIT, 0);
-    ASSERT_EQ(ds.size(), 1u) << "a held tone is one digit";
-    EXPECT_EQ(ds[0].lParam, 4);
 }
 
 TEST_F(RxPage, LiveFramesFollowTheFileDecodersGridSoFastSendersDecode) {
@@ -131,25 +93,28 @@ TEST_F(RxPage, LiveFramesFollowTheFileDecodersGridSoFastSendersDecode) {
         gen_digits_samples(&b, sent.data(), sent.size(), rep, 0.12, 0.06);
         sb_append_silence(&b, 2048 - b.len % 2048);
         std::thread([&] {
-            for (uint64_t i = 0; i < b.len; i += 2048) capture_frame_callback(b.data + i, 2048, &R.panel);
+            for (uint64_t i = 0; i < b.len; i += 2048)
+                capture_frame_callback(b.data + i, 2048, &R.panel);
         }).join();
         std::vector<int32_t> live;
         for (const MSG &m : take(WM_APP_DIGIT, 0)) live.push_back((int32_t)m.lParam);
         EXPECT_EQ(live, std::vector<int32_t>(sent.begin(), sent.end())) << "repeater " << rep;
-        EXPECT_EQ(panel_decode(b, -1), live) << "repeater " << rep;
+        EXPECT_EQ(panel_decode(b), live) << "repeater " << rep;
     }
     g_app.repeater_mode = 0;
 }
 
 TEST_F(RxPage, ClearWhileListeningForgetsTheOldRunEntirely) {
     // Digits already posted before Clear never reach the page; another
-    // panel's digits and every meter message stay queued.
+    // panel's digits and every meter message (one a frame) stay queued.
     PostMessageA(g_app.main_wnd, WM_APP_DIGIT, 1, 5);
     feed_on_thread({2, 2, -1, 3, 3});
     rx_clear();
     EXPECT_TRUE(take(WM_APP_DIGIT, 0).empty());
     EXPECT_EQ(take(WM_APP_DIGIT, 1).size(), 1u);
-    EXPECT_EQ(take(WM_APP_METERS, 0).size(), 5u);
+    std::vector<MSG> meters = take(WM_APP_METERS, 0);
+    ASSERT_EQ(meters.size(), 5u);
+    EXPECT_TRUE(LOWORD(meters[0].lParam) > 50 && meters[2].lParam == 0) << "silence reads 0";
 
     // A tone half-heard before Clear needs two frames of its own after it.
     feed_on_thread({6});
@@ -172,7 +137,7 @@ TEST_F(RxPage, ClearWhileListeningForgetsTheOldRunEntirely) {
     bool foreign = false;
     for (int i = 0; i < 300; i++) {
         rx_clear();
-        shell_pump(0);
+        drv_pump(0);
         for (uint64_t k = 0; k < R.panel.received.count; k++)
             foreign |= R.panel.received.digits[k] != 5;
         if (i % 16 == 0) Sleep(1);
@@ -182,38 +147,8 @@ TEST_F(RxPage, ClearWhileListeningForgetsTheOldRunEntirely) {
     t.join();
     EXPECT_FALSE(foreign);
     rx_clear();
-    shell_pump(0);
+    drv_pump(0);
     EXPECT_EQ(R.panel.received.count, 0u);
-    EXPECT_EQ(kit_text(R.digits_label), " ");
-    EXPECT_EQ(kit_text(R.text_label), "");
-}
-
-TEST_F(RxPage, ListeningMovesBetweenPagesAndEachShowsTheTruth) {
-    rx_toggle_listen();
-    if (!R.panel.listening) GTEST_SKIP() << "no recording device here";
-    EXPECT_EQ(kit_text(R.listen_button), "Stop listening");
-    EXPECT_EQ(kit_text(R.status_label), "Listening...");
-    EXPECT_EQ(GetWindowLongPtrA(R.led, GWLP_USERDATA), (LONG_PTR)LED_ON_COLOR);
-
-    // Another page takes the microphone: this one says so at once.
-    imgdec_toggle_listen();
-    EXPECT_EQ(rxpanel_get_active(), &g_app.imgdec.panel);
-    EXPECT_EQ(R.panel.listening, 0);
-    EXPECT_EQ(kit_text(R.listen_button), "Start listening");
-    EXPECT_EQ(kit_text(R.status_label), "Microphone idle");
-
-    rxpanel_stop_listening(&R.panel); // not active: disturbs nothing
-    EXPECT_EQ(rxpanel_get_active(), &g_app.imgdec.panel);
-    rx_toggle_listen();
-    EXPECT_EQ(rxpanel_get_active(), &R.panel);
-    EXPECT_EQ(g_app.imgdec.panel.listening, 0);
-
-    // Decoding a file stops listening first.
-    std::string wav = temp_path("rx-listen.wav");
-    ASSERT_TRUE(kit_make_wav(wav, {0, 1}));
-    ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
-    EXPECT_EQ(rxpanel_get_active(), nullptr);
-    EXPECT_EQ(kit_text(R.listen_button), "Start listening");
-    EXPECT_EQ(kit_text(R.text_label), "a");
-    EXPECT_EQ(SendMessageA(R.row_meter, PBM_GETPOS, 0, 0), 0);
+    EXPECT_EQ(drv_text(R.digits_label), " ");
+    EXPECT_EQ(drv_text(R.text_label), "");
 }

@@ -3,7 +3,6 @@
 #include "tests/win/kit.h"
 #include "audio/audio.h"
 #include <psapi.h>
-#include <math.h>
 
 namespace {
 
@@ -36,22 +35,16 @@ void play_digits(const std::vector<uint32_t> &digits, double tone_s = 0.18) {
     audio_play(b.data, b.len);
 }
 
+// (A whole message round the loop: the end-to-end tests.)
 TEST(SoundLoopback, PlayedDigitsComeBackAndANewPlaybackCutsTheOldOneShort) {
-    Heard heard, cut;
+    Heard cut;
     char err[256] = "";
-    ASSERT_EQ(audio_capture_start(on_frame, &heard, err, sizeof err), 1) << err;
-    play_digits({1, 2, 3, 4, 5, 6, 0, 3});
-    shell_pump_until([&] { return heard.get().size() >= 8; }, 8000);
-    Sleep(300);
-    EXPECT_EQ(heard.get(), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 0, 3}));
-    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 3000));
-
     ASSERT_EQ(audio_capture_start(on_frame, &cut, err, sizeof err), 1) << err;
     play_digits({1}, 10.0);
-    ASSERT_TRUE(shell_pump_until([&] { return !cut.get().empty(); }, 5000));
+    ASSERT_TRUE(drv_until([&] { return !cut.get().empty(); }, 5000));
     play_digits({5, 2});
-    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() <= 1; }, 1000));
-    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 4000));
+    EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() <= 1; }, 1000));
+    EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 4000));
     Sleep(300);
     audio_capture_stop();
     EXPECT_EQ(audio_capture_is_running(), 0);
@@ -60,23 +53,17 @@ TEST(SoundLoopback, PlayedDigitsComeBackAndANewPlaybackCutsTheOldOneShort) {
     // Stopped before its thread has even opened the device: it never sounds.
     play_digits({6}, 5.0);
     audio_stop();
-    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 1500));
+    EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 1500));
     EXPECT_EQ(audio_current_output(), (HWAVEOUT)NULL);
 }
 
 TEST(SoundLoopback, ABufferThatNeverCompletesDoesNotHoldItsThreadForEver) {
     std::vector<float> s(AUDIO_RATE / 5, 0.25f);
     audio_play(s.data(), s.size());
-    ASSERT_TRUE(shell_pump_until([] { return audio_current_output() != NULL; }, 3000));
+    ASSERT_TRUE(drv_until([] { return audio_current_output() != NULL; }, 3000));
     waveOutPause(audio_current_output()); // the buffer will never be done now
-    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 8000));
+    EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 8000));
     EXPECT_EQ(audio_current_output(), (HWAVEOUT)NULL);
-}
-
-SIZE_T private_bytes() {
-    PROCESS_MEMORY_COUNTERS_EX pm = {};
-    GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&pm, sizeof pm);
-    return pm.PrivateUsage;
 }
 
 DWORD handles() {
@@ -91,6 +78,11 @@ TEST(SoundLoopback, TwoHundredCaptureCyclesLeaveNothingBehind) {
     ASSERT_EQ(audio_capture_start(on_frame, &a, err, sizeof err), 1)
         << err; // driver's one-off setup
     audio_capture_stop();
+    PROCESS_MEMORY_COUNTERS_EX pm = {};
+    auto private_bytes = [&pm] {
+        GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&pm, sizeof pm);
+        return pm.PrivateUsage;
+    };
     DWORD h0 = handles();
     SIZE_T m0 = private_bytes();
     for (int i = 0; i < 200; i++) {
@@ -107,12 +99,12 @@ TEST(SoundLoopback, TwoHundredCaptureCyclesLeaveNothingBehind) {
     ASSERT_EQ(audio_capture_start(on_frame, &b, err, sizeof err), 1);
     LONG b0 = b.frames, a0 = a.frames;
     play_digits({4});
-    EXPECT_TRUE(shell_pump_until([&] { return b.frames > b0 + 3; }, 4000));
+    EXPECT_TRUE(drv_until([&] { return b.frames > b0 + 3; }, 4000));
     audio_capture_stop();
     EXPECT_EQ(a.frames, a0);
     // A play thread still sounding when the process ends takes winmm down with it.
     audio_stop();
-    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 3000));
+    EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 3000));
 }
 
 volatile LONG g_in_slow_frame;
@@ -126,11 +118,11 @@ TEST(SoundLoopback, StopWaitsForACallbackStillRunning) {
     char err[256] = "";
     ASSERT_EQ(audio_capture_start(slow_frame, NULL, err, sizeof err), 1) << err;
     play_digits({2});
-    ASSERT_TRUE(shell_pump_until([] { return g_in_slow_frame == 1; }, 5000));
+    ASSERT_TRUE(drv_until([] { return g_in_slow_frame == 1; }, 5000));
     audio_capture_stop();
     EXPECT_EQ(g_in_slow_frame, 0);
     audio_stop();
-    EXPECT_TRUE(shell_pump_until([] { return audio_play_threads_alive() == 0; }, 3000));
+    EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 3000));
 }
 
 // A capture thread that is sometimes held up (a busy machine): the device
@@ -177,7 +169,7 @@ TEST(SoundLoopback, FramesOfAHeldUpCaptureThreadStillArriveInTheOrderTheyWereHea
     Pitches p;
     char err[256] = "";
     ASSERT_EQ(audio_capture_start(heard_frame, &p, err, sizeof err), 1) << err;
-    ASSERT_TRUE(shell_pump_until([&] { return p.thread != 0; }, 3000));
+    ASSERT_TRUE(drv_until([&] { return p.thread != 0; }, 3000));
     HANDLE t = OpenThread(THREAD_SUSPEND_RESUME, FALSE, p.thread);
     ASSERT_TRUE(t != NULL);
     audio_play(s.data(), s.size());
@@ -188,7 +180,7 @@ TEST(SoundLoopback, FramesOfAHeldUpCaptureThreadStillArriveInTheOrderTheyWereHea
         ResumeThread(t);
     }
     CloseHandle(t);
-    shell_pump_until([] { return audio_play_threads_alive() == 0; }, 9000);
+    drv_until([] { return audio_play_threads_alive() == 0; }, 9000);
     audio_capture_stop();
     int32_t n = p.count < 400 ? (int32_t)p.count : 400, compared = 0;
     for (int32_t i = 1; i < n; i++) {

@@ -1,0 +1,207 @@
+/* Running one of serve's commands: the message in on standard input, the
+ * answer out of standard output, and nothing left running past its time. */
+#include "cli/cli.h"
+#include "cli/cli_sound.h"
+
+#include <chrono>
+
+static double seconds_since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+#ifndef _WIN32
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+int cli_run(const std::string &command, const std::string &input, double timeout_s, size_t max_out,
+            std::string *out, int *exit_status, std::string *why) {
+    out->clear();
+    int in[2], from[2];
+    if (pipe2(in, O_CLOEXEC) != 0) {
+        *why = strerror(errno);
+        return RUN_CANNOT;
+    }
+    if (pipe2(from, O_CLOEXEC) != 0) {
+        *why = strerror(errno);
+        close(in[0]);
+        close(in[1]);
+        return RUN_CANNOT;
+    }
+    /* A command that exits without reading its input must not end us. */
+    signal(SIGPIPE, SIG_IGN);
+    const char *argv[] = {"sh", "-c", command.c_str(), nullptr};
+    pid_t pid = fork();
+    if (pid == 0) {
+        /* A group of its own: a time-out ends the command and all it started. */
+        setpgid(0, 0);
+        signal(SIGPIPE, SIG_DFL);
+        dup2(in[0], 0);
+        dup2(from[1], 1);
+        execve("/bin/sh", (char *const *)argv, environ);
+        _exit(127);
+    }
+    close(in[0]);
+    close(from[1]);
+    if (pid < 0) {
+        *why = strerror(errno);
+        close(in[1]);
+        close(from[0]);
+        return RUN_CANNOT;
+    }
+    setpgid(pid, pid); /* also here: the child may not have run yet */
+    fcntl(in[1], F_SETFL, O_NONBLOCK);
+    int to_child = in[1], from_child = from[0];
+    size_t sent = 0;
+    if (input.empty()) {
+        close(to_child);
+        to_child = -1;
+    }
+    auto t0 = std::chrono::steady_clock::now();
+    int outcome = -1, st = 0;
+    /* Until its output ends, then until it exits. */
+    while (outcome < 0) {
+        if (cli_interrupted()) outcome = RUN_INTERRUPTED;
+        double left = timeout_s - seconds_since(t0);
+        if (outcome < 0 && left <= 0) outcome = RUN_TIMED_OUT;
+        if (outcome >= 0) break;
+        int wait_ms = left < 0.1 ? (int)(left * 1000) + 1 : 100;
+        if (from_child < 0) {
+            pid_t w = waitpid(pid, &st, WNOHANG);
+            if (w == pid) break;
+            poll(nullptr, 0, wait_ms < 10 ? wait_ms : 10);
+            continue;
+        }
+        struct pollfd fds[2] = {{from_child, POLLIN, 0}, {to_child, POLLOUT, 0}};
+        if (poll(fds, to_child >= 0 ? 2 : 1, wait_ms) < 0 && errno != EINTR) break;
+        if (to_child >= 0 && fds[1].revents) {
+            ssize_t n = write(to_child, input.data() + sent, input.size() - sent);
+            if (n > 0) sent += (size_t)n;
+            /* Done, or the command does not read it (EPIPE): either way, no more. */
+            if (sent == input.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                close(to_child);
+                to_child = -1;
+            }
+        }
+        if (fds[0].revents) {
+            char buf[4096];
+            ssize_t n = read(from_child, buf, sizeof buf);
+            if (n > 0 && out->size() < max_out)
+                out->append(buf,
+                            (size_t)n < max_out - out->size() ? (size_t)n : max_out - out->size());
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                close(from_child);
+                from_child = -1;
+            }
+        }
+    }
+    if (outcome >= 0) {
+        kill(-pid, SIGKILL);
+        while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
+    }
+    if (to_child >= 0) close(to_child);
+    if (from_child >= 0) close(from_child);
+    if (outcome >= 0) return outcome;
+    *exit_status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return *exit_status == 0 ? RUN_DONE : RUN_FAILED;
+}
+
+#else
+
+#include <windows.h>
+#include <atomic>
+#include <thread>
+
+int cli_run(const std::string &command, const std::string &input, double timeout_s, size_t max_out,
+            std::string *out, int *exit_status, std::string *why) {
+    out->clear();
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    HANDLE in_r = NULL, in_w = NULL, out_r = NULL, out_w = NULL;
+    if (!CreatePipe(&in_r, &in_w, &sa, 65536) || !CreatePipe(&out_r, &out_w, &sa, 0)) {
+        *why = "cannot make a pipe";
+        if (in_r) CloseHandle(in_r);
+        if (in_w) CloseHandle(in_w);
+        return RUN_CANNOT;
+    }
+    SetHandleInformation(in_w, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(out_r, HANDLE_FLAG_INHERIT, 0);
+    /* A job holds the command and all it starts, so a time-out ends them all. */
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit = {};
+    limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job) SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limit, sizeof limit);
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in_r;
+    si.hStdOutput = out_w;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    std::string line = "cmd.exe /s /c \"" + command + "\"";
+    PROCESS_INFORMATION pi = {};
+    BOOL started = CreateProcessA(NULL, &line[0], NULL, NULL, TRUE,
+                                  CREATE_SUSPENDED | CREATE_NO_WINDOW, NULL, NULL, &si, &pi);
+    CloseHandle(in_r);
+    CloseHandle(out_w);
+    if (!started) {
+        *why = "cannot start cmd.exe (error " + std::to_string(GetLastError()) + ")";
+        CloseHandle(in_w);
+        CloseHandle(out_r);
+        if (job) CloseHandle(job);
+        return RUN_CANNOT;
+    }
+    if (job) AssignProcessToJobObject(job, pi.hProcess);
+    ResumeThread(pi.hThread);
+    CloseHandle(pi.hThread);
+
+    /* A message is a few kilobytes at most and the pipe holds 64: this write
+     * does not wait for the command to read. */
+    DWORD written = 0;
+    if (!input.empty()) WriteFile(in_w, input.data(), (DWORD)input.size(), &written, NULL);
+    CloseHandle(in_w);
+    std::atomic<int> read_done(0);
+    std::thread reader([&] {
+        char buf[4096];
+        DWORD n = 0;
+        while (ReadFile(out_r, buf, sizeof buf, &n, NULL) && n > 0)
+            if (out->size() < max_out)
+                out->append(buf, n < max_out - out->size() ? n : max_out - out->size());
+        read_done = 1;
+    });
+    auto t0 = std::chrono::steady_clock::now();
+    int outcome = -1;
+    while (outcome < 0) {
+        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 && read_done) break;
+        if (cli_interrupted())
+            outcome = RUN_INTERRUPTED;
+        else if (seconds_since(t0) >= timeout_s)
+            outcome = RUN_TIMED_OUT;
+        else
+            Sleep(20);
+    }
+    if (outcome >= 0) {
+        if (job) TerminateJobObject(job, 1);
+        TerminateProcess(pi.hProcess, 1);
+        /* Whatever the job could not reach must not hold the threads. */
+        CancelIoEx(out_r, NULL);
+    }
+    reader.join();
+    WaitForSingleObject(pi.hProcess, 5000);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(out_r);
+    if (job) CloseHandle(job);
+    if (outcome >= 0) return outcome;
+    *exit_status = (int)code;
+    return code == 0 ? RUN_DONE : RUN_FAILED;
+}
+
+#endif

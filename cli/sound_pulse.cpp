@@ -1,0 +1,102 @@
+/* Live sound on Linux through PulseAudio's simple API (PipeWire's PulseAudio
+ * service does as well). */
+#include "cli/cli_sound.h"
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+#include <signal.h>
+#include <string.h>
+
+const int CLI_SOUND_NAMED_DEVICES = 1;
+
+static volatile sig_atomic_t g_interrupted;
+
+static void on_signal(int) { g_interrupted = 1; }
+
+void cli_catch_interrupt(void) {
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_signal;
+    sa.sa_flags = SA_RESETHAND; /* the second Ctrl-C ends a process stuck in a device */
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+int cli_interrupted(void) { return g_interrupted != 0; }
+
+static const pa_sample_spec SPEC = {PA_SAMPLE_FLOAT32NE, 44100, 1};
+/* 1024 samples a read: the decoder's hop, 23 ms behind the air. */
+static const uint32_t REC_BLOCK = 1024;
+
+struct CliRec {
+    pa_simple *pa;
+};
+
+static std::string reason(int code, const char *device) {
+    std::string r = pa_strerror(code);
+    if (device) r += std::string(" (device '") + device + "')";
+    return r;
+}
+
+CliRec *cli_rec_open(const char *device, std::string *err) {
+    pa_buffer_attr attr;
+    memset(&attr, 0xff, sizeof attr);          /* every field: the server's choice ... */
+    attr.fragsize = REC_BLOCK * sizeof(float); /* ... but small blocks, for little delay */
+    int code = 0;
+    pa_simple *pa = pa_simple_new(nullptr, "tessary-cli", PA_STREAM_RECORD, device, "listening",
+                                  &SPEC, nullptr, &attr, &code);
+    if (!pa) {
+        *err = reason(code, device);
+        return nullptr;
+    }
+    return new CliRec{pa};
+}
+
+int cli_rec_read(CliRec *r, std::vector<float> *block, std::string *err) {
+    block->resize(REC_BLOCK);
+    int code = 0;
+    if (pa_simple_read(r->pa, block->data(), REC_BLOCK * sizeof(float), &code) < 0) {
+        block->clear();
+        *err = reason(code, nullptr);
+        return -1;
+    }
+    return g_interrupted ? 1 : 0;
+}
+
+void cli_rec_close(CliRec *r) {
+    if (!r) return;
+    pa_simple_free(r->pa);
+    delete r;
+}
+
+int cli_play(const char *device, const float *s, uint64_t n, std::string *err) {
+    int code = 0;
+    pa_simple *pa = pa_simple_new(nullptr, "tessary-cli", PA_STREAM_PLAYBACK, device,
+                                  "transmission", &SPEC, nullptr, nullptr, &code);
+    if (!pa) {
+        *err = "cannot open the playback device: " + reason(code, device);
+        return -1;
+    }
+    /* A tenth of a second at a time, so that Ctrl-C is heard. */
+    const uint64_t step = 4410;
+    int rc = 0;
+    for (uint64_t at = 0; at < n && rc == 0; at += step) {
+        if (g_interrupted) {
+            rc = 1;
+        } else if (pa_simple_write(pa, s + at,
+                                   (size_t)((n - at < step ? n - at : step) * sizeof(float)),
+                                   &code) < 0) {
+            *err = "playback failed: " + reason(code, nullptr);
+            rc = -1;
+        }
+    }
+    if (rc == 0 && pa_simple_drain(pa, &code) < 0) {
+        *err = "playback failed: " + reason(code, nullptr);
+        rc = -1;
+    }
+    if (rc == 0 && g_interrupted) rc = 1;
+    if (rc != 0) pa_simple_flush(pa, nullptr);
+    pa_simple_free(pa);
+    return rc;
+}

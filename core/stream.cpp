@@ -1,0 +1,209 @@
+/*
+ * stream.cpp -- decoding a recording as it arrives.
+ *
+ * A pipe from a radio never ends and a recording of hours must not be held
+ * as floats, so the decoder keeps only what the next frame still needs.
+ * Frames start at the same samples as in a whole recording and the digit
+ * stream and pacer carry over, so blocks change nothing in what is found.
+ */
+#include "core/core_internal.h"
+
+#include <string.h>
+
+#include <system_error>
+#include <thread>
+#include <vector>
+
+void resampler_init(Resampler *r, int32_t from_rate, int32_t to_rate) {
+    memset(r, 0, sizeof *r);
+    r->from = from_rate > 0 ? (uint64_t)from_rate : 0;
+    r->to = to_rate > 0 ? (uint64_t)to_rate : 0;
+}
+
+/* The input position of output sample i: whole part and fraction. */
+static inline uint64_t step_pos(const Resampler *r, uint64_t i, double *t) {
+    unsigned __int128 p = (unsigned __int128)i * r->from;
+    *t = (double)(uint64_t)(p % r->to) / (double)r->to;
+    return (uint64_t)(p / r->to);
+}
+
+void resampler_feed(Resampler *r, const float *x, uint64_t n, SampleBuf *out) {
+    if (n == 0 || r->from == 0 || r->to == 0) return;
+    if (r->from == r->to) {
+        sb_append(out, x, n);
+        r->in_count += n;
+        r->out_count += n;
+        r->last = x[n - 1];
+        return;
+    }
+    const uint64_t first = r->in_count, end = r->in_count + n;
+    /* At most this many positions fall in the block (and one before it). */
+    sb_reserve(out, (uint64_t)((double)n * (double)r->to / (double)r->from) + 2);
+    float *dst = out->data + out->len, *lim = out->data + out->cap;
+    for (; dst < lim; dst++) {
+        double t;
+        uint64_t k = step_pos(r, r->out_count, &t);
+        if (k + 1 >= end) break;
+        /* Earlier samples settled every position before this block's first
+         * but one, so x[k] is either that one (kept) or in the block. */
+        double a = k < first ? (double)r->last : (double)x[k - first];
+        double b = (double)x[k + 1 - first];
+        *dst = (float)(a * (1.0 - t) + b * t);
+        r->out_count++;
+    }
+    out->len = (uint64_t)(dst - out->data);
+    r->in_count = end;
+    r->last = x[n - 1];
+}
+
+void resampler_finish(Resampler *r, SampleBuf *out) {
+    if (r->in_count == 0 || r->from == 0 || r->to == 0 || r->from == r->to) return;
+    /* Positions from the last sample on until the step passes the input's end. */
+    for (;;) {
+        unsigned __int128 p = (unsigned __int128)r->out_count * r->from;
+        if (p >= (unsigned __int128)r->in_count * r->to) break;
+        sb_append(out, &r->last, 1);
+        r->out_count++;
+    }
+}
+
+void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out) {
+    if (from_rate == to_rate) {
+        sb_append_buf(out, in);
+        return;
+    }
+    Resampler r;
+    resampler_init(&r, from_rate, to_rate);
+    resampler_feed(&r, in->data, in->len, out);
+    resampler_finish(&r, out);
+}
+
+/* ---- The decoder -------------------------------------------------------- */
+
+static int32_t stream_visit(void *ctx, uint64_t start, int32_t detection, int32_t digit,
+                            float row_level, float col_level) {
+    DecodeStream *d = (DecodeStream *)ctx;
+    uint64_t at = d->base + start;
+    int32_t stop =
+        d->on_frame ? d->on_frame(d->ctx, at, detection, digit, row_level, col_level) : 0;
+    /* a pipe may never bring a third digit: a held second comes out in time */
+    int32_t out[DIGIT_PACER_OUT];
+    int32_t n = digit >= 0 ? digit_pacer_feed(&d->pacer, digit, at, out)
+                           : digit_pacer_tick(&d->pacer, at, out);
+    for (int32_t i = 0; i < n; i++)
+        if (d->on_digit) d->on_digit(d->ctx, out[i]);
+    return stop;
+}
+
+/* A frame's detection needs no other frame; only the digit stream and the
+ * pacer go in order. With enough frames at hand a second core detects the
+ * later half, and both halves are then fed in order. */
+static const uint64_t SPLIT_FRAMES = 64;
+
+struct FrameResult {
+    int32_t detection;
+    float row_level, col_level;
+};
+
+static int32_t keep_frame(void *ctx, uint64_t, int32_t detection, int32_t, float row_level,
+                          float col_level) {
+    FrameResult **at = (FrameResult **)ctx;
+    **at = FrameResult{detection, row_level, col_level};
+    ++*at;
+    return 0;
+}
+
+static void detect_part(const DecodeStream *d, const float *s, uint64_t frames, FrameResult *out) {
+    DigitStream unused;
+    digit_stream_reset(&unused);
+    detect_frames(s, (frames - 1) * d->set.hop + DECODE_FRAME_LEN, d->rate, DECODE_FRAME_LEN,
+                  d->set.hop, d->set.threshold, d->set.repeater, &unused, keep_frame, &out);
+}
+
+static uint64_t walk_split(DecodeStream *d, uint64_t frames) {
+    std::vector<FrameResult> found((size_t)frames);
+    const uint64_t half = frames / 2, hop = d->set.hop;
+    const float *s = d->pending.data;
+    std::thread later;
+    try {
+        later = std::thread(detect_part, d, s + half * hop, frames - half, &found[half]);
+    } catch (const std::system_error &) { /* no thread to spare: in turn */
+        detect_part(d, s + half * hop, frames - half, &found[half]);
+    }
+    detect_part(d, s, half, found.data());
+    if (later.joinable()) later.join();
+    for (uint64_t f = 0; f < frames; f++) {
+        const FrameResult &r = found[f];
+        int32_t digit = digit_stream_feed(&d->digits, r.detection);
+        if (stream_visit(d, f * hop, r.detection, digit, r.row_level, r.col_level)) return f + 1;
+    }
+    return frames;
+}
+
+/* Every frame that fits, then only what the next frame needs is kept. */
+static void stream_frames(DecodeStream *d) {
+    static const unsigned cores = std::thread::hardware_concurrency();
+    SampleBuf *p = &d->pending;
+    if (d->stopped || p->len < DECODE_FRAME_LEN) return;
+    uint64_t frames = (p->len - DECODE_FRAME_LEN) / d->set.hop + 1;
+    uint64_t seen =
+        frames >= SPLIT_FRAMES && cores > 1
+            ? walk_split(d, frames)
+            : detect_frames(p->data, p->len, d->rate, DECODE_FRAME_LEN, d->set.hop,
+                            d->set.threshold, d->set.repeater, &d->digits, stream_visit, d);
+    if (seen < frames) d->stopped = 1;
+    uint64_t used = seen * d->set.hop;
+    memmove(p->data, p->data + used, (size_t)((p->len - used) * sizeof(float)));
+    p->len -= used;
+    d->base += used;
+}
+
+void decode_stream_init(DecodeStream *d, const DecodeSettings *set, int32_t in_rate,
+                        FrameVisitor on_frame, DigitFn on_digit, void *ctx) {
+    memset(d, 0, sizeof *d);
+    d->set = *set;
+    if (d->set.hop < 1) d->set.hop = 1;
+    if (d->set.hop > DECODE_FRAME_LEN) d->set.hop = DECODE_FRAME_LEN;
+    d->resampling = set->resample && in_rate != DTMF_SAMPLE_RATE;
+    d->rate = d->resampling ? DTMF_SAMPLE_RATE : in_rate;
+    resampler_init(&d->rs, in_rate, DTMF_SAMPLE_RATE);
+    digit_stream_reset(&d->digits);
+    digit_pacer_reset(&d->pacer, d->rate);
+    d->on_frame = on_frame;
+    d->on_digit = on_digit;
+    d->ctx = ctx;
+}
+
+void decode_stream_feed(DecodeStream *d, const float *x, uint64_t n) {
+    if (d->stopped || n == 0) return;
+    if (d->resampling) {
+        d->scratch.len = 0;
+        resampler_feed(&d->rs, x, n, &d->scratch);
+        sb_append_buf(&d->pending, &d->scratch);
+    } else {
+        sb_append(&d->pending, x, n);
+    }
+    stream_frames(d);
+}
+
+void decode_stream_finish(DecodeStream *d) {
+    if (d->stopped) return;
+    if (d->resampling) {
+        d->scratch.len = 0;
+        resampler_finish(&d->rs, &d->scratch);
+        sb_append_buf(&d->pending, &d->scratch);
+    }
+    stream_frames(d);
+    if (d->stopped) return;
+    int32_t out[DIGIT_PACER_OUT]; /* a digit the pacer still held */
+    int32_t n = digit_pacer_flush(&d->pacer, out);
+    for (int32_t i = 0; i < n; i++)
+        if (d->on_digit) d->on_digit(d->ctx, out[i]);
+}
+
+void decode_stream_free(DecodeStream *d) {
+    sb_free(&d->pending);
+    sb_free(&d->scratch);
+}
+
+uint64_t decode_stream_samples(const DecodeStream *d) { return d->base + d->pending.len; }

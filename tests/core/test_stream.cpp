@@ -1,0 +1,91 @@
+// Decoding block by block must find exactly what decoding the whole
+// recording finds: the resampler and the frame grid carry across blocks.
+#include <random>
+#include "tests/core/core_test_util.h"
+
+namespace {
+
+struct Seen {
+    std::vector<uint64_t> frames; // start, detection and digit packed together
+    std::vector<int32_t> digits;
+};
+
+int32_t on_frame(void *ctx, uint64_t start, int32_t det, int32_t digit, float, float) {
+    ((Seen *)ctx)->frames.push_back(start * 64 + (uint64_t)(det + 1) * 8 + (uint64_t)(digit + 1));
+    return 0;
+}
+void on_digit(void *ctx, int32_t d) { ((Seen *)ctx)->digits.push_back(d); }
+
+// Feeds x in blocks of random size (at most `most`), or whole when most is 0.
+Seen decode_in_blocks(const SampleBuf &x, int32_t rate, uint64_t most, unsigned seed) {
+    DecodeSettings set = {0.3f, 0, DECODE_DEFAULT_HOP, 1};
+    DecodeStream d;
+    Seen seen;
+    decode_stream_init(&d, &set, rate, on_frame, on_digit, &seen);
+    std::mt19937 rng(seed);
+    for (uint64_t at = 0; at < x.len;) {
+        uint64_t n = most ? 1 + rng() % most : x.len;
+        if (n > x.len - at) n = x.len - at;
+        decode_stream_feed(&d, x.data + at, n);
+        at += n;
+    }
+    decode_stream_finish(&d);
+    decode_stream_free(&d);
+    return seen;
+}
+
+} // namespace
+
+TEST(Stream, ResamplerGivesTheWholeBuffersSamplesForAnySplit) {
+    Buf x;
+    std::mt19937 rng(7);
+    for (int i = 0; i < 5000; i++) {
+        float v = (float)(rng() % 2001) / 1000.0f - 1.0f;
+        sb_append(&x, &v, 1);
+    }
+    const int32_t rates[][2] = {{8000, 44100}, {48000, 44100}, {96000, 44100}, {22050, 44100}};
+    for (auto &r : rates) {
+        Buf whole;
+        resample_linear(&x, r[0], r[1], &whole);
+        // Steps on to the input's end; upsampled, the last ones hold its last sample.
+        EXPECT_NEAR((double)whole.len, 5000.0 * r[1] / r[0], 1.0) << r[0];
+        if (r[0] < r[1]) {
+            EXPECT_EQ(whole.data[whole.len - 1], x.data[x.len - 1]);
+        }
+        for (uint64_t most : {1ull, 3ull, 1000ull}) {
+            Resampler rs;
+            resampler_init(&rs, r[0], r[1]);
+            Buf parts;
+            for (uint64_t at = 0; at < x.len;) {
+                uint64_t n = std::min<uint64_t>(1 + rng() % most, x.len - at);
+                resampler_feed(&rs, x.data + at, n, &parts);
+                at += n;
+            }
+            resampler_finish(&rs, &parts);
+            ASSERT_EQ(parts.len, whole.len) << r[0] << " in blocks of up to " << most;
+            EXPECT_EQ(0, memcmp(parts.data, whole.data, whole.len * sizeof(float)))
+                << r[0] << " in blocks of up to " << most;
+        }
+    }
+}
+
+TEST(Stream, BlocksFindTheFramesAndDigitsOfTheWholeRecording) {
+    // A message at 22050 Hz, resampled on the way in, with a tone lost in it.
+    Buf at44, at22;
+    std::vector<int32_t> sent = text_digits("HELLO THERE");
+    std::vector<uint32_t> tx(sent.begin(), sent.end());
+    gen_digits_samples(&at44, tx.data(), tx.size(), 0, 0.18, 0.09);
+    uint64_t tone = digit_block_samples(1, 0.18, 0.09) - (uint64_t)(0.2 * 44100);
+    uint64_t third = (uint64_t)(0.05 * 44100) + 4 * tone;
+    memset(at44.data + third, 0, (size_t)(0.18 * 44100) * sizeof(float));
+    resample_linear(&at44, 44100, 22050, &at22);
+
+    Seen whole = decode_in_blocks(at22, 22050, 0, 0);
+    ASSERT_EQ(whole.digits.size(), sent.size());
+    EXPECT_EQ(whole.digits[4], RX_DIGIT_LOST);
+    for (uint64_t most : {700ull, 2048ull, 30000ull}) {
+        Seen parts = decode_in_blocks(at22, 22050, most, (unsigned)most);
+        EXPECT_EQ(parts.frames, whole.frames) << "blocks of up to " << most;
+        EXPECT_EQ(parts.digits, whole.digits) << "blocks of up to " << most;
+    }
+}
