@@ -2,7 +2,7 @@
 """Field benchmark: how tessary-cli builds (and multimon-ng as a peer) decode
 DTMF digits 0-6 from audio made here with numpy, sox and espeak-ng.
 
-    bench/field_bench.py [--keep] [--jobs N] [--quick] CLI [CLI ...]
+    bench/field_bench.py [--keep] [--jobs N] [--quick] [--seed N] [--voices V,...] CLI [CLI ...]
 
 Prints one markdown table: a column per CLI per threshold, and one for
 multimon-ng when it is installed. Seeds are fixed, so two runs print the same
@@ -276,7 +276,7 @@ def espeak_voices(wanted):
         f = line.split()
         if len(f) >= 5 and f[4].startswith('gmw/'):
             have.add(f[1])
-    return [v for v in wanted if v in have]
+    return [v for v in wanted if v.split('+')[0] in have]  # '+f3': a variant of that voice
 
 
 def make_speech(path, voice, wpm, seconds, rng):
@@ -340,6 +340,11 @@ def main():
     ap.add_argument('--keep', action='store_true', help='keep the generated audio')
     ap.add_argument('--jobs', type=int, default=os.cpu_count() or 2)
     ap.add_argument('--quick', action='store_true', help='a few seconds of each row only')
+    ap.add_argument('--seed', type=int, default=SEED,
+                    help='other digits, noise, texts and sentences (default %d)' % SEED)
+    ap.add_argument('--voices', default='en-gb,en-us,en-gb-scotland,en-gb-x-rp,en-029,en-us-nyc',
+                    help='espeak-ng voices for the speech row, comma-separated '
+                    '(see espeak-ng --voices)')
     args = ap.parse_args()
 
     if not args.cli:
@@ -402,8 +407,7 @@ def main():
     for hz in (-20, 20):
         digit_row('all tones %+d Hz (SSB off tune)' % hz, offset_hz=hz)
 
-    voices = espeak_voices(['en-gb', 'en-us', 'en-gb-scotland', 'en-gb-x-rp', 'en-029',
-                            'en-us-nyc', 'en-gb-x-gbclan'])[:6]
+    voices = espeak_voices(args.voices.split(','))
     speech = Row('speech only (%d voices x 140/200 wpm)' % len(voices), 'false')
     rows.append(speech)
     for v in voices:
@@ -459,7 +463,7 @@ def main():
         row, make, seed, as_what = tasks[k]
         path = os.path.join(tmp, 'item%03d.wav' % k)
         raw = path[:-4] + '.raw'
-        ref = make(path, np.random.default_rng([SEED, seed]))
+        ref = make(path, np.random.default_rng([args.seed, seed]))
         secs = wav_seconds(path)
         to_raw(path, raw)
         got = [dec.decode(path, raw, as_what) for dec in decoders]

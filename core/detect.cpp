@@ -33,7 +33,7 @@ static const double MIN_HALF_BALANCE =
     0.5; /* a steady tone fills both halves; onsets and syllables do not */
 static const float MAX_RUNNER_UP =
     0.6f; /* one tone per group: voices and chords light up neighbours too */
-static const float HALF_DRIFT = 0.2f; /* a tone's level may differ this much between halves ... */
+static const float HALF_DRIFT = 0.4f; /* a tone's level may differ this much between halves ... */
 static const float HALF_DRIFT_NOISE =
     0.15f; /* ... plus this much per unit of non-tone level (noise) */
 
@@ -54,6 +54,20 @@ static const double NOISE_BINS =
 static const float CLEAN_SHARE =
     0.4f; /* two tones holding this share of the power leave no room for a voice */
 
+/* One transmitter moves both tones alike: by the same Hz (a receiver tuned
+ * off) or by the same fraction (a clock off), and not by more than the
+ * off-tune search reaches. A voice's or a chord's partials near the two
+ * tones are off each in its own way. Each tone's phase turn from one half
+ * of the frame to the other tells where it is. */
+static const double AGREE_HZ = 3.0; /* the two may disagree this much in a clean frame ... */
+static const double AGREE_SIGMAS =
+    4.0; /* ... plus this many standard errors from the power that is not the tones */
+static const double MAX_SHIFT_HZ = 22.0;
+static const double MAX_CLOCK = 0.02;
+/* A tone more than a bin from a bin shows there at most 0.22 of itself:
+ * under 0.3 of the frame's level even beside a tone 9 dB weaker. */
+static const float SKIRT_LEVEL = 0.45f;
+
 static const int MAX_BINS = 12;
 static const int MAX_EXTRA = MAX_BINS * N_OFFTUNE;
 static const uint64_t BLOCK = 64; /* phase rows built per step: 12 KiB on the stack */
@@ -63,9 +77,11 @@ static const uint64_t BLOCK = 64; /* phase rows built per step: 12 KiB on the st
 struct BinPlan {
     int nbins;
     int repeater;
-    uint64_t n;              /* frame length */
-    uint64_t kmod[MAX_BINS]; /* k mod n */
-    int odd[MAX_BINS];       /* k odd: the second half enters negated */
+    uint64_t n;                /* frame length */
+    uint64_t kmod[MAX_BINS];   /* k mod n */
+    int odd[MAX_BINS];         /* k odd: the second half enters negated */
+    double hz[MAX_BINS];       /* the bin's centre */
+    double turn[2 * MAX_BINS]; /* cos, sin of the phase turn between halves of a tone on freq */
 };
 
 struct Sums {
@@ -117,6 +133,10 @@ static void plan_add(BinPlan *p, int32_t freq, int32_t rate) {
     if (m < 0) m += (int64_t)p->n;
     p->kmod[p->nbins] = (uint64_t)m;
     p->odd[p->nbins] = (int)(k & 1);
+    p->hz[p->nbins] = (double)k * (double)rate / (double)p->n;
+    const double turn = CORE_TWO_PI * 0.5 * ((double)k - (double)freq * (double)p->n / rate);
+    p->turn[2 * p->nbins] = cos(turn);
+    p->turn[2 * p->nbins + 1] = sin(turn);
     p->nbins++;
 }
 
@@ -296,7 +316,8 @@ static const OfftuneTable *live_offtune(int repeater) {
 }
 
 /* Magnitudes of the off-tune bins of frame x (and of either half). */
-static void offtune_mags(const OfftuneTable *t, const float *x, float *mags, float *ha, float *hb) {
+static void offtune_mags(const OfftuneTable *t, const float *x, float *mags, float *ha, float *hb,
+                         float *cross) {
     double a[2 * MAX_EXTRA], b[2 * MAX_EXTRA];
     offtune_sum(t, x, t->h1, a);
     offtune_sum(t, x + t->h1, t->h2, b);
@@ -308,6 +329,8 @@ static void offtune_mags(const OfftuneTable *t, const float *x, float *mags, flo
         mags[i] = (float)(sqrt(re * re + im * im) / norm);
         ha[i] = (float)(2.0 * sqrt(a[2 * i] * a[2 * i] + a[2 * i + 1] * a[2 * i + 1]) / norm);
         hb[i] = (float)(2.0 * sqrt(bre * bre + bim * bim) / norm);
+        cross[2 * i] = (float)(bre * a[2 * i] + bim * a[2 * i + 1]);
+        cross[2 * i + 1] = (float)(bim * a[2 * i] - bre * a[2 * i + 1]);
     }
 }
 
@@ -328,15 +351,21 @@ struct FrameIn {
  * when unknown). */
 struct ToneMeasure {
     float v, ha, hb;
-    double hz; /* where it was measured */
+    double hz;    /* where it was measured */
+    int bin;      /* the nominal bin it was measured at, or -1: ... */
+    float cr, ci; /* ... the second half times the conjugate of the first, in phase at hz */
 };
 
-static void take_best(ToneMeasure *dst, float v, float ha, float hb, double hz) {
+static void take_best(ToneMeasure *dst, float v, float ha, float hb, double hz, int bin,
+                      float cr = 0.0f, float ci = 0.0f) {
     if (v > dst->v) {
         dst->v = v;
         dst->ha = ha;
         dst->hb = hb;
         dst->hz = hz;
+        dst->bin = bin;
+        dst->cr = cr;
+        dst->ci = ci;
     }
 }
 
@@ -444,6 +473,91 @@ static float crowding(const float *x, uint64_t n, int32_t rate, const double hz[
     return sqrtf(worst);
 }
 
+/* At a nominal bin: the second half's sum times the conjugate of the
+ * first's, whose angle is the phase turn from one half to the other. */
+static void nominal_turn(const BinPlan *p, const FrameIn *fr, int bin, double *cr, double *ci) {
+    const double *a = fr->a->acc + 2 * bin, *b = fr->b->acc + 2 * bin;
+    const double sign = p->odd[bin] ? -1.0 : 1.0;
+    *cr = sign * (b[0] * a[0] + b[1] * a[1]);
+    *ci = sign * (b[1] * a[0] - b[0] * a[1]);
+}
+
+/* The phase turn of the tone measured at a nominal bin against that of a
+ * tone exactly where it belongs: x > 0 and |y| <= x tan a when it is within
+ * a radians of it (a rate / (2 pi h) Hz, h the half's length). */
+static void turn_off_tune(const BinPlan *p, const FrameIn *fr, int bin, double *x, double *y) {
+    double cr, ci;
+    nominal_turn(p, fr, bin, &cr, &ci);
+    const double c = p->turn[2 * bin], s = p->turn[2 * bin + 1];
+    *x = cr * c + ci * s;
+    *y = ci * c - cr * s;
+}
+
+/* Both turns within hz (tan a > a, so this errs towards no) */
+static int both_within(const double xy[4], double hz, const FrameIn *fr) {
+    const double a = hz * CORE_TWO_PI * (double)(fr->n / 2) / (double)fr->rate, a2 = a * a;
+    return xy[0] > 0.0 && xy[2] > 0.0 && xy[1] * xy[1] <= a2 * xy[0] * xy[0] &&
+           xy[3] * xy[3] <= a2 * xy[2] * xy[2];
+}
+
+/* The variance of a tone's offset (Hz^2) in white noise of power noise2
+ * per sample: each half's phase wanders by the noise in its sum over the
+ * tone's there. */
+static double offset_var(const FrameIn *fr, const ToneMeasure *w, double noise2) {
+    const double h = (double)(fr->n / 2), hz_per_rad = (double)fr->rate / (CORE_TWO_PI * h);
+    const double ha = (double)w->ha * w->ha, hb = (double)w->hb * w->hb;
+    if (!(ha > 0.0 && hb > 0.0)) return HUGE_VAL;
+    return 2.0 * noise2 / h * (1.0 / ha + 1.0 / hb) * hz_per_rad * hz_per_rad;
+}
+
+/* How far tone w sits from f (Hz), from the turn of its phase between the
+ * halves: exact within half a bin of where it was measured. */
+static double tone_offset(const BinPlan *p, const FrameIn *fr, const ToneMeasure *w, double f) {
+    double cr = w->cr, ci = w->ci;
+    if (w->bin >= 0) nominal_turn(p, fr, w->bin, &cr, &ci);
+    return w->hz - atan2(ci, cr) * (double)fr->rate / (CORE_TWO_PI * (double)(fr->n / 2)) - f;
+}
+
+/* Whether a row and a column er, ec Hz off their rf, cf fit one sender's
+ * tuning or clock, to within tol. */
+static int one_sender(double er, double ec, double rf, double cf, double tol) {
+    const int by_hz = fabs(ec - er) <= tol && fabs(er + ec) * 0.5 <= MAX_SHIFT_HZ + tol * 0.5;
+    const int by_clock = fabs(ec - er * cf / rf) <= tol && fabs(ec) <= MAX_CLOCK * cf + tol;
+    return by_hz || by_clock;
+}
+
+/* Whether the winning row r and column c (tones rf, cf) are off tune as
+ * one sender's would be; lv: their levels. In repeater mode the tones or
+ * the sidebands may be what went off. */
+static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
+                         const ToneMeasure *c, double rf, double cf, const float lv[2], float level,
+                         float gain) {
+    /* the usual case, both tones near where their nominal bins say, the
+     * quick way: within AGREE_HZ / 2 each, then within tol / 2 */
+    const int nominal = r->bin >= 0 && c->bin >= 0;
+    double xy[4];
+    if (nominal) {
+        turn_off_tune(p, fr, r->bin, &xy[0], &xy[1]);
+        turn_off_tune(p, fr, c->bin, &xy[2], &xy[3]);
+        if (both_within(xy, 0.5 * AGREE_HZ, fr)) return 1;
+    }
+    const double share = 0.5 * ((double)lv[0] * lv[0] + (double)lv[1] * lv[1]) / (gain * gain);
+    const double noise2 = (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
+    const double tol =
+        AGREE_HZ + AGREE_SIGMAS * sqrt(offset_var(fr, r, noise2) + offset_var(fr, c, noise2));
+    if (nominal && both_within(xy, 0.5 * tol, fr)) return 1;
+    double rb = rf, cb = cf, sr = 1.0, sc = 1.0; /* where each is heard, which way it moves */
+    if (p->repeater) {
+        sr = r->hz > REPEATER_CARRIER_HZ ? 1.0 : -1.0;
+        sc = c->hz > REPEATER_CARRIER_HZ ? 1.0 : -1.0;
+        rb = REPEATER_CARRIER_HZ + sr * rf;
+        cb = REPEATER_CARRIER_HZ + sc * cf;
+    }
+    const double er = tone_offset(p, fr, r, rb), ec = tone_offset(p, fr, c, cb);
+    return one_sender(er, ec, rb, cb, tol) ||
+           (p->repeater && one_sender(sr * er, sc * ec, rf, cf, tol));
+}
+
 static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, float *row_level,
                       float *col_level) {
     float mags[MAX_BINS], ha[MAX_BINS], hb[MAX_BINS];
@@ -459,7 +573,7 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
             int i = t * per + s;
             double f = groups[t / 3][t % 3];
             if (p->repeater) f = s == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
-            take_best(&tm[t], mags[i], halves ? ha[i] : -1.0f, halves ? hb[i] : -1.0f, f);
+            take_best(&tm[t], mags[i], halves ? ha[i] : -1.0f, halves ? hb[i] : -1.0f, p->hz[i], i);
         }
     }
 
@@ -483,10 +597,22 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
             if (row_level) *row_level = lv[0];
             if (col_level) *col_level = lv[1];
         }
-        if (lv[0] >= threshold && lv[1] >= threshold) break;
-        if (offtune || level < MIN_FRAME_RMS) return -1;
-        /* No digit on the nominal bins: look off tune, but only in a steady
-         * frame (this search is where speech would otherwise get in). */
+        if (lv[0] >= threshold && lv[1] >= threshold) {
+            if (offtune || !halves || level < MIN_FRAME_RMS ||
+                offsets_agree(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]],
+                              groups[1][best[1]], lv, level, gain))
+                break;
+            /* A tone more than a bin off reaches its nominal bin only through
+             * the skirt, weakly and with its phase a whole bin wrong: such a
+             * pair is measured again off tune. A strong pair placed as no
+             * sender would is no digit. */
+            if ((lv[0] < lv[1] ? lv[0] : lv[1]) >= SKIRT_LEVEL) return -1;
+        } else if (offtune || level < MIN_FRAME_RMS) {
+            return -1;
+        }
+        /* No digit (or a misplaced one) on the nominal bins: look off tune,
+         * but only in a steady frame (this search is where speech would
+         * otherwise get in). */
         if (!halves) return -1;
         double qa = fr->a->sq, qb = fr->b->sq;
         if ((qa < qb ? qa : qb) < MIN_HALF_BALANCE * (qa < qb ? qb : qa)) return -1;
@@ -496,8 +622,8 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
             offtune_build(&own, fr->n, fr->rate, p->repeater);
             ot = &own;
         }
-        float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA];
-        offtune_mags(ot, fr->x, em, eha, ehb);
+        float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA], ecross[2 * MAX_EXTRA];
+        offtune_mags(ot, fr->x, em, eha, ehb, ecross);
         if (!fr->offtune) free(own.tab);
         for (int t = 0; t < 6; t++)
             for (int j = 0; j < per * N_OFFTUNE; j++) {
@@ -505,13 +631,17 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
                 double f = groups[t / 3][t % 3];
                 if (p->repeater)
                     f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
-                take_best(&tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE]);
+                take_best(&tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE], -1,
+                          ecross[2 * i], ecross[2 * i + 1]);
             }
         offtune = 1;
     }
     if (row_level) *row_level = lv[0];
     if (col_level) *col_level = lv[1];
     if (level < MIN_FRAME_RMS) return -1;
+    if (offtune && !offsets_agree(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]],
+                                  groups[1][best[1]], lv, level, gain))
+        return -1;
 
     for (int g = 0; offtune && g < 2; g++) {
         const ToneMeasure *w = &tm[g * 3 + best[g]];

@@ -43,6 +43,8 @@
  *   goertzel_mag, detect_digit_in_frame,
  *   detect_digit_in_frame_repeater, digit_stream_reset,
  *   digit_stream_feed, detect_frames                       detection
+ *   digit_pacer_reset, digit_pacer_feed,
+ *   digit_pacer_flush, digit_pacer_tick                    digit pace
  *   speed_to_tone_gap, build_callsign_id,
  *   build_station_transmission, build_signoff,
  *   server_request_digits, build_server_transmission,
@@ -397,16 +399,20 @@ void station_tx_free(StationTx *tx);
  *
  * Between the detector and a reception: digit_pacer_feed takes each digit
  * the stream reports with the sample its frame began at (onsets at `rate`)
- * and writes into out (room for 2) what the reception should hold: the
- * digit, preceded by RX_DIGIT_LOST when the interval since the last one says
- * a digit went missing in between, or nothing when it is the same tone
- * again, cut in two by a dropout. Returns how many it wrote. It learns the
- * pace from the digits themselves, so a loss among the first two digits
- * of a stream goes unmarked;
- * pauses longer than a lost digit (identification, the end marker's block)
+ * and writes into out (room for DIGIT_PACER_OUT) what the reception should
+ * hold: the digit, preceded by RX_DIGIT_LOST when the interval since the
+ * last one says a digit went missing in between, or nothing when it is the
+ * same tone again, cut in two by a dropout. Returns how many it wrote. It
+ * learns the pace from the digits themselves: the second digit of a stream
+ * is held until the third shows the pace, so a loss between the first two
+ * is marked too (a lost first tone leaves no trace). digit_pacer_flush
+ * gives up a held digit at the end of a recording; live, digit_pacer_tick
+ * (with the onset of every frame) gives it up once the third is overdue.
+ * Pauses longer than a lost digit (identification, the end marker's block)
  * are not taken for losses. Reset it with each new stretch of sound. */
 #define RX_DIGIT_LOST       7 /* a digit that went missing; pairs with it read "?" */
 #define DIGIT_PACER_HISTORY 7
+#define DIGIT_PACER_OUT     4
 struct DigitPacer {
     int32_t rate;
     int32_t last_digit;
@@ -416,9 +422,14 @@ struct DigitPacer {
     int32_t next_recent;
     uint64_t odd[3]; /* intervals that fit no pace, in a row */
     int32_t n_odd;
+    int32_t seen; /* digits of this stream so far, counted up to 3 */
+    int32_t held; /* the second one, until the third comes */
+    uint64_t held_onset;
 };
 void digit_pacer_reset(DigitPacer *p, int32_t rate);
 int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out);
+int32_t digit_pacer_flush(DigitPacer *p, int32_t *out);
+int32_t digit_pacer_tick(DigitPacer *p, uint64_t now, int32_t *out);
 
 /* ---- Received digits (rxdigits.cpp) -----------------------------------
  *

@@ -8,6 +8,10 @@
  * every later pair aligned, so a dropout damages one letter, byte or cell
  * instead of everything after it.
  *
+ * The pace shows only from the third digit on, so the second waits for it:
+ * a second that came two intervals after the first had one go missing
+ * in between.
+ *
  * Longer pauses belong to the transmission: the station ID between its
  * 300 ms silences, and the end marker of a server request, which follows
  * its request as a block of its own and so starts 200 ms (the block's
@@ -26,6 +30,9 @@ static const double SPLIT_FRACTION = 0.8;
 static const double BLOCK_PAUSE_S = 0.2;
 /* Intervals below this many paces are the pace, a little off or quickening. */
 static const double RELEARN_BELOW = 1.6;
+/* Onsets fall on the detector's frame grid (23 ms at 44.1 kHz), so two
+ * intervals closer than two steps of it cannot be told apart. */
+static const double ONSET_STEP_S = 0.025;
 
 void digit_pacer_reset(DigitPacer *p, int32_t rate) {
     memset(p, 0, sizeof *p);
@@ -71,13 +78,21 @@ static int32_t relearned(DigitPacer *p, uint64_t interval) {
     return 1;
 }
 
-int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) {
-    if (p->last_digit < 0 || onset < p->last_onset) {
-        p->last_digit = digit;
-        p->last_onset = onset;
-        out[0] = digit;
-        return 1;
-    }
+/* Whether an interval of iv samples, at pace, ending with digit, left a
+ * digit out: twice the pace, nearer that than a block's pause. Where the
+ * two are too close to tell (near 150 % speed), the end marker is told by
+ * its first digit. */
+static int32_t lost_between(const DigitPacer *p, double iv, double pace, int32_t digit) {
+    const double lost = near(iv, 2.0 * pace);
+    const double pause = near(iv, pace + (double)p->rate * BLOCK_PAUSE_S);
+    const double apart = near(2.0 * pace, pace + (double)p->rate * BLOCK_PAUSE_S);
+    if (lost > PACE_TOLERANCE * pace || lost >= pause) return 0;
+    return !(apart < 2.0 * ONSET_STEP_S * p->rate && pause <= PACE_TOLERANCE * pace &&
+             digit == (int32_t)SERVER_MARKER[0]);
+}
+
+/* A digit after the last one, by the pace learnt so far. */
+static int32_t step(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) {
     const uint64_t interval = onset - p->last_onset;
     const double iv = (double)interval, pace = (double)pace_of(p);
     int32_t n = 0;
@@ -87,13 +102,7 @@ int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *
         remember(p, interval);
         p->n_odd = 0;
     } else {
-        const double lost = near(iv, 2.0 * pace);
-        const double pause = near(iv, pace + (double)p->rate * BLOCK_PAUSE_S);
-        // Near 150 % a lost digit and the end marker's pause take the same
-        // time; the marker is told by its first digit.
-        const int32_t is_lost =
-            lost <= PACE_TOLERANCE * pace && lost < pause &&
-            !(pause <= PACE_TOLERANCE * pace && digit == (int32_t)SERVER_MARKER[0]);
+        const int32_t is_lost = lost_between(p, iv, pace, digit);
         // A pause (identification, the end marker's block) is no loss; a
         // run of such intervals is a slower sender.
         if (!relearned(p, interval) && is_lost) out[n++] = RX_DIGIT_LOST;
@@ -102,4 +111,50 @@ int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *
     p->last_onset = onset;
     out[n++] = digit;
     return n;
+}
+
+int32_t digit_pacer_flush(DigitPacer *p, int32_t *out) {
+    if (p->seen != 2) return 0;
+    p->seen = 3;
+    return step(p, p->held, p->held_onset, out);
+}
+
+int32_t digit_pacer_tick(DigitPacer *p, uint64_t now, int32_t *out) {
+    /* the third is due one interval after the second, two if it went missing */
+    if (p->seen != 2 || now < p->held_onset + 2 * (p->held_onset - p->last_onset)) return 0;
+    return digit_pacer_flush(p, out);
+}
+
+int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) {
+    const uint64_t last = p->seen == 2 ? p->held_onset : p->last_onset;
+    if (p->last_digit < 0 || onset < last) { /* a stream starts; a pace learnt still holds */
+        int32_t n = digit_pacer_flush(p, out);
+        p->last_digit = digit;
+        p->last_onset = onset;
+        p->seen = p->n_recent > 0 ? 3 : 1;
+        out[n++] = digit;
+        return n;
+    }
+    if (p->seen == 1) {
+        p->held = digit;
+        p->held_onset = onset;
+        p->seen = 2;
+        return 0;
+    }
+    if (p->seen == 3) return step(p, digit, onset, out);
+    /* The third digit: the second came two of its intervals after the
+     * first, so one between them went missing. */
+    p->seen = 3;
+    const double first = (double)(p->held_onset - p->last_onset);
+    const double next = (double)(onset - p->held_onset);
+    int32_t n = 0;
+    if (lost_between(p, first, next, p->held)) {
+        out[n++] = RX_DIGIT_LOST;
+        p->last_digit = p->held;
+        p->last_onset = p->held_onset;
+        out[n++] = p->held;
+    } else {
+        n += step(p, p->held, p->held_onset, out + n);
+    }
+    return n + step(p, digit, onset, out + n);
 }

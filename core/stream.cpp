@@ -82,12 +82,12 @@ static int32_t stream_visit(void *ctx, uint64_t start, int32_t detection, int32_
     uint64_t at = d->base + start;
     int32_t stop =
         d->on_frame ? d->on_frame(d->ctx, at, detection, digit, row_level, col_level) : 0;
-    if (digit >= 0) {
-        int32_t out[2];
-        int32_t n = digit_pacer_feed(&d->pacer, digit, at, out);
-        for (int32_t i = 0; i < n; i++)
-            if (d->on_digit) d->on_digit(d->ctx, out[i]);
-    }
+    /* a pipe may never bring a third digit: a held second comes out in time */
+    int32_t out[DIGIT_PACER_OUT];
+    int32_t n = digit >= 0 ? digit_pacer_feed(&d->pacer, digit, at, out)
+                           : digit_pacer_tick(&d->pacer, at, out);
+    for (int32_t i = 0; i < n; i++)
+        if (d->on_digit) d->on_digit(d->ctx, out[i]);
     return stop;
 }
 
@@ -141,6 +141,11 @@ void decode_stream_finish(DecodeStream *d) {
         sb_append_buf(&d->pending, &d->scratch);
     }
     stream_frames(d);
+    if (d->stopped) return;
+    int32_t out[DIGIT_PACER_OUT]; /* a digit the pacer still held */
+    int32_t n = digit_pacer_flush(&d->pacer, out);
+    for (int32_t i = 0; i < n; i++)
+        if (d->on_digit) d->on_digit(d->ctx, out[i]);
 }
 
 void decode_stream_free(DecodeStream *d) {

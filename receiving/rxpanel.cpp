@@ -91,12 +91,19 @@ void rxpanel_reset(RxPanel *p) {
 void rxpanel_set_stopped_notify(RxPanelStoppedFn fn) { g_stopped_notify = fn; }
 
 /* After the capture thread has ended: levels still queued would light the
- * meters of a page that has just shown itself idle. Digits stay queued. */
+ * meters of a page that has just shown itself idle. Digits stay queued,
+ * and one the pacer still held joins them. */
 static void stop_capture_of(RxPanel *p) {
     audio_capture_stop();
     g_active_panel = NULL;
     p->listening = 0;
     drop_queued(WM_APP_METERS, p->panel_id);
+    EnterCriticalSection(&g_feed_cs);
+    int32_t out[DIGIT_PACER_OUT];
+    int32_t n = digit_pacer_flush(&p->pacer, out);
+    for (int32_t i = 0; i < n && g_notify; i++)
+        PostMessageA(g_notify, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)out[i]);
+    LeaveCriticalSection(&g_feed_cs);
 }
 
 /* Another panel or a transmission takes the microphone: tell the page. */
@@ -149,12 +156,13 @@ static int32_t detect_live(const float *frame, float threshold, int32_t repeater
                                             threshold, row, col);
 }
 
-/* A digit the stream reported in the frame that began at `start`, after
- * the pacer's word on it. Under the panel lock. */
+/* A digit the stream reported in the frame that began at `start` (or -1:
+ * none), after the pacer's word on it; a digit the pacer held may come out
+ * with either. Under the panel lock. */
 static void post_digit(HWND w, RxPanel *p, int32_t digit, uint64_t start) {
-    if (digit < 0) return;
-    int32_t out[2];
-    int32_t n = digit_pacer_feed(&p->pacer, digit, start, out);
+    int32_t out[DIGIT_PACER_OUT];
+    int32_t n = digit >= 0 ? digit_pacer_feed(&p->pacer, digit, start, out)
+                           : digit_pacer_tick(&p->pacer, start, out);
     for (int32_t i = 0; i < n && w; i++)
         PostMessageA(w, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)out[i]);
 }
@@ -216,7 +224,7 @@ static int32_t limit_reached(const RxPanel *p) {
 static int32_t decode_visit(void *ctx, uint64_t start, int32_t, int32_t digit, float, float) {
     DecodeWalk *walk = (DecodeWalk *)ctx;
     if (digit < 0 || !walk->handler) return 0;
-    int32_t out[2];
+    int32_t out[DIGIT_PACER_OUT];
     int32_t n = digit_pacer_feed(&walk->panel->pacer, digit, start, out);
     for (int32_t i = 0; i < n; i++) walk->handler(out[i]);
     return limit_reached(walk->panel); /* stop before the next frame */
@@ -242,6 +250,9 @@ void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, in
         digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
         detect_frames(samples, count, DTMF_SAMPLE_RATE, DECODE_FRAME_SAMPLES, DECODE_HOP_SAMPLES,
                       p->threshold, repeater_on(), &p->stream, decode_visit, &walk);
+        int32_t out[DIGIT_PACER_OUT];
+        int32_t n = handler && !limit_reached(p) ? digit_pacer_flush(&p->pacer, out) : 0;
+        for (int32_t i = 0; i < n; i++) handler(out[i]);
     }
     sb_free(&at_live);
 }

@@ -133,3 +133,18 @@ TEST(Detect, CrowdedSpectrumIsNoDigit) {
         EXPECT_GE(found, 18) << "digit " << d << " in noise";
     }
 }
+
+// Two partials near a row and a column but each off its own way (a voice's
+// harmonics, a chord) are no sender's pair; moved alike, within 2 % or 22 Hz,
+// they are (OffTuneTones), and not beyond.
+TEST(Detect, TonesOffEachTheirOwnWayAreNoDigit) {
+    struct Off {
+        double r, c; // Hz
+    };
+    for (Off o : {Off{12, -3}, Off{-14, 2}, Off{9, -9}, Off{-30, -30}, Off{30, 30}})
+        for (uint32_t d = 0; d < 7; d++) {
+            std::vector<float> x = tones({DIGIT_ROW[d] + o.r, DIGIT_COL[d] + o.c}, 0.44);
+            EXPECT_EQ(detect_digit_in_frame(x.data(), 2048, 44100, 0.3f, nullptr, nullptr), -1)
+                << "digit " << d << " off " << o.r << " / " << o.c << " Hz";
+        }
+}
