@@ -405,14 +405,17 @@ void station_tx_free(StationTx *tx);
  * same tone again, cut in two by a dropout. Returns how many it wrote. It
  * learns the pace from the digits themselves: the second digit of a stream
  * is held until the third shows the pace, so a loss between the first two
- * is marked too (a lost first tone leaves no trace). digit_pacer_flush
- * gives up a held digit at the end of a recording; live, digit_pacer_tick
- * (with the onset of every frame) gives it up once the third is overdue.
+ * is marked too (a lost first tone leaves no trace). When the second
+ * repeats the first, the third is held as well until the fourth tells a
+ * repeated digit from a first tone cut in two (a squelch opening, a sound
+ * device starting). digit_pacer_flush gives up held digits at the end of a
+ * recording; live, digit_pacer_tick (with the onset of every frame) gives
+ * them up once the next is overdue.
  * Pauses longer than a lost digit (identification, the end marker's block)
  * are not taken for losses. Reset it with each new stretch of sound. */
 #define RX_DIGIT_LOST       7 /* a digit that went missing; pairs with it read "?" */
 #define DIGIT_PACER_HISTORY 7
-#define DIGIT_PACER_OUT     4
+#define DIGIT_PACER_OUT     6
 struct DigitPacer {
     int32_t rate;
     int32_t last_digit;
@@ -422,9 +425,11 @@ struct DigitPacer {
     int32_t next_recent;
     uint64_t odd[3]; /* intervals that fit no pace, in a row */
     int32_t n_odd;
-    int32_t seen; /* digits of this stream so far, counted up to 3 */
+    int32_t seen; /* digits of this stream so far, counted up to 3; 4: two held */
     int32_t held; /* the second one, until the third comes */
     uint64_t held_onset;
+    int32_t held2; /* the third, while the second may be the first's rest */
+    uint64_t held2_onset;
 };
 void digit_pacer_reset(DigitPacer *p, int32_t rate);
 int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out);

@@ -10,7 +10,10 @@
  *
  * The pace shows only from the third digit on, so the second waits for it:
  * a second that came two intervals after the first had one go missing
- * in between.
+ * in between. A second that repeats the first may be the rest of a first
+ * tone cut in two (the first tone is the one a squelch or a starting sound
+ * device clips): then the third waits too, and the fourth decides. Cut,
+ * the first three onsets span one interval; repeated, two.
  *
  * Longer pauses belong to the transmission: the station ID between its
  * 300 ms silences, and the end marker of a server request, which follows
@@ -24,8 +27,9 @@
 /* Intervals within this fraction of the pace count as the pace itself. */
 static const double PACE_TOLERANCE = 0.25;
 /* The same digit again within this much of the pace is one tone, cut: the
- * tone lasts two thirds of the pace, and frames blur onsets by a hop. */
-static const double SPLIT_FRACTION = 0.8;
+ * rest of a cut tone starts before the tone ends (two thirds of the pace),
+ * while a repeated digit whose start a dropout delayed comes later. */
+static const double SPLIT_FRACTION = 0.7;
 /* A digit block opens with 50 ms and closes with 150 ms of silence. */
 static const double BLOCK_PAUSE_S = 0.2;
 /* Intervals below this many paces are the pace, a little off or quickening. */
@@ -113,20 +117,60 @@ static int32_t step(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) 
     return n;
 }
 
+/* The second digit, held, once the third shows the pace. */
+static int32_t settle_second(DigitPacer *p, int32_t third, uint64_t onset, int32_t *out) {
+    p->seen = 3;
+    const double first = (double)(p->held_onset - p->last_onset);
+    const double next = (double)(onset - p->held_onset);
+    int32_t n = 0;
+    if (lost_between(p, first, next, p->held)) {
+        out[n++] = RX_DIGIT_LOST;
+        p->last_digit = p->held;
+        p->last_onset = p->held_onset;
+        out[n++] = p->held;
+    } else {
+        n += step(p, p->held, p->held_onset, out + n);
+    }
+    return n + step(p, third, onset, out + n);
+}
+
+/* The two held digits, once the fourth's onset gives an interval. */
+static int32_t settle_held(DigitPacer *p, uint64_t onset, int32_t *out) {
+    const double i1 = (double)(p->held_onset - p->last_onset);
+    const double i2 = (double)(p->held2_onset - p->held_onset);
+    const double i3 = (double)(onset - p->held2_onset);
+    /* Two equal intervals are a repeated digit and then a loss: a tone cut
+     * in its middle would look the same, but leaves too little to report. */
+    const int32_t equal = near(i1, i2) <= PACE_TOLERANCE * (i1 > i2 ? i1 : i2);
+    if (!equal && near(i1 + i2, i3) <= PACE_TOLERANCE * i3 && i1 < SPLIT_FRACTION * i3) {
+        p->seen = 3; /* the second was the first tone's rest */
+        return step(p, p->held2, p->held2_onset, out);
+    }
+    return settle_second(p, p->held2, p->held2_onset, out);
+}
+
 int32_t digit_pacer_flush(DigitPacer *p, int32_t *out) {
+    if (p->seen == 4) return settle_second(p, p->held2, p->held2_onset, out);
     if (p->seen != 2) return 0;
     p->seen = 3;
     return step(p, p->held, p->held_onset, out);
 }
 
 int32_t digit_pacer_tick(DigitPacer *p, uint64_t now, int32_t *out) {
-    /* the third is due one interval after the second, two if it went missing */
+    /* the next is due one interval after the last held, two if it went missing */
+    if (p->seen == 4) {
+        uint64_t a = p->held_onset - p->last_onset, b = p->held2_onset - p->held_onset;
+        if (now < p->held2_onset + 2 * (a > b ? a : b)) return 0;
+        return digit_pacer_flush(p, out);
+    }
     if (p->seen != 2 || now < p->held_onset + 2 * (p->held_onset - p->last_onset)) return 0;
     return digit_pacer_flush(p, out);
 }
 
 int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) {
-    const uint64_t last = p->seen == 2 ? p->held_onset : p->last_onset;
+    const uint64_t last = p->seen == 4   ? p->held2_onset
+                          : p->seen == 2 ? p->held_onset
+                                         : p->last_onset;
     if (p->last_digit < 0 || onset < last) { /* a stream starts; a pace learnt still holds */
         int32_t n = digit_pacer_flush(p, out);
         p->last_digit = digit;
@@ -142,19 +186,13 @@ int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *
         return 0;
     }
     if (p->seen == 3) return step(p, digit, onset, out);
-    /* The third digit: the second came two of its intervals after the
-     * first, so one between them went missing. */
-    p->seen = 3;
-    const double first = (double)(p->held_onset - p->last_onset);
-    const double next = (double)(onset - p->held_onset);
-    int32_t n = 0;
-    if (lost_between(p, first, next, p->held)) {
-        out[n++] = RX_DIGIT_LOST;
-        p->last_digit = p->held;
-        p->last_onset = p->held_onset;
-        out[n++] = p->held;
-    } else {
-        n += step(p, p->held, p->held_onset, out + n);
+    if (p->seen == 2 && p->held == p->last_digit) {
+        p->held2 = digit;
+        p->held2_onset = onset;
+        p->seen = 4;
+        return 0;
     }
+    if (p->seen == 2) return settle_second(p, digit, onset, out);
+    int32_t n = settle_held(p, onset, out);
     return n + step(p, digit, onset, out + n);
 }

@@ -65,6 +65,34 @@ TEST(Pace, ALostToneOrAToneCutInTwoCostsOnePair) {
     }
 }
 
+// A squelch opening or a sound device starting clips the first tone: its
+// two pieces are one digit, while a first digit sent twice stays two.
+TEST(Pace, AFirstToneCutInTwoIsOneDigit) {
+    const std::vector<uint32_t> sent = {2, 1, 1, 4, 3, 5, 0, 6, 2, 2};
+    Buf clean;
+    gen_digits_samples(&clean, sent.data(), sent.size(), 0, 0.18, 0.09);
+    for (double hole_at : {0.02, 0.05}) { // a cut in the middle stays ambiguous
+        Buf cut;
+        sb_append_buf(&cut, &clean);
+        uint64_t at = 2205 + (uint64_t)(hole_at * 44100);
+        for (uint64_t i = 0; i < 2646; i++) cut.data[at + i] = 0.0f; // 60 ms
+        uint64_t raw = 0;
+        detect_frames(
+            cut.data, cut.len, 44100, 2048, 1024, 0.3f, 0, NULL,
+            [](void *ctx, uint64_t, int32_t, int32_t digit, float, float) {
+                *(uint64_t *)ctx += digit >= 0;
+                return 0;
+            },
+            &raw);
+        ASSERT_EQ(raw, sent.size() + 1) << "the hole at " << hole_at << " s cut no tone";
+        EXPECT_EQ(received(cut), chars(sent)) << hole_at;
+    }
+    std::vector<uint32_t> twice = {2, 2, 1, 4, 3, 5};
+    Buf b;
+    gen_digits_samples(&b, twice.data(), twice.size(), 0, 0.18, 0.09);
+    EXPECT_EQ(received(b), chars(twice));
+}
+
 TEST(Pace, PausesOfTheTransmissionAreNoLosses) {
     // The end marker starts 200 ms later than the pace says; at 150 % that
     // is within a frame of a lost digit's interval.
@@ -110,6 +138,16 @@ TEST(Pace, HeldDigitsAndCloseCalls) {
     digit_pacer_feed(&p, 2, per, out);
     ASSERT_EQ(digit_pacer_flush(&p, out), 1);
     EXPECT_EQ(out[0], 2);
+
+    // A first digit sent twice, then a loss: equal intervals are no cut tone.
+    digit_pacer_reset(&p, 44100);
+    std::vector<int32_t> got;
+    const uint64_t onsets[] = {0, per, 2 * per, 4 * per, 5 * per};
+    const int32_t digits[] = {1, 1, 2, 3, 4};
+    for (int i = 0; i < 5; i++)
+        for (int32_t k = 0, n = digit_pacer_feed(&p, digits[i], onsets[i], out); k < n; k++)
+            got.push_back(out[k]);
+    EXPECT_EQ(got, (std::vector<int32_t>{1, 1, 2, RX_DIGIT_LOST, 3, 4}));
 
     // At 100 % a 6 heard a little early after a lost digit is still nearer
     // that than the end marker's pause (470 ms).
