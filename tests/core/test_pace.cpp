@@ -66,8 +66,9 @@ TEST(Pace, ALostToneOrAToneCutInTwoCostsOnePair) {
 }
 
 // A squelch opening or a sound device starting clips the first tone: its
-// two pieces are one digit, while a first digit sent twice stays two.
-TEST(Pace, AFirstToneCutInTwoIsOneDigit) {
+// two pieces are one digit, while a digit sent twice stays two, also when
+// a dropout delayed the first one's start.
+TEST(Pace, CutToneIsOneDigitRepeatedDigitIsTwo) {
     const std::vector<uint32_t> sent = {2, 1, 1, 4, 3, 5, 0, 6, 2, 2};
     Buf clean;
     gen_digits_samples(&clean, sent.data(), sent.size(), 0, 0.18, 0.09);
@@ -87,6 +88,14 @@ TEST(Pace, AFirstToneCutInTwoIsOneDigit) {
         ASSERT_EQ(raw, sent.size() + 1) << "the hole at " << hole_at << " s cut no tone";
         EXPECT_EQ(received(cut), chars(sent)) << hole_at;
     }
+    // A dropout at the very start of a tone delays its onset: the same digit
+    // sent next is still a digit of its own.
+    const std::vector<uint32_t> repeat = {3, 0, 4, 0, 0, 1, 3, 2, 5, 6};
+    Buf late;
+    gen_digits_samples(&late, repeat.data(), repeat.size(), 0, 0.18, 0.09);
+    for (uint64_t i = 0; i < 2646; i++) late.data[2205 + 3 * 11907 + 220 + i] = 0.0f;
+    EXPECT_EQ(received(late), chars(repeat));
+
     std::vector<uint32_t> twice = {2, 2, 1, 4, 3, 5};
     Buf b;
     gen_digits_samples(&b, twice.data(), twice.size(), 0, 0.18, 0.09);
