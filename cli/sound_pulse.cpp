@@ -25,7 +25,7 @@ void cli_catch_interrupt(void) {
 
 int cli_interrupted(void) { return g_interrupted != 0; }
 
-static const pa_sample_spec SPEC = {PA_SAMPLE_FLOAT32NE, 44100, 1};
+static const pa_sample_spec FORMAT = {PA_SAMPLE_FLOAT32NE, 44100, 1};
 /* 1024 samples a read: the decoder's hop, 23 ms behind the air. */
 static const uint32_t REC_BLOCK = 1024;
 
@@ -45,7 +45,7 @@ CliRec *cli_rec_open(const char *device, std::string *err) {
     attr.fragsize = REC_BLOCK * sizeof(float); /* ... but small blocks, for little delay */
     int code = 0;
     pa_simple *pa = pa_simple_new(nullptr, "tessary-cli", PA_STREAM_RECORD, device, "listening",
-                                  &SPEC, nullptr, &attr, &code);
+                                  &FORMAT, nullptr, &attr, &code);
     if (!pa) {
         *err = reason(code, device);
         return nullptr;
@@ -73,7 +73,7 @@ void cli_rec_close(CliRec *r) {
 int cli_play(const char *device, const float *s, uint64_t n, std::string *err) {
     int code = 0;
     pa_simple *pa = pa_simple_new(nullptr, "tessary-cli", PA_STREAM_PLAYBACK, device,
-                                  "transmission", &SPEC, nullptr, nullptr, &code);
+                                  "transmission", &FORMAT, nullptr, nullptr, &code);
     if (!pa) {
         *err = "cannot open the playback device: " + reason(code, device);
         return -1;
