@@ -13,8 +13,6 @@ static const char *const PLAY = "play";
  * for this long: longer than a lost digit at 50 %, shorter than the pause
  * the window program leaves before it sends. */
 static const double LINE_BREAK_S = 2.5;
-/* The window program's second of silence before a transmission. */
-static const double PLAY_LEAD_IN_S = 1.0;
 
 void help_listen(void) {
     fputs("Usage: tessary-cli listen [OPTIONS]\n"
@@ -71,8 +69,7 @@ int cli_build_transmission(const char *cmd, const EncodeJob *job, SampleBuf *out
 }
 
 int cli_play_samples(const char *cmd, const char *device, const SampleBuf *b, double lead_in_s) {
-    /* Silence ahead keys a radio up, and under Wine it is what a fresh
-     * sound stream may swallow. */
+    /* Silence ahead, as the window program plays it (serve's pause is longer). */
     SampleBuf all;
     sb_init(&all);
     sb_append_silence(&all, (uint64_t)(lead_in_s * DTMF_SAMPLE_RATE));
@@ -108,7 +105,9 @@ int cmd_play(int argc, char **argv, const char *argv0) {
     sb_init(&out);
     cli_catch_interrupt();
     status = cli_build_transmission(PLAY, &job, &out);
-    if (status == CLI_OK) status = cli_play_samples(PLAY, device, &out, PLAY_LEAD_IN_S);
+    if (status == CLI_OK)
+        status =
+            cli_play_samples(PLAY, device, &out, (double)TX_LEAD_IN_SAMPLES / DTMF_SAMPLE_RATE);
     sb_free(&out);
     return status;
 }

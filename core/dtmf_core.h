@@ -323,6 +323,10 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
 
 /* ---- Shared by the program and tessary-cli ---------------------------- */
 
+/* Silence played ahead of every transmission: it keys a radio up, and it is
+ * what a sound stream just opened may swallow. */
+#define TX_LEAD_IN_SAMPLES 44100
+
 /* Tone and gap lengths for a speed in percent (below 1 counts as 1):
  * 0.18 s and 0.09 s at 100 %. */
 void speed_to_tone_gap(int32_t percent, double *tone_s, double *gap_s);

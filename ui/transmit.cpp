@@ -10,7 +10,6 @@
 static SampleBuf g_pending_tx;
 static int32_t g_pending_tx_init;
 
-static const uint64_t LEAD_IN_SAMPLES = 44100;
 static const UINT COUNTDOWN_MS = 1000;
 static const UINT PROGRESS_MS = 100;
 /* The device starts a little after audio_play and the sound server lags
@@ -34,7 +33,7 @@ void start_tx(const SampleBuf *buf) {
     }
     sb_free(&g_pending_tx);
     sb_init(&g_pending_tx);
-    sb_append_silence(&g_pending_tx, LEAD_IN_SAMPLES);
+    sb_append_silence(&g_pending_tx, TX_LEAD_IN_SAMPLES);
     sb_append_buf(&g_pending_tx, buf);
     g_app.tx_countdown = 3;
     g_app.tx_total_seconds = (double)g_pending_tx.len / 44100.0;
