@@ -69,6 +69,13 @@ static const double AGREE_SIGMAS =
     4.0; /* ... plus this many standard errors from the power that is not the tones */
 static const double MAX_SHIFT_HZ = 22.0;
 static const double MAX_CLOCK = 0.02;
+/* ... and holds them where they are: between a digit's frames the two
+ * offsets may move apart only this much, which two sweeps crossing a row and
+ * a column at once do not keep to. Common drift is left alone: a voice's
+ * glide moves its partials alike, but so might a sender's. */
+static const double DRIFT_HZ = 2.0;
+static const double DRIFT_SIGMAS = 4.0;
+static const double MIN_FILL = 0.5; /* of a half, for a frame to tell how a tone was tuned */
 /* A tone more than a bin from a bin shows there at most 0.22 of itself:
  * under 0.3 of the frame's level even beside a tone 9 dB weaker. */
 static const float SKIRT_LEVEL = 0.45f;
@@ -584,6 +591,21 @@ static int one_sender(double er, double ec, double rf, double cf, double tol) {
     return by_hz || by_clock;
 }
 
+/* The power per sample of what is not the two tones (levels lv). */
+static double rest_power(const float lv[2], float level, float gain) {
+    const double share = 0.5 * ((double)lv[0] * lv[0] + (double)lv[1] * lv[1]) / (gain * gain);
+    return (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
+}
+
+/* Where tone f is heard (in repeater mode, in the sideband w was found in);
+ * *sign: which way it moves when f does. */
+static double heard_at(const BinPlan *p, const ToneMeasure *w, double f, double *sign) {
+    *sign = 1.0;
+    if (!p->repeater) return f;
+    *sign = w->hz > REPEATER_CARRIER_HZ ? 1.0 : -1.0;
+    return REPEATER_CARRIER_HZ + *sign * f;
+}
+
 /* Whether the winning row r and column c (tones rf, cf) are off tune as
  * one sender's would be; lv: their levels. In repeater mode the tones or
  * the sidebands may be what went off. */
@@ -599,25 +621,69 @@ static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure 
         turn_off_tune(p, fr, c->bin, &xy[2], &xy[3]);
         if (both_within(xy, 0.5 * AGREE_HZ, fr)) return 1;
     }
-    const double share = 0.5 * ((double)lv[0] * lv[0] + (double)lv[1] * lv[1]) / (gain * gain);
-    const double noise2 = (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
+    const double noise2 = rest_power(lv, level, gain);
     const double tol =
         AGREE_HZ + AGREE_SIGMAS * sqrt(offset_var(fr, r, noise2) + offset_var(fr, c, noise2));
     if (nominal && both_within(xy, 0.5 * tol, fr)) return 1;
-    double rb = rf, cb = cf, sr = 1.0, sc = 1.0; /* where each is heard, which way it moves */
-    if (p->repeater) {
-        sr = r->hz > REPEATER_CARRIER_HZ ? 1.0 : -1.0;
-        sc = c->hz > REPEATER_CARRIER_HZ ? 1.0 : -1.0;
-        rb = REPEATER_CARRIER_HZ + sr * rf;
-        cb = REPEATER_CARRIER_HZ + sc * cf;
-    }
+    double sr, sc;
+    const double rb = heard_at(p, r, rf, &sr), cb = heard_at(p, c, cf, &sc);
     const double er = tone_offset(p, fr, r, rb), ec = tone_offset(p, fr, c, cb);
     return one_sender(er, ec, rb, cb, tol) ||
            (p->repeater && one_sender(sr * er, sc * ec, rf, cf, tol));
 }
 
+/* tone_offset takes the turn to span a half's length, as it does for a
+ * tone that fills both halves. One that starts or stops inside the frame
+ * fills a half only in part (its level there tells how much), and its phase
+ * turns over the distance between the filled parts' middles: (1 + fill) / 2
+ * of a half. Returns that factor, or 0 when the tone fills less than
+ * MIN_FILL of a half: there the other tone's leakage and the edge itself
+ * move the phase more than noise would. */
+static double turn_span(const ToneMeasure *w) {
+    const double hi = w->ha > w->hb ? w->ha : w->hb, lo = w->ha > w->hb ? w->hb : w->ha;
+    return lo >= MIN_FILL * hi && hi > 0.0 ? 0.5 * (1.0 + lo / hi) : 0.0;
+}
+
+/* The pair's tuning. The power that is not the tones is what makes the
+ * offsets wander; a tone between bins shows weaker there than it is, so its
+ * level is first brought back up by the frame's response that far off. */
+static void pair_tune(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
+                      const ToneMeasure *c, double rf, double cf, const float lv[2], float level,
+                      float gain, PairTune *t) {
+    const ToneMeasure *w[2] = {r, c};
+    const double f[2] = {rf, cf};
+    double off[2], span[2], share = 0.0;
+    for (int g = 0; g < 2; g++) {
+        double sign, at = heard_at(p, w[g], f[g], &sign);
+        span[g] = turn_span(w[g]);
+        if (!(span[g] > 0.0)) return;
+        const double from_bin = (tone_offset(p, fr, w[g], at) - (w[g]->hz - at)) / span[g];
+        off[g] = (w[g]->hz - at) + from_bin;
+        const double x = 0.5 * CORE_TWO_PI * from_bin * (double)fr->n / (double)fr->rate;
+        const double response = fabs(x) < 1e-6 ? 1.0 : fmax(fabs(sin(x) / x), 0.5);
+        const double a = (double)lv[g] / (gain * response);
+        share += 0.5 * a * a;
+    }
+    const double noise2 = (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
+    double var = 0.0;
+    for (int g = 0; g < 2; g++) var += offset_var(fr, w[g], noise2) / (span[g] * span[g]);
+    t->row_hz = off[0];
+    t->col_hz = off[1];
+    t->spread_hz = sqrt(var);
+}
+
+/* Whether a pair stayed tuned as it was a frame before; unknown counts as yes. */
+static int tune_held(const PairTune *was, const PairTune *now) {
+    const double s2 = was->spread_hz * was->spread_hz + now->spread_hz * now->spread_hz;
+    if (!(s2 < HUGE_VAL)) return 1;
+    const double row = now->row_hz - was->row_hz, col = now->col_hz - was->col_hz;
+    const double tol = DRIFT_HZ + DRIFT_SIGMAS * sqrt(s2);
+    return fabs(row) <= tol && fabs(col) <= tol && fabs(row - col) <= tol;
+}
+
 static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, float *row_level,
-                      float *col_level) {
+                      float *col_level, PairTune *tune) {
+    if (tune) tune->spread_hz = HUGE_VAL;
     float mags[MAX_BINS], ha[MAX_BINS], hb[MAX_BINS];
     const int halves = fr->b != NULL;
     double sumsq = frame_mags(p, fr->a, fr->b, mags, ha, hb);
@@ -725,6 +791,9 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
         }
         if (crowding(fr->x, fr->n, fr->rate, hz, rest2, lobe) > MAX_NEIGHBOUR) return -1;
     }
+    if (tune && halves)
+        pair_tune(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]], groups[1][best[1]], lv,
+                  level, gain, tune);
     return dtmf_pair_to_digit(groups[0][best[0]], groups[1][best[1]]);
 }
 
@@ -749,7 +818,8 @@ static const LivePhases &live_phases() {
 }
 
 static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float threshold,
-                            int repeater, float *row_level, float *col_level) {
+                            int repeater, float *row_level, float *col_level, PairTune *tune) {
+    if (tune) tune->spread_hz = HUGE_VAL;
     if (!s || count == 0 || rate <= 0) {
         if (row_level) *row_level = 0.0f;
         if (col_level) *col_level = 0.0f;
@@ -764,7 +834,7 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
         accumulate(s, 1024, live.tab[repeater], p->nbins, &a);
         accumulate(s + 1024, 1024, live.tab[repeater], p->nbins, &b);
         FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater)};
-        return decide(p, &fr, threshold, row_level, col_level);
+        return decide(p, &fr, threshold, row_level, col_level, tune);
     }
     BinPlan p;
     plan_detector(&p, count, rate, repeater);
@@ -780,17 +850,18 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
         sum_stretch(&p, trig, s, 0, count, &a);
     }
     if (owned) free(trig);
-    return decide(&p, &fr, threshold, row_level, col_level);
+    return decide(&p, &fr, threshold, row_level, col_level, tune);
 }
 
 int32_t detect_digit_in_frame(const float *s, uint64_t count, int32_t rate, float threshold,
-                              float *row_level, float *col_level) {
-    return detect_frame(s, count, rate, threshold, 0, row_level, col_level);
+                              float *row_level, float *col_level, PairTune *tune) {
+    return detect_frame(s, count, rate, threshold, 0, row_level, col_level, tune);
 }
 
 int32_t detect_digit_in_frame_repeater(const float *s, uint64_t count, int32_t rate,
-                                       float threshold, float *row_level, float *col_level) {
-    return detect_frame(s, count, rate, threshold, 1, row_level, col_level);
+                                       float threshold, float *row_level, float *col_level,
+                                       PairTune *tune) {
+    return detect_frame(s, count, rate, threshold, 1, row_level, col_level, tune);
 }
 
 float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq) {
@@ -829,13 +900,17 @@ void digit_stream_reset(DigitStream *ds) {
     ds->last_digit = -1;
     ds->run_frames = 0;
     ds->emitted = 0;
+    ds->tune.spread_hz = HUGE_VAL;
 }
 
-int32_t digit_stream_feed(DigitStream *ds, int32_t detection) {
+int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tune) {
     if (detection < 0) {
         digit_stream_reset(ds);
         return -1;
     }
+    const PairTune was = ds->tune;
+    if (tune) ds->tune = *tune;
+    else ds->tune.spread_hz = HUGE_VAL;
     if (detection != ds->last_digit) {
         ds->last_digit = detection;
         ds->run_frames = 1;
@@ -844,11 +919,9 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection) {
     }
     if (ds->emitted) return -1;
     ds->run_frames++;
-    if (ds->run_frames == 2) {
-        ds->emitted = 1;
-        return detection;
-    }
-    return -1;
+    if (!tune_held(&was, &ds->tune)) return -1; /* the next frame may still show it held */
+    ds->emitted = 1;
+    return detection;
 }
 
 /* ---- Whole-buffer decoding -------------------------------------------- */
@@ -870,8 +943,10 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
     if (frame_len % 2 != 0 || hop * 2 != frame_len || hop > 65536 || rate <= 0) {
         for (uint64_t f = 0; f < frames; f++) {
             float rl, cl;
-            int32_t det = detect_frame(s + f * hop, frame_len, rate, threshold, rep, &rl, &cl);
-            int32_t digit = digit_stream_feed(ds, det);
+            PairTune tune;
+            int32_t det =
+                detect_frame(s + f * hop, frame_len, rate, threshold, rep, &rl, &cl, &tune);
+            int32_t digit = digit_stream_feed(ds, det, &tune);
             if (visit && visit(ctx, f * hop, det, digit, rl, cl)) return f + 1;
         }
         return frames;
@@ -921,9 +996,10 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
             }
         }
         float rl, cl;
+        PairTune tune;
         FrameIn fr = {s + f * hop, frame_len, rate, a, b, ot};
-        int32_t det = decide(&p, &fr, threshold, &rl, &cl);
-        int32_t digit = digit_stream_feed(ds, det);
+        int32_t det = decide(&p, &fr, threshold, &rl, &cl, &tune);
+        int32_t digit = digit_stream_feed(ds, det, &tune);
         if (visit && visit(ctx, f * hop, det, digit, rl, cl)) {
             f++;
             break;

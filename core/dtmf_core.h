@@ -291,19 +291,34 @@ int32_t stream_transmission_samples(const uint32_t *digits, uint64_t count,
                                     void *ctx);
 
 /* ---- Detection -------------------------------------------------------- */
+
+/* Where a detected pair sat: each tone's offset from where it belongs (Hz)
+ * and how far noise may have moved the two (spread_hz, HUGE_VAL when the
+ * frame could not tell). A sender holds its tones still from frame to
+ * frame; two sweeps crossing a row and a column move. */
+struct PairTune {
+    double row_hz, col_hz, spread_hz;
+};
+
+/* A digit is reported once per run of frames that detect it: at the second
+ * frame, or later while the pair's tuning still moves between frames. */
 struct DigitStream {
     int32_t last_digit;
     int32_t run_frames;
     int32_t emitted;
+    PairTune tune; /* the last frame's, spread HUGE_VAL when unknown */
 };
 
 float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq);
+/* tune (may be null) gets the detected pair's tuning, spread HUGE_VAL with no digit */
 int32_t detect_digit_in_frame(const float *s, uint64_t count, int32_t rate, float threshold,
-                              float *row_level, float *col_level);
+                              float *row_level, float *col_level, PairTune *tune = NULL);
 int32_t detect_digit_in_frame_repeater(const float *s, uint64_t count, int32_t rate,
-                                       float threshold, float *row_level, float *col_level);
+                                       float threshold, float *row_level, float *col_level,
+                                       PairTune *tune = NULL);
 void digit_stream_reset(DigitStream *ds);
-int32_t digit_stream_feed(DigitStream *ds, int32_t detection);
+/* tune: the detection's, from the detector; null when not known */
+int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tune = NULL);
 
 /* Frame-by-frame decoding of a whole sample array, the way file decoding
  * works: frames of frame_len samples starting at 0, hop, 2*hop ... while a

@@ -148,12 +148,12 @@ static int32_t meter_percent(float ratio) {
     return (int32_t)v;
 }
 
-static int32_t detect_live(const float *frame, float threshold, int32_t repeater, float *row,
-                           float *col) {
-    return repeater ? detect_digit_in_frame_repeater(frame, DECODE_FRAME_SAMPLES, DTMF_SAMPLE_RATE,
-                                                     threshold, row, col)
-                    : detect_digit_in_frame(frame, DECODE_FRAME_SAMPLES, DTMF_SAMPLE_RATE,
-                                            threshold, row, col);
+static int32_t detect_live(const float *frame, uint64_t count, float threshold, int32_t repeater,
+                           float *row, float *col, PairTune *tune) {
+    return repeater ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, row,
+                                                     col, tune)
+                    : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, row, col,
+                                            tune);
 }
 
 /* A digit the stream reported in the frame that began at `start` (or -1:
@@ -189,15 +189,13 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
 
     float row = 0.0f, col = 0.0f;
     int32_t first = -1;
+    PairTune first_tune, tune;
     if (straddle) {
         memcpy(joined + hop, frame, hop * sizeof *frame);
-        first = detect_live(joined, threshold, repeater, NULL, NULL);
+        first = detect_live(joined, DECODE_FRAME_SAMPLES, threshold, repeater, NULL, NULL,
+                            &first_tune);
     }
-    int32_t det =
-        whole ? detect_live(frame, threshold, repeater, &row, &col)
-        : repeater
-            ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col)
-            : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, &row, &col);
+    int32_t det = detect_live(frame, count, threshold, repeater, &row, &col, &tune);
 
     uint32_t r = (uint32_t)meter_percent(row);
     uint32_t c = (uint32_t)meter_percent(col);
@@ -205,8 +203,9 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
 
     EnterCriticalSection(&g_feed_cs);
     if (p->resets == resets) {
-        if (straddle) post_digit(w, p, digit_stream_feed(&p->stream, first), p->heard - hop);
-        post_digit(w, p, digit_stream_feed(&p->stream, det), p->heard);
+        if (straddle)
+            post_digit(w, p, digit_stream_feed(&p->stream, first, &first_tune), p->heard - hop);
+        post_digit(w, p, digit_stream_feed(&p->stream, det, &tune), p->heard);
         p->heard += count;
     }
     LeaveCriticalSection(&g_feed_cs);
