@@ -69,10 +69,10 @@ static const double AGREE_SIGMAS =
     4.0; /* ... plus this many standard errors from the power that is not the tones */
 static const double MAX_SHIFT_HZ = 22.0;
 static const double MAX_CLOCK = 0.02;
-/* ... and holds them where they are: between a digit's frames the two
- * offsets may move apart only this much, which two sweeps crossing a row and
- * a column at once do not keep to. Common drift is left alone: a voice's
- * glide moves its partials alike, but so might a sender's. */
+/* ... and holds them there: from one of a digit's frames to the next,
+ * neither tone nor the distance between them may move more than this (the
+ * other tone's leakage alone moves a clean one by up to a Hz), which two
+ * sweeps crossing a row and a column at once do not keep to. */
 static const double DRIFT_HZ = 2.0;
 static const double DRIFT_SIGMAS = 4.0;
 static const double MIN_FILL = 0.5; /* of a half, for a frame to tell how a tone was tuned */
@@ -665,25 +665,33 @@ static void pair_tune(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
         share += 0.5 * a * a;
     }
     const double noise2 = (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
-    double var = 0.0;
-    for (int g = 0; g < 2; g++) var += offset_var(fr, w[g], noise2) / (span[g] * span[g]);
     t->row_hz = off[0];
     t->col_hz = off[1];
-    t->spread_hz = sqrt(var);
+    t->row_spread_hz = sqrt(offset_var(fr, r, noise2)) / span[0];
+    t->col_spread_hz = sqrt(offset_var(fr, c, noise2)) / span[1];
+}
+
+static void tune_unknown(PairTune *t) {
+    t->row_hz = t->col_hz = 0.0;
+    t->row_spread_hz = t->col_spread_hz = HUGE_VAL;
 }
 
 /* Whether a pair stayed tuned as it was a frame before; unknown counts as yes. */
 static int tune_held(const PairTune *was, const PairTune *now) {
-    const double s2 = was->spread_hz * was->spread_hz + now->spread_hz * now->spread_hz;
-    if (!(s2 < HUGE_VAL)) return 1;
+    const double r2 =
+        was->row_spread_hz * was->row_spread_hz + now->row_spread_hz * now->row_spread_hz;
+    const double c2 =
+        was->col_spread_hz * was->col_spread_hz + now->col_spread_hz * now->col_spread_hz;
+    if (!(r2 + c2 < HUGE_VAL)) return 1;
     const double row = now->row_hz - was->row_hz, col = now->col_hz - was->col_hz;
-    const double tol = DRIFT_HZ + DRIFT_SIGMAS * sqrt(s2);
-    return fabs(row) <= tol && fabs(col) <= tol && fabs(row - col) <= tol;
+    return fabs(row) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(r2) &&
+           fabs(col) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(c2) &&
+           fabs(row - col) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(r2 + c2);
 }
 
 static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, float *row_level,
                       float *col_level, PairTune *tune) {
-    if (tune) tune->spread_hz = HUGE_VAL;
+    if (tune) tune_unknown(tune);
     float mags[MAX_BINS], ha[MAX_BINS], hb[MAX_BINS];
     const int halves = fr->b != NULL;
     double sumsq = frame_mags(p, fr->a, fr->b, mags, ha, hb);
@@ -819,7 +827,7 @@ static const LivePhases &live_phases() {
 
 static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float threshold,
                             int repeater, float *row_level, float *col_level, PairTune *tune) {
-    if (tune) tune->spread_hz = HUGE_VAL;
+    if (tune) tune_unknown(tune);
     if (!s || count == 0 || rate <= 0) {
         if (row_level) *row_level = 0.0f;
         if (col_level) *col_level = 0.0f;
@@ -900,7 +908,7 @@ void digit_stream_reset(DigitStream *ds) {
     ds->last_digit = -1;
     ds->run_frames = 0;
     ds->emitted = 0;
-    ds->tune.spread_hz = HUGE_VAL;
+    tune_unknown(&ds->tune);
 }
 
 int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tune) {
@@ -909,8 +917,10 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tu
         return -1;
     }
     const PairTune was = ds->tune;
-    if (tune) ds->tune = *tune;
-    else ds->tune.spread_hz = HUGE_VAL;
+    if (tune)
+        ds->tune = *tune;
+    else
+        tune_unknown(&ds->tune);
     if (detection != ds->last_digit) {
         ds->last_digit = detection;
         ds->run_frames = 1;

@@ -293,11 +293,12 @@ int32_t stream_transmission_samples(const uint32_t *digits, uint64_t count,
 /* ---- Detection -------------------------------------------------------- */
 
 /* Where a detected pair sat: each tone's offset from where it belongs (Hz)
- * and how far noise may have moved the two (spread_hz, HUGE_VAL when the
- * frame could not tell). A sender holds its tones still from frame to
- * frame; two sweeps crossing a row and a column move. */
+ * and how far noise may have moved it (spread, HUGE_VAL when the frame
+ * could not tell). A sender holds its tones still from frame to frame;
+ * two sweeps crossing a row and a column, or a voice's glide, move. */
 struct PairTune {
-    double row_hz, col_hz, spread_hz;
+    double row_hz, col_hz;
+    double row_spread_hz, col_spread_hz;
 };
 
 /* A digit is reported once per run of frames that detect it: at the second
@@ -306,11 +307,11 @@ struct DigitStream {
     int32_t last_digit;
     int32_t run_frames;
     int32_t emitted;
-    PairTune tune; /* the last frame's, spread HUGE_VAL when unknown */
+    PairTune tune; /* the last frame's */
 };
 
 float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq);
-/* tune (may be null) gets the detected pair's tuning, spread HUGE_VAL with no digit */
+/* tune (may be null) gets the detected pair's tuning, spreads HUGE_VAL with no digit */
 int32_t detect_digit_in_frame(const float *s, uint64_t count, int32_t rate, float threshold,
                               float *row_level, float *col_level, PairTune *tune = NULL);
 int32_t detect_digit_in_frame_repeater(const float *s, uint64_t count, int32_t rate,

@@ -150,10 +150,10 @@ static int32_t meter_percent(float ratio) {
 
 static int32_t detect_live(const float *frame, uint64_t count, float threshold, int32_t repeater,
                            float *row, float *col, PairTune *tune) {
-    return repeater ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, row,
-                                                     col, tune)
-                    : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, row, col,
-                                            tune);
+    return repeater
+               ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, row, col,
+                                                tune)
+               : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, row, col, tune);
 }
 
 /* A digit the stream reported in the frame that began at `start` (or -1:
@@ -192,8 +192,8 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     PairTune first_tune, tune;
     if (straddle) {
         memcpy(joined + hop, frame, hop * sizeof *frame);
-        first = detect_live(joined, DECODE_FRAME_SAMPLES, threshold, repeater, NULL, NULL,
-                            &first_tune);
+        first =
+            detect_live(joined, DECODE_FRAME_SAMPLES, threshold, repeater, NULL, NULL, &first_tune);
     }
     int32_t det = detect_live(frame, count, threshold, repeater, &row, &col, &tune);
 

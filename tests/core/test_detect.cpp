@@ -39,10 +39,10 @@ TEST(Detect, SharedHalvesGiveFrameByFrameResults) {
         for (uint64_t at = 0; at + 2048 <= b.len; at += w.hop) {
             float rl, cl;
             PairTune tune;
-            int32_t det = w.rep ? detect_digit_in_frame_repeater(b.data + at, 2048, w.rate, 0.3f,
-                                                                 &rl, &cl, &tune)
-                                : detect_digit_in_frame(b.data + at, 2048, w.rate, 0.3f, &rl,
-                                                        &cl, &tune);
+            int32_t det =
+                w.rep ? detect_digit_in_frame_repeater(b.data + at, 2048, w.rate, 0.3f, &rl, &cl,
+                                                       &tune)
+                      : detect_digit_in_frame(b.data + at, 2048, w.rate, 0.3f, &rl, &cl, &tune);
             slow.emplace_back(at, det, digit_stream_feed(&ds, det, &tune), rl, cl);
         }
         EXPECT_EQ(frames, slow.size());
@@ -172,10 +172,11 @@ TEST(Detect, SweepsCrossingARowAndAColumnAreNoDigit) {
                 std::vector<float> x(44100);
                 for (uint64_t i = 0; i < x.size(); i++) {
                     double t = (double)i / 44100 - 0.5;
-                    x[i] = (float)(0.4 * sin(CORE_TWO_PI * ((DIGIT_ROW[d] + off) * t +
-                                                            0.5 * 90.0 * move * t * t)) +
-                                   0.4 * sin(CORE_TWO_PI * ((DIGIT_COL[d] + off) * t -
-                                                            0.5 * 160.0 * move * t * t)));
+                    x[i] =
+                        (float)(0.4 * sin(CORE_TWO_PI *
+                                          ((DIGIT_ROW[d] + off) * t + 0.5 * 90.0 * move * t * t)) +
+                                0.4 * sin(CORE_TWO_PI *
+                                          ((DIGIT_COL[d] + off) * t - 0.5 * 160.0 * move * t * t)));
                 }
                 EXPECT_EQ(digits(x), move > 0.0 ? 0 : 1)
                     << "digit " << d << " off " << off << " Hz, moving " << move;
