@@ -909,6 +909,7 @@ void digit_stream_reset(DigitStream *ds) {
     ds->run_frames = 0;
     ds->emitted = 0;
     tune_unknown(&ds->tune);
+    tune_unknown(&ds->tune_before);
 }
 
 int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tune) {
@@ -916,7 +917,8 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tu
         digit_stream_reset(ds);
         return -1;
     }
-    const PairTune was = ds->tune;
+    const PairTune was = ds->tune, was_before = ds->tune_before;
+    ds->tune_before = was;
     if (tune)
         ds->tune = *tune;
     else
@@ -929,7 +931,11 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tu
     }
     if (ds->emitted) return -1;
     ds->run_frames++;
-    if (!tune_held(&was, &ds->tune)) return -1; /* the next frame may still show it held */
+    /* A frame whose halves meet across a jump in phase (the sound device lost
+     * or repeated samples) reads badly against both its neighbours: the one
+     * before it still vouches for the tone. Else the next frame may show it held. */
+    if (!tune_held(&was, &ds->tune) && !(ds->run_frames >= 3 && tune_held(&was_before, &ds->tune)))
+        return -1;
     ds->emitted = 1;
     return detection;
 }

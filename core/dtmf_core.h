@@ -307,7 +307,7 @@ struct DigitStream {
     int32_t last_digit;
     int32_t run_frames;
     int32_t emitted;
-    PairTune tune; /* the last frame's */
+    PairTune tune, tune_before; /* the last frame's, the one before it */
 };
 
 float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq);
