@@ -591,19 +591,19 @@ static int one_sender(double er, double ec, double rf, double cf, double tol) {
     return by_hz || by_clock;
 }
 
-/* The power per sample of what is not the two tones (levels lv). */
-static double rest_power(const float lv[2], float level, float gain) {
-    const double share = 0.5 * ((double)lv[0] * lv[0] + (double)lv[1] * lv[1]) / (gain * gain);
+/* The power per sample of what is not the two tones, of amplitudes a0, a1
+ * over the square root of gain2 against the frame's level. */
+static double rest_power(double a0, double a1, float gain2, float level) {
+    const double share = 0.5 * (a0 * a0 + a1 * a1) / gain2;
     return (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
 }
 
 /* Where tone f is heard (in repeater mode, in the sideband w was found in);
  * *sign: which way it moves when f does. */
-static double heard_at(const BinPlan *p, const ToneMeasure *w, double f, double *sign) {
-    *sign = 1.0;
-    if (!p->repeater) return f;
-    *sign = w->hz > REPEATER_CARRIER_HZ ? 1.0 : -1.0;
-    return REPEATER_CARRIER_HZ + *sign * f;
+static double heard_at(const BinPlan *p, const ToneMeasure *w, double f, double *sign = NULL) {
+    const double s = !p->repeater || w->hz > REPEATER_CARRIER_HZ ? 1.0 : -1.0;
+    if (sign) *sign = s;
+    return p->repeater ? REPEATER_CARRIER_HZ + s * f : f;
 }
 
 /* Whether the winning row r and column c (tones rf, cf) are off tune as
@@ -621,7 +621,7 @@ static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure 
         turn_off_tune(p, fr, c->bin, &xy[2], &xy[3]);
         if (both_within(xy, 0.5 * AGREE_HZ, fr)) return 1;
     }
-    const double noise2 = rest_power(lv, level, gain);
+    const double noise2 = rest_power(lv[0], lv[1], gain * gain, level);
     const double tol =
         AGREE_HZ + AGREE_SIGMAS * sqrt(offset_var(fr, r, noise2) + offset_var(fr, c, noise2));
     if (nominal && both_within(xy, 0.5 * tol, fr)) return 1;
@@ -652,19 +652,18 @@ static void pair_tune(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
                       float gain, PairTune *t) {
     const ToneMeasure *w[2] = {r, c};
     const double f[2] = {rf, cf};
-    double off[2], span[2], share = 0.0;
+    double off[2], span[2], a[2];
     for (int g = 0; g < 2; g++) {
-        double sign, at = heard_at(p, w[g], f[g], &sign);
+        const double at = heard_at(p, w[g], f[g]);
         span[g] = turn_span(w[g]);
         if (!(span[g] > 0.0)) return;
         const double from_bin = (tone_offset(p, fr, w[g], at) - (w[g]->hz - at)) / span[g];
         off[g] = (w[g]->hz - at) + from_bin;
         const double x = 0.5 * CORE_TWO_PI * from_bin * (double)fr->n / (double)fr->rate;
         const double response = fabs(x) < 1e-6 ? 1.0 : fmax(fabs(sin(x) / x), 0.5);
-        const double a = (double)lv[g] / (gain * response);
-        share += 0.5 * a * a;
+        a[g] = (double)lv[g] / response;
     }
-    const double noise2 = (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
+    const double noise2 = rest_power(a[0], a[1], gain * gain, level);
     t->row_hz = off[0];
     t->col_hz = off[1];
     t->row_spread_hz = sqrt(offset_var(fr, r, noise2)) / span[0];
