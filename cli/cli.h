@@ -10,6 +10,7 @@
 #define TESSARY_CLI_H
 
 #include <stdint.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include "core/dtmf_core.h"
@@ -34,17 +35,31 @@ void cli_warn(const char *cmd, const char *file, const char *fmt, ...) CLI_PRINT
 /* A usage error: one line, pointing at the command's --help; returns CLI_USAGE. */
 int cli_usage_error(const char *cmd, const char *fmt, ...) CLI_PRINTF(2, 3);
 
-/* ---- Option parsing (main.cpp) ---- */
-struct CliArgs {
-    int argc;
-    char **argv;
-    int i; /* next argument to look at */
+/* ---- Options (cli_args.cpp) ---- */
+/* Every command reads its arguments through one table of options, so each
+ * takes --name VALUE and --name=VALUE alike, -h/--help, and "--" to end the
+ * options. Numbers are read strictly (no blanks, hex or "inf") and checked
+ * against their range; `must` is the refusal, ", not 'VALUE'" follows. */
+enum { OPT_FLAG, OPT_TEXT, OPT_PATH, OPT_WHOLE, OPT_PERCENT, OPT_REAL };
+struct CliOption {
+    const char *name = nullptr, *alias = nullptr;
+    int kind = OPT_TEXT; /* OPT_PATH refuses ""; OPT_PERCENT is whole, with an optional % */
+    double lo = 0, hi = 0;
+    std::string must;
+    /* Takes the value as given and as a number: -1 to go on, else an exit
+     * status (the reason already printed). */
+    std::function<int(const char *text, double num)> take;
 };
-/* True when argv[i] is the option (or --name=value); moves past it and puts
- * its value in *val when the option takes one. Sets *bad on a missing value. */
-int cli_opt(CliArgs *a, const char *name, const char *alias, const char **val, int *bad);
-int cli_flag(CliArgs *a, const char *name, const char *alias);
-/* Whole-string numbers; 0 on success, -1 when not a number. */
+CliOption cli_flag_opt(const char *name, int *to, int value = 1);
+CliOption cli_text_opt(const char *name, const char *alias, const char **to, int kind = OPT_TEXT);
+CliOption cli_number_opt(const char *name, int kind, double lo, double hi, std::string must,
+                         std::function<void(double)> set);
+/* Walks argv by the table; what is not an option goes to pos in order.
+ * Returns -1 to go on, else the exit status (help shown, or the usage error
+ * reported). */
+int cli_parse(const char *cmd, int argc, char **argv, const std::vector<CliOption> &table,
+              void (*help)(void), std::vector<const char *> *pos);
+/* Whole-string numbers as cli_parse reads them; 0 on success, -1 when not a number. */
 int cli_parse_int(const char *s, long *out);
 int cli_parse_double(const char *s, double *out);
 
@@ -92,15 +107,15 @@ struct FrameInfo {
     float row_level;
     float col_level;
 };
-/* Parses FILE|-, -h, -o, --threshold, --hop, --repeater, --resample,
- * --native-rate and the command's own value options. Returns -1 to go on,
- * else the exit status (help shown, or the usage error reported). */
-struct CliValueOpt {
-    const char *name, *alias;
-    const char **val;
-};
+/* decode's --threshold, --hop, --repeater, --resample and --native-rate,
+ * added to a command's table. */
+void cli_decode_options(std::vector<CliOption> *t, DecodeSettings *ds);
+/* Parses FILE|-, -o, the options above and the command's own. Returns -1
+ * to go on, else the exit status (help shown, or the usage error reported). */
 int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,
-                    const char **in_path, const char **out_path, std::vector<CliValueOpt> own);
+                    const char **in_path, const char **out_path, std::vector<CliOption> own);
+/* --raw RATE: the input is headerless PCM (rate stays 0 when not given). */
+CliOption cli_raw_option(long *rate);
 /* A recording as decoded: the samples walked and the rates. */
 struct Recording {
     uint64_t n_samples;
@@ -115,8 +130,6 @@ struct Recording {
 int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
                        const DecodeSettings *ds, std::vector<FrameInfo> *frames, RxDigits *digits,
                        Recording *rec, int (*on_block)(void *ctx) = nullptr, void *ctx = nullptr);
-/* --raw RATE's value: 0 when not given; -1 after a usage error (reported). */
-long cli_raw_rate(const char *cmd, const char *val);
 
 /* ---- What to send, shared by encode, play and serve (cmd_encode.cpp) ---- */
 struct EncodeJob {
@@ -124,16 +137,19 @@ struct EncodeJob {
     std::string content;       /* the text, file name or image digits as given */
     const char *dir = nullptr; /* a request's directory */
     const char *callsign = "";
-    std::string clip_dir;
+    std::string clip_dir; /* empty: 'audio' beside the program */
     long speed = 100;
     int repeater = 0, cw = 0;
     std::vector<uint32_t> digits; /* for a request: the message alone */
     uint64_t count = 0;           /* for a request: directory and message */
 };
-/* Parses encode's KIND CONTENT and transmission options plus the command's
- * own value options. Returns -1 to go on, else the exit status. */
+/* How a transmission is sent: --speed, --callsign, --audio-dir, --cw and
+ * --repeater (into *repeater), added to a command's table. */
+void cli_tx_options(std::vector<CliOption> *t, EncodeJob *job, int *repeater);
+/* Parses encode's KIND CONTENT, --dir, the options above and the command's
+ * own. Returns -1 to go on, else the exit status. */
 int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, void (*help)(void),
-                    EncodeJob *job, std::vector<CliValueOpt> own);
+                    EncodeJob *job, std::vector<CliOption> own);
 /* Reads stdin or the file where asked and makes the digits; prints the error
  * itself. CLI_OK or CLI_BAD_INPUT. */
 int cli_encode_digits(const char *cmd, EncodeJob *job);
@@ -154,10 +170,6 @@ enum { RUN_DONE, RUN_FAILED, RUN_TIMED_OUT, RUN_INTERRUPTED, RUN_CANNOT };
  * with exit_status set; RUN_CANNOT with the reason in why. */
 int cli_run(const std::string &command, const std::string &input, double timeout_s, size_t max_out,
             std::string *out, int *exit_status, std::string *why);
-
-/* decode's --threshold, --repeater, --hop, --native-rate and --resample at
- * argv[a->i]: 1 taken, 0 not one of them, -1 bad value (reported). */
-int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds);
 
 /* ---- Commands ---- */
 int cmd_encode(int argc, char **argv, const char *argv0);

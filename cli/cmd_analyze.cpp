@@ -259,20 +259,24 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
 
 int cmd_analyze(int argc, char **argv) {
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
-    const char *out_path = nullptr, *in_path = nullptr, *from_s = nullptr, *to_s = nullptr,
-               *raw = nullptr;
-    int status = cli_decode_args(
-        CMD, argc, argv, help_analyze, &ds, &in_path, &out_path,
-        {{"--from", nullptr, &from_s}, {"--to", nullptr, &to_s}, {"--raw", nullptr, &raw}});
-    if (status >= 0) return status;
+    const char *out_path = nullptr, *in_path = nullptr;
     double from = 0, to = -1;
-    if (from_s && (cli_parse_double(from_s, &from) != 0 || from < 0))
-        return cli_usage_error(CMD, "--from must be a number of seconds, not '%s'", from_s);
-    if (to_s && (cli_parse_double(to_s, &to) != 0 || to <= from))
-        return cli_usage_error(CMD, "--to must be a number of seconds after --from, not '%s'",
-                               to_s);
-    long raw_rate = cli_raw_rate(CMD, raw);
-    if (raw_rate < 0) return CLI_USAGE;
+    long raw_rate = 0;
+    int stretch = 0;
+    int status =
+        cli_decode_args(CMD, argc, argv, help_analyze, &ds, &in_path, &out_path,
+                        {cli_number_opt("--from", OPT_REAL, 0, 1e7,
+                                        "--from must be a number of seconds from 0 to 10000000",
+                                        [&](double v) { from = v, stretch = 1; }),
+                         cli_number_opt("--to", OPT_REAL, 0, 1e7,
+                                        "--to must be a number of seconds from 0 to 10000000",
+                                        [&](double v) { to = v, stretch = 1; }),
+                         cli_raw_option(&raw_rate)});
+    if (status >= 0) return status;
+    if (to >= 0 && to <= from)
+        return cli_usage_error(CMD, "--to must be a number of seconds after --from, not '%g'", to);
+    if (!out_path && stretch)
+        return cli_usage_error(CMD, "--from and --to choose what to draw: give -o FILE too");
     const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
 
     std::vector<FrameInfo> frames;
@@ -316,9 +320,9 @@ int cmd_analyze(int argc, char **argv) {
 
     if (out_path) {
         double length = (double)n_samples / rate;
-        double t1 = to_s && to < length ? to : length;
+        double t1 = to >= 0 && to < length ? to : length;
         if (from >= t1) {
-            cli_error(CMD, shown, "--from %.2f is past the end (%.2f s)", from, length);
+            cli_error(CMD, shown, "--from %g is past the end (%.2f s)", from, length);
             return CLI_BAD_INPUT;
         }
         std::vector<FrameInfo> shown_frames;

@@ -45,42 +45,16 @@ void help_decode(void) {
           stdout);
 }
 
-int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds) {
-    const char *val = nullptr;
-    int bad = 0;
-    if (cli_flag(a, "--repeater", nullptr)) {
-        ds->repeater = 1;
-        return 1;
-    }
-    if (cli_flag(a, "--resample", nullptr)) { /* the default; kept for old scripts */
-        ds->resample = 1;
-        return 1;
-    }
-    if (cli_flag(a, "--native-rate", nullptr)) {
-        ds->resample = 0;
-        return 1;
-    }
-    if (cli_opt(a, "--threshold", nullptr, &val, &bad)) {
-        double t = 0;
-        if (bad || cli_parse_double(val, &t) != 0 || t < 0.1 - 1e-9 || t > 0.7 + 1e-9) {
-            cli_usage_error(cmd, "--threshold must be a number from 0.10 to 0.70, not '%s'",
-                            val ? val : "");
-            return -1;
-        }
-        ds->threshold = (float)t;
-        return 1;
-    }
-    if (cli_opt(a, "--hop", nullptr, &val, &bad)) {
-        long h = 0;
-        if (bad || cli_parse_int(val, &h) != 0 || h < 1 || h > CLI_FRAME_LEN) {
-            cli_usage_error(cmd, "--hop must be a whole number of samples from 1 to 2048, not '%s'",
-                            val ? val : "");
-            return -1;
-        }
-        ds->hop = (uint64_t)h;
-        return 1;
-    }
-    return 0;
+void cli_decode_options(std::vector<CliOption> *t, DecodeSettings *ds) {
+    t->push_back(cli_number_opt("--threshold", OPT_REAL, 0.1, 0.7,
+                                "--threshold must be a number from 0.10 to 0.70",
+                                [ds](double v) { ds->threshold = (float)v; }));
+    t->push_back(cli_number_opt("--hop", OPT_WHOLE, 1, CLI_FRAME_LEN,
+                                "--hop must be a whole number of samples from 1 to 2048",
+                                [ds](double v) { ds->hop = (uint64_t)v; }));
+    t->push_back(cli_flag_opt("--repeater", &ds->repeater));
+    t->push_back(cli_flag_opt("--resample", &ds->resample)); /* the default; kept for old scripts */
+    t->push_back(cli_flag_opt("--native-rate", &ds->resample, 0));
 }
 
 struct WalkCtx {
@@ -98,42 +72,22 @@ static int32_t walk_frame(void *ctx, uint64_t start, int32_t detection, int32_t 
 static void walk_digit(void *ctx, int32_t digit) { rx_digits_add(((WalkCtx *)ctx)->digits, digit); }
 
 int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,
-                    const char **in_path, const char **out_path, std::vector<CliValueOpt> own) {
-    CliArgs a = {argc, argv, 0};
-    own.push_back(CliValueOpt{"--output", "-o", out_path});
-    while (a.i < a.argc) {
-        const char *arg = a.argv[a.i];
-        if (arg[0] != '-' || strcmp(arg, "-") == 0) {
-            if (*in_path) return cli_usage_error(cmd, "one file at a time ('%s' is extra)", arg);
-            *in_path = arg;
-            a.i++;
-            continue;
-        }
-        if (cli_flag(&a, "--help", "-h")) {
-            help();
-            return CLI_OK;
-        }
-        int r = cli_decode_option(cmd, &a, ds);
-        if (r < 0) return CLI_USAGE;
-        if (r > 0) continue;
-        int bad = 0, known = 0;
-        for (const CliValueOpt &o : own)
-            if (!known) known = cli_opt(&a, o.name, o.alias, o.val, &bad);
-        if (bad) return cli_usage_error(cmd, "%s needs a value", arg);
-        if (!known) return cli_usage_error(cmd, "unknown option '%s'", arg);
-    }
-    if (!*in_path) return cli_usage_error(cmd, "give the WAV file to %s (or - for stdin)", cmd);
+                    const char **in_path, const char **out_path, std::vector<CliOption> own) {
+    own.push_back(cli_text_opt("--output", "-o", out_path, OPT_PATH));
+    cli_decode_options(&own, ds);
+    std::vector<const char *> pos;
+    int status = cli_parse(cmd, argc, argv, own, help, &pos);
+    if (status >= 0) return status;
+    if (pos.size() > 1) return cli_usage_error(cmd, "one file at a time ('%s' is extra)", pos[1]);
+    if (pos.empty()) return cli_usage_error(cmd, "give the WAV file to %s (or - for stdin)", cmd);
+    *in_path = pos[0];
     return -1;
 }
 
-long cli_raw_rate(const char *cmd, const char *val) {
-    long rate = 0;
-    if (!val) return 0;
-    if (cli_parse_int(val, &rate) != 0 || rate < 1000 || rate > 768000) {
-        cli_usage_error(cmd, "--raw must be a sample rate from 1000 to 768000 Hz, not '%s'", val);
-        return -1;
-    }
-    return rate;
+CliOption cli_raw_option(long *rate) {
+    return cli_number_opt("--raw", OPT_WHOLE, 1000, 768000,
+                          "--raw must be a sample rate from 1000 to 768000 Hz",
+                          [rate](double v) { *rate = (long)v; });
 }
 
 /* Blocks read ahead of the decoder, handed over in order: reading and
@@ -355,16 +309,14 @@ static int report(const char *shown, const char *as, const char *out_path, const
 
 int cmd_decode(int argc, char **argv) {
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
-    const char *as = "text", *out_path = nullptr, *in_path = nullptr, *raw = nullptr;
+    const char *as = "text", *out_path = nullptr, *in_path = nullptr;
+    long raw_rate = 0;
     int status = cli_decode_args(CMD, argc, argv, help_decode, &ds, &in_path, &out_path,
-                                 {{"--as", nullptr, &as}, {"--raw", nullptr, &raw}});
+                                 {cli_text_opt("--as", nullptr, &as), cli_raw_option(&raw_rate)});
     if (status >= 0) return status;
     if (strcmp(as, "digits") != 0 && strcmp(as, "text") != 0 && strcmp(as, "hex") != 0 &&
         strcmp(as, "image") != 0)
         return cli_usage_error(CMD, "--as must be digits, text, hex or image, not '%s'", as);
-
-    long raw_rate = cli_raw_rate(CMD, raw);
-    if (raw_rate < 0) return CLI_USAGE;
 
     RxDigits digits;
     rx_digits_init(&digits, 0);

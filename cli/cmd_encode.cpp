@@ -135,42 +135,30 @@ static int save_transmission(const char *path, const StationTx *tx, uint64_t tot
     return CLI_BAD_INPUT;
 }
 
+void cli_tx_options(std::vector<CliOption> *t, EncodeJob *job, int *repeater) {
+    t->push_back(cli_number_opt("--speed", OPT_PERCENT, 50, 500,
+                                "--speed must be a whole percent from 50 to 500",
+                                [job](double v) { job->speed = (long)v; }));
+    t->push_back(cli_text_opt("--callsign", nullptr, &job->callsign));
+    t->push_back(CliOption());
+    t->back().name = "--audio-dir";
+    t->back().kind = OPT_PATH;
+    t->back().take = [job](const char *v, double) {
+        job->clip_dir = v;
+        return -1;
+    };
+    t->push_back(cli_flag_opt("--cw", &job->cw));
+    t->push_back(cli_flag_opt("--repeater", repeater));
+}
+
 int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, void (*help)(void),
-                    EncodeJob *job, std::vector<CliValueOpt> own) {
-    CliArgs a = {argc, argv, 0};
-    const char *speed_s = nullptr, *audio_dir = nullptr;
-    int bad = 0, only_positional = 0;
-    std::vector<std::string> pos;
-    while (a.i < a.argc) {
-        const char *arg = a.argv[a.i];
-        if (only_positional || arg[0] != '-' || strcmp(arg, "-") == 0) {
-            pos.push_back(arg);
-            a.i++;
-            continue;
-        }
-        int known = 0;
-        if (strcmp(arg, "--") == 0) {
-            only_positional = 1;
-            a.i++;
-        } else if (cli_flag(&a, "--help", "-h")) {
-            help();
-            return CLI_OK;
-        } else if (cli_opt(&a, "--speed", nullptr, &speed_s, &bad) ||
-                   cli_opt(&a, "--callsign", nullptr, &job->callsign, &bad) ||
-                   cli_opt(&a, "--audio-dir", nullptr, &audio_dir, &bad) ||
-                   cli_opt(&a, "--dir", nullptr, &job->dir, &bad)) {
-            if (bad) return cli_usage_error(cmd, "%s needs a value", arg);
-        } else if (cli_flag(&a, "--repeater", nullptr)) {
-            job->repeater = 1;
-        } else if (cli_flag(&a, "--cw", nullptr)) {
-            job->cw = 1;
-        } else {
-            for (const CliValueOpt &o : own)
-                if (!known) known = cli_opt(&a, o.name, o.alias, o.val, &bad);
-            if (bad) return cli_usage_error(cmd, "%s needs a value", arg);
-            if (!known) return cli_usage_error(cmd, "unknown option '%s'", arg);
-        }
-    }
+                    EncodeJob *job, std::vector<CliOption> own) {
+    own.push_back(cli_text_opt("--dir", nullptr, &job->dir));
+    cli_tx_options(&own, job, &job->repeater);
+    std::vector<const char *> posv;
+    int status = cli_parse(cmd, argc, argv, own, help, &posv);
+    if (status >= 0) return status;
+    std::vector<std::string> pos(posv.begin(), posv.end());
     if (pos.empty())
         return cli_usage_error(cmd, "say what to %s: text, file, image or request", cmd);
     std::string kind = pos[0];
@@ -184,13 +172,6 @@ int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, v
     if ((kind == "file" || kind == "image") && pos.size() != 1)
         return cli_usage_error(cmd, "%s takes exactly one argument", kind.c_str());
     if (kind == "text" && pos.empty()) return cli_usage_error(cmd, "text needs the text to send");
-
-    std::string speed_text = speed_s ? speed_s : "";
-    if (!speed_text.empty() && speed_text.back() == '%') speed_text.pop_back();
-    if (speed_s && (cli_parse_int(speed_text.c_str(), &job->speed) != 0 || job->speed < 50 ||
-                    job->speed > 500))
-        return cli_usage_error(cmd, "--speed must be a whole percent from 50 to 500, not '%s'",
-                               speed_s);
     if (kind == "request") {
         uint64_t n = 0;
         uint32_t *probe = server_request_digits(job->dir, "", &n); /* the core knows a good dir */
@@ -200,7 +181,7 @@ int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, v
                                    job->dir);
     }
     job->kind = kind;
-    job->clip_dir = audio_dir ? audio_dir : cli_exe_dir(argv0) + "/audio";
+    if (job->clip_dir.empty()) job->clip_dir = cli_exe_dir(argv0) + "/audio";
     for (size_t i = 0; i < pos.size(); i++) job->content += (i ? " " : "") + pos[i];
     return -1;
 }
@@ -287,8 +268,8 @@ int cli_encode_digits(const char *cmd, EncodeJob *job) {
 int cmd_encode(int argc, char **argv, const char *argv0) {
     EncodeJob job;
     const char *out_path = nullptr;
-    int status =
-        cli_encode_args(CMD, argc, argv, argv0, help_encode, &job, {{"--output", "-o", &out_path}});
+    int status = cli_encode_args(CMD, argc, argv, argv0, help_encode, &job,
+                                 {cli_text_opt("--output", "-o", &out_path, OPT_PATH)});
     if (status >= 0) return status;
     if (!out_path) {
         if (isatty(fileno(stdout)))

@@ -369,85 +369,58 @@ static int request_ready(Ears *e, uint64_t now, Request *r) {
     return 0;
 }
 
-static int parse_seconds(const char *name, const char *s, double lo, double hi, double *out) {
-    if (!s) return 0;
-    if (cli_parse_double(s, out) != 0 || *out < lo || *out > hi) {
-        cli_usage_error(CMD, "%s must be a number of seconds from %g to %g, not '%s'", name, lo, hi,
-                        s);
-        return -1;
-    }
-    return 0;
-}
-
 int cmd_serve(int argc, char **argv, const char *argv0) {
     Station st;
     sb_init(&st.answers);
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
-    const char *speed_s = nullptr, *audio_dir = nullptr, *pause_s = nullptr, *timeout_s = nullptr,
-               *max_s = nullptr, *device = nullptr, *in_path = nullptr, *exch_s = nullptr,
-               *val = nullptr;
-    CliArgs a = {argc, argv, 0};
-    while (a.i < a.argc) {
-        const char *arg = a.argv[a.i];
-        int bad = 0;
-        if (cli_flag(&a, "--help", "-h")) {
-            help_serve();
-            return CLI_OK;
-        }
-        int r = cli_decode_option(CMD, &a, &ds);
-        if (r < 0) return CLI_USAGE;
-        if (r > 0) continue;
-        if (cli_opt(&a, "--dir", nullptr, &val, &bad)) {
-            if (!bad && add_dir(&st, val, "--dir") != 0) return CLI_USAGE;
-        } else if (cli_opt(&a, "--dirs", nullptr, &val, &bad)) {
-            if (!bad && load_dirs(&st, val) != 0) return CLI_BAD_INPUT;
-        } else if (cli_flag(&a, "--cw", nullptr)) {
-            st.tx.cw = 1;
-        } else if (!cli_opt(&a, "--speed", nullptr, &speed_s, &bad) &&
-                   !cli_opt(&a, "--callsign", nullptr, &st.tx.callsign, &bad) &&
-                   !cli_opt(&a, "--audio-dir", nullptr, &audio_dir, &bad) &&
-                   !cli_opt(&a, "--pause", nullptr, &pause_s, &bad) &&
-                   !cli_opt(&a, "--timeout", nullptr, &timeout_s, &bad) &&
-                   !cli_opt(&a, "--max-answer", nullptr, &max_s, &bad) &&
-                   !cli_opt(&a, "--device", nullptr, &device, &bad) &&
-                   !cli_opt(&a, "--out-device", nullptr, &st.out_device, &bad) &&
-                   !cli_opt(&a, "--in", nullptr, &in_path, &bad) &&
-                   !cli_opt(&a, "--out", nullptr, &st.out_path, &bad) &&
-                   !cli_opt(&a, "--exchanges", nullptr, &exch_s, &bad)) {
-            return cli_usage_error(CMD, "unknown option '%s'", arg);
-        }
-        if (bad) return cli_usage_error(CMD, "%s needs a value", arg);
-    }
+    const char *device = nullptr, *in_path = nullptr;
+    long exchanges = 0;
+    std::vector<CliOption> table = {
+        cli_text_opt("--dir", nullptr, nullptr),
+        cli_text_opt("--dirs", nullptr, nullptr, OPT_PATH),
+        cli_number_opt("--pause", OPT_REAL, 0, 60,
+                       "--pause must be a number of seconds from 0 to 60",
+                       [&](double v) { st.pause_s = v; }),
+        cli_number_opt("--timeout", OPT_REAL, 0.1, 3600,
+                       "--timeout must be a number of seconds from 0.1 to 3600",
+                       [&](double v) { st.timeout_s = v; }),
+        cli_number_opt("--max-answer", OPT_WHOLE, 1, RX_MAX_DIGITS / 2,
+                       "--max-answer must be a whole number from 1 to " +
+                           std::to_string(RX_MAX_DIGITS / 2),
+                       [&](double v) { st.max_answer = (long)v; }),
+        cli_number_opt("--exchanges", OPT_WHOLE, 1, 2147483647,
+                       "--exchanges must be a whole number from 1 to 2147483647",
+                       [&](double v) { exchanges = (long)v; }),
+        cli_text_opt("--device", nullptr, &device),
+        cli_text_opt("--out-device", nullptr, &st.out_device),
+        cli_text_opt("--in", nullptr, &in_path, OPT_PATH),
+        cli_text_opt("--out", nullptr, &st.out_path, OPT_PATH),
+    };
+    table[0].take = [&](const char *v, double) {
+        return add_dir(&st, v, "--dir") ? CLI_USAGE : -1;
+    };
+    table[1].take = [&](const char *v, double) { return load_dirs(&st, v) ? CLI_BAD_INPUT : -1; };
+    cli_decode_options(&table, &ds);
+    cli_tx_options(&table, &st.tx, &ds.repeater); /* --repeater also listens for disguised tones */
+    std::vector<const char *> pos;
+    int status = cli_parse(CMD, argc, argv, table, help_serve, &pos);
+    if (status >= 0) return status;
+    if (!pos.empty())
+        return cli_usage_error(CMD, "takes no file ('%s'): give a recording with --in", pos[0]);
     if (st.dirs.empty())
         return cli_usage_error(CMD, "give the directories it serves: --dir NNNN=COMMAND or "
                                     "--dirs FILE");
-    std::string speed_text = speed_s ? speed_s : "";
-    if (!speed_text.empty() && speed_text.back() == '%') speed_text.pop_back();
-    if (speed_s && (cli_parse_int(speed_text.c_str(), &st.tx.speed) != 0 || st.tx.speed < 50 ||
-                    st.tx.speed > 500))
-        return cli_usage_error(CMD, "--speed must be a whole percent from 50 to 500, not '%s'",
-                               speed_s);
-    if (parse_seconds("--pause", pause_s, 0, 60, &st.pause_s) != 0 ||
-        parse_seconds("--timeout", timeout_s, 0.1, 3600, &st.timeout_s) != 0)
-        return CLI_USAGE;
-    long exchanges = 0;
-    if (max_s && (cli_parse_int(max_s, &st.max_answer) != 0 || st.max_answer < 1 ||
-                  st.max_answer > RX_MAX_DIGITS / 2))
-        return cli_usage_error(CMD, "--max-answer must be a whole number from 1 to %d, not '%s'",
-                               RX_MAX_DIGITS / 2, max_s);
-    if (exch_s && (cli_parse_int(exch_s, &exchanges) != 0 || exchanges < 1))
-        return cli_usage_error(CMD, "--exchanges must be a whole number from 1, not '%s'", exch_s);
     if ((device || st.out_device) && !CLI_SOUND_NAMED_DEVICES)
         return cli_usage_error(CMD, "--device and --out-device are not supported on Windows; the "
                                     "default devices are used");
     st.tx.repeater = ds.repeater;
     ds.resample = 1; /* the gaps above are measured at 44100 Hz */
-    st.tx.clip_dir = audio_dir ? audio_dir : cli_exe_dir(argv0) + "/audio";
+    if (st.tx.clip_dir.empty()) st.tx.clip_dir = cli_exe_dir(argv0) + "/audio";
     /* A missing clip is found now, not at the first answer. */
     SampleBuf probe;
     sb_init(&probe);
     st.tx.kind = "text";
-    int status = cli_build_transmission(CMD, &st.tx, &probe);
+    status = cli_build_transmission(CMD, &st.tx, &probe);
     sb_free(&probe);
     if (status != CLI_OK) return status;
 

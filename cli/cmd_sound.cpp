@@ -84,8 +84,8 @@ int cli_play_samples(const char *cmd, const char *device, const SampleBuf *b, do
 int cmd_play(int argc, char **argv, const char *argv0) {
     EncodeJob job;
     const char *device = nullptr;
-    int status =
-        cli_encode_args(PLAY, argc, argv, argv0, help_play, &job, {{"--device", nullptr, &device}});
+    int status = cli_encode_args(PLAY, argc, argv, argv0, help_play, &job,
+                                 {cli_text_opt("--device", nullptr, &device)});
     if (status >= 0) return status;
     if (device && !CLI_SOUND_NAMED_DEVICES)
         return cli_usage_error(PLAY, "--device is not supported on Windows; the default output "
@@ -153,29 +153,26 @@ static void listen_digit(void *ctx, int32_t digit) {
 
 int cmd_listen(int argc, char **argv) {
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
-    const char *as = "text", *device = nullptr, *for_s = nullptr, *digits_s = nullptr;
-    CliArgs a = {argc, argv, 0};
-    while (a.i < a.argc) {
-        const char *arg = a.argv[a.i];
-        int bad = 0;
-        if (cli_flag(&a, "--help", "-h")) {
-            help_listen();
-            return CLI_OK;
-        }
-        int r = cli_decode_option(LISTEN, &a, &ds);
-        if (r < 0) return CLI_USAGE;
-        if (r > 0) continue;
-        if (!cli_opt(&a, "--as", nullptr, &as, &bad) &&
-            !cli_opt(&a, "--device", nullptr, &device, &bad) &&
-            !cli_opt(&a, "--for", nullptr, &for_s, &bad) &&
-            !cli_opt(&a, "--digits", nullptr, &digits_s, &bad))
-            return cli_usage_error(LISTEN,
-                                   arg[0] == '-' ? "unknown option '%s'"
-                                                 : "takes no file ('%s'): it hears the "
-                                                   "recording device",
-                                   arg);
-        if (bad) return cli_usage_error(LISTEN, "%s needs a value", arg);
-    }
+    const char *as = "text", *device = nullptr;
+    double seconds = 0;
+    long n = 0;
+    std::vector<CliOption> table = {
+        cli_text_opt("--as", nullptr, &as),
+        cli_text_opt("--device", nullptr, &device),
+        cli_number_opt("--for", OPT_REAL, 0.001, 1e7,
+                       "--for must be a number of seconds from 0.001 to 10000000",
+                       [&](double v) { seconds = v; }),
+        cli_number_opt("--digits", OPT_WHOLE, 1, 2147483647,
+                       "--digits must be a whole number from 1 to 2147483647",
+                       [&](double v) { n = (long)v; }),
+    };
+    cli_decode_options(&table, &ds);
+    std::vector<const char *> pos;
+    int status = cli_parse(LISTEN, argc, argv, table, help_listen, &pos);
+    if (status >= 0) return status;
+    if (!pos.empty())
+        return cli_usage_error(LISTEN, "takes no file ('%s'): it hears the recording device",
+                               pos[0]);
     Listener l = {};
     l.hi = -1;
     l.as_digits = strcmp(as, "digits") == 0;
@@ -183,14 +180,6 @@ int cmd_listen(int argc, char **argv) {
     l.reading = strcmp(as, "hex") == 0 ? RX_READ_HEX : RX_READ_TEXT;
     if (!l.as_digits && !l.as_image && strcmp(as, "text") != 0 && strcmp(as, "hex") != 0)
         return cli_usage_error(LISTEN, "--as must be digits, text, hex or image, not '%s'", as);
-    double seconds = 0;
-    long n = 0;
-    if (for_s && (cli_parse_double(for_s, &seconds) != 0 || seconds <= 0 || seconds > 1e7))
-        return cli_usage_error(LISTEN, "--for must be a number of seconds above 0, not '%s'",
-                               for_s);
-    if (digits_s && (cli_parse_int(digits_s, &n) != 0 || n < 1))
-        return cli_usage_error(LISTEN, "--digits must be a whole number from 1, not '%s'",
-                               digits_s);
     if (device && !CLI_SOUND_NAMED_DEVICES)
         return cli_usage_error(LISTEN, "--device is not supported on Windows; the default "
                                        "recording device is used");
@@ -210,8 +199,8 @@ int cmd_listen(int argc, char **argv) {
             device ? device : "the default recording device");
     DecodeStream d;
     decode_stream_init(&d, &ds, DTMF_SAMPLE_RATE, listen_frame, listen_digit, &l);
-    int status = CLI_OK;
     std::vector<float> block;
+    status = CLI_OK;
     for (;;) {
         int r = cli_rec_read(rec, &block, &err);
         if (r < 0) {

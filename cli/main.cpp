@@ -31,66 +31,7 @@ static void help_main(void) {
           stdout);
 }
 
-int cli_parse_int(const char *s, long *out) {
-    if (!s || !*s) return -1;
-    char *end = nullptr;
-    errno = 0;
-    long v = strtol(s, &end, 10);
-    if (errno != 0 || *end != '\0') return -1;
-    *out = v;
-    return 0;
-}
-
-int cli_parse_double(const char *s, double *out) {
-    if (!s || !*s) return -1;
-    char *end = nullptr;
-    errno = 0;
-    double v = strtod(s, &end);
-    if (errno != 0 || *end != '\0' || !isfinite(v)) return -1;
-    *out = v;
-    return 0;
-}
-
-/* Matches "--name", "--name=value" or the short alias; only those. */
-static int match_name(const char *arg, const char *name, const char **inline_val) {
-    size_t n = strlen(name);
-    *inline_val = nullptr;
-    if (strncmp(arg, name, n) != 0) return 0;
-    if (arg[n] == '\0') return 1;
-    if (arg[n] == '=' && name[1] == '-') {
-        *inline_val = arg + n + 1;
-        return 1;
-    }
-    return 0;
-}
-
-int cli_opt(CliArgs *a, const char *name, const char *alias, const char **val, int *bad) {
-    const char *arg = a->argv[a->i];
-    const char *inl = nullptr;
-    if (!match_name(arg, name, &inl) && !(alias && match_name(arg, alias, &inl))) return 0;
-    a->i++;
-    if (inl) {
-        *val = inl;
-    } else if (a->i < a->argc) {
-        *val = a->argv[a->i++];
-    } else {
-        *bad = 1;
-        *val = nullptr;
-    }
-    return 1;
-}
-
-int cli_flag(CliArgs *a, const char *name, const char *alias) {
-    const char *arg = a->argv[a->i];
-    if (strcmp(arg, name) == 0 || (alias && strcmp(arg, alias) == 0)) {
-        a->i++;
-        return 1;
-    }
-    return 0;
-}
-
-int main(int argc, char **argv) {
-    cli_binary_stdio();
+static int run(int argc, char **argv) {
     if (argc < 2) {
         help_main();
         return CLI_USAGE;
@@ -130,4 +71,20 @@ int main(int argc, char **argv) {
     if (strcmp(cmd, "serve") == 0) return cmd_serve(argc - 2, argv + 2, argv[0]);
     fprintf(stderr, "tessary-cli: unknown command '%s' (see tessary-cli --help)\n", cmd);
     return CLI_USAGE;
+}
+
+int main(int argc, char **argv) {
+    cli_binary_stdio();
+    errno = 0;
+    int status = run(argc, argv);
+    /* A summary or help that never arrived is a failure, whatever was done
+     * before it (a full disk shows only here). A command that failed has
+     * said why already. */
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        if (status == CLI_OK || status == CLI_USAGE)
+            fprintf(stderr, "tessary-cli: %s: <stdout>: cannot write: %s\n",
+                    argc > 1 ? argv[1] : "help", errno ? strerror(errno) : "input/output error");
+        if (status == CLI_OK) status = CLI_BAD_INPUT;
+    }
+    return status;
 }
