@@ -145,7 +145,7 @@ struct EncodeJob {
 };
 /* How a transmission is sent: --speed, --callsign, --audio-dir, --cw and
  * --repeater (into *repeater), added to a command's table. */
-void cli_tx_options(std::vector<CliOption> *t, EncodeJob *job, int *repeater);
+void cli_tx_options(const char *cmd, std::vector<CliOption> *t, EncodeJob *job, int *repeater);
 /* Parses encode's KIND CONTENT, --dir, the options above and the command's
  * own. Returns -1 to go on, else the exit status. */
 int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, void (*help)(void),

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <algorithm>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -135,11 +136,30 @@ static int save_transmission(const char *path, const StationTx *tx, uint64_t tot
     return CLI_BAD_INPUT;
 }
 
-void cli_tx_options(std::vector<CliOption> *t, EncodeJob *job, int *repeater) {
+void cli_tx_options(const char *cmd, std::vector<CliOption> *t, EncodeJob *job, int *repeater) {
     t->push_back(cli_number_opt("--speed", OPT_PERCENT, 50, 500,
                                 "--speed must be a whole percent from 50 to 500",
                                 [job](double v) { job->speed = (long)v; }));
     t->push_back(cli_text_opt("--callsign", nullptr, &job->callsign));
+    /* The ID is sent letter by letter (A-Z, 0-9); anything else was skipped,
+     * and a callsign of nothing else vanished from the air unsaid. */
+    t->back().take = [cmd, job](const char *v, double) {
+        int sendable = 0, unsendable = 0;
+        for (const char *c = v; *c; c++) {
+            unsigned char u = (unsigned char)*c;
+            if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9'))
+                sendable++;
+            else if (u != '/' && u != '-' && u != ' ')
+                unsendable++;
+        }
+        if (unsendable || (*v && !sendable))
+            return cli_usage_error(cmd,
+                                   "--callsign '%s' cannot be sent: the station's ID takes "
+                                   "letters A-Z and digits (/ and - are passed over)",
+                                   v);
+        job->callsign = v;
+        return -1;
+    };
     t->push_back(CliOption());
     t->back().name = "--audio-dir";
     t->back().kind = OPT_PATH;
@@ -154,7 +174,7 @@ void cli_tx_options(std::vector<CliOption> *t, EncodeJob *job, int *repeater) {
 int cli_encode_args(const char *cmd, int argc, char **argv, const char *argv0, void (*help)(void),
                     EncodeJob *job, std::vector<CliOption> own) {
     own.push_back(cli_text_opt("--dir", nullptr, &job->dir));
-    cli_tx_options(&own, job, &job->repeater);
+    cli_tx_options(cmd, &own, job, &job->repeater);
     std::vector<const char *> posv;
     int status = cli_parse(cmd, argc, argv, own, help, &posv);
     if (status >= 0) return status;
@@ -194,22 +214,44 @@ int cli_encode_digits(const char *cmd, EncodeJob *job) {
     double tone_s = 0, gap_s = 0;
     speed_to_tone_gap((int32_t)job->speed, &tone_s, &gap_s);
     std::string err;
+    /* Reading stops where a WAV file would be full, so a huge file or a
+     * device (/dev/zero) cannot fill memory first: a byte of a file is four
+     * digits, a letter two, and an image or request is far shorter. */
+    uint64_t one = digit_block_samples(1, tone_s, gap_s);
+    uint64_t per = digit_block_samples(2, tone_s, gap_s) - one;
+    uint64_t max_bytes = (WAV_MAX_SAMPLES - (one - per)) / per / 4;
     if ((kind == "text" || kind == "request" || kind == "image") && content == "-") {
         std::vector<uint8_t> in;
-        if (cli_read_all("-", &in, &err) != 0) {
+        uint64_t most = kind == "text" ? 2 * max_bytes : kind == "request" ? 1 << 20 : 1 << 16;
+        if (cli_read_all("-", &in, &err, most) != 0) {
             cli_error(cmd, "<stdin>", "%s", err.c_str());
+            return CLI_BAD_INPUT;
+        }
+        if (in.size() > most) {
+            if (kind == "text")
+                cli_error(cmd, "<stdin>",
+                          "too large: one WAV file holds at most %llu letters at this speed",
+                          (unsigned long long)most);
+            else
+                cli_error(cmd, "<stdin>", "too large for %s (more than %llu bytes)",
+                          kind == "image" ? "an image" : "a request", (unsigned long long)most);
             return CLI_BAD_INPUT;
         }
         content.assign(in.begin(), in.end());
     }
-    if (content.find('\0') != std::string::npos) content.resize(content.find('\0'));
+    /* A NUL does not end the text: it is one more character left out. */
+    uint64_t nuls = 0;
+    if (kind != "image") {
+        nuls = (uint64_t)std::count(content.begin(), content.end(), '\0');
+        content.erase(std::remove(content.begin(), content.end(), '\0'), content.end());
+    }
 
     if (kind == "text" || kind == "request") {
         uint32_t *d = encode_text(content.c_str(), &count);
         if (!d) return out_of_memory(cmd);
         digits.assign(d, d + count);
         free(d);
-        uint64_t dropped = 0;
+        uint64_t dropped = nuls;
         for (size_t i = 0; i < content.size(); i++) {
             char c = content[i];
             if (letter_to_num(c) < 0 && c != '\n' && c != '\r') dropped++;
@@ -234,11 +276,6 @@ int cli_encode_digits(const char *cmd, EncodeJob *job) {
     } else if (kind == "file") {
         std::vector<uint8_t> bytes;
         const char *path = content.c_str();
-        /* Reading stops where a WAV file would be full, so a huge file or
-         * a device (/dev/zero) cannot fill memory first. */
-        uint64_t one = digit_block_samples(1, tone_s, gap_s);
-        uint64_t per = digit_block_samples(2, tone_s, gap_s) - one;
-        uint64_t max_bytes = (WAV_MAX_SAMPLES - (one - per)) / per / 4;
         if (cli_read_all(path, &bytes, &err, max_bytes) != 0) {
             cli_error(cmd, strcmp(path, "-") == 0 ? "<stdin>" : path, "%s", err.c_str());
             return CLI_BAD_INPUT;
