@@ -242,6 +242,11 @@ uint64_t cli_read_audio(CliAudio *a, float *out, uint64_t max) {
 
 int cli_close_audio(const char *cmd, CliAudio *a) {
     if (a->regular && ferror(a->f) && !a->read_errno) a->read_errno = errno ? errno : EIO;
+    if (a->wav.missing && !a->read_errno)
+        cli_warn(cmd, a->shown,
+                 "the recording is cut short: its data chunk declares %llu bytes more than there "
+                 "are",
+                 (unsigned long long)a->wav.missing);
     wav_reader_close(&a->wav);
     if (a->f) fclose(a->f);
     a->f = nullptr;

@@ -321,6 +321,10 @@ int cmd_analyze(int argc, char **argv) {
     if (out_path) {
         double length = (double)n_samples / rate;
         double t1 = to >= 0 && to < length ? to : length;
+        if (n_samples == 0) {
+            cli_error(CMD, shown, "nothing to draw: the recording holds no sound");
+            return CLI_BAD_INPUT;
+        }
         if (from >= t1) {
             cli_error(CMD, shown, "--from %g is past the end (%.2f s)", from, length);
             return CLI_BAD_INPUT;

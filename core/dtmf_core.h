@@ -183,9 +183,11 @@ struct WavInfo {
  *
  * It reads forward only, so a pipe will do: the first "data" chunk is the
  * sound, with the "fmt " chunk before it (none: 16-bit mono 44,100 Hz). A
- * source that can seek (memory, a seekable FILE, read from its start) is
- * walked to its end first, where a later "fmt " or "data" chunk replaces an
- * earlier one. A "data" chunk whose size field is 0 or 0x7FFFF000 and up
+ * source that can seek (memory, a seekable FILE, read from its start) may
+ * have its "fmt " after the sound; read forward such a file is refused, as
+ * it cannot be read right. The chunk walk ends at the first name that is
+ * not four printable characters; a pad byte after an odd-sized chunk may be
+ * missing. A "data" chunk whose size field is 0 or 0x7FFFF000 and up
  * (what recorders writing to a pipe put there), or any in an input known to
  * exceed 4 GiB, runs to the end of the input. Nothing is sized from a header
  * field.
@@ -220,6 +222,9 @@ struct WavReader {
     uint64_t size; /* the source's length; UINT64_MAX when unknown */
     uint64_t pos;  /* bytes taken from the source */
     uint64_t left; /* bytes of sound still to read; UINT64_MAX: to the end */
+    /* Bytes the data chunk declares that the input does not hold: known at
+     * open for a source that can seek, else once the reading has ended. */
+    uint64_t missing;
     uint32_t kind, bytes, channels, in_frame;
     float sum;
     uint8_t *buf;

@@ -216,7 +216,9 @@ static float decode_one(const uint8_t *p, SampleKind kind) {
 struct WavHeader {
     int riff;
     int have_data;
+    int blind;                   /* read forward, the sound came before any "fmt " */
     uint64_t data_pos, data_len; /* data_len UNKNOWN: to the end of the input */
+    uint64_t missing;            /* bytes the data chunk declares beyond the input's end */
     uint32_t format_tag, sub_format, channels, rate, bits;
 };
 
@@ -225,9 +227,18 @@ struct WavHeader {
  * or 0x7FFFF000 (sox). */
 static int size_untold(uint32_t v) { return v == 0 || v >= 0x7FFFF000u; }
 
-/* The one chunk walk. Read forward only it stops at the first "data" chunk,
- * where the sound begins; a source that can seek is walked to its end and
- * left at the last "data" chunk. */
+/* Chunk names are four printable ASCII characters; anything else is not a
+ * chunk (zeros past the end of a file grown with truncate, a lost pad). */
+static int chunk_id(const uint8_t *p) {
+    for (int i = 0; i < 4; i++)
+        if (p[i] < 0x20 || p[i] > 0x7E) return 0;
+    return 1;
+}
+
+/* The one chunk walk, forward only: the sound is the first "data" chunk. A
+ * source that can seek goes on past it only to find a "fmt " that comes
+ * later; read forward, the sound cannot wait for one. The walk ends at the
+ * first thing that is not a chunk. */
 static void wav_walk(WavReader *r, WavHeader *w) {
     memset(w, 0, sizeof *w);
     w->format_tag = 1;
@@ -238,15 +249,26 @@ static void wav_walk(WavReader *r, WavHeader *w) {
     if (src_fill(r, h, 12) != 12 || memcmp(h, "RIFF", 4) != 0 || memcmp(h + 8, "WAVE", 4) != 0)
         return;
     w->riff = 1;
+    int have_fmt = 0, odd = 0;
     for (;;) {
         uint8_t ch[8];
         if (src_fill(r, ch, 8) != 8) break;
+        /* After an odd size comes a pad byte (a zero), which some writers
+         * leave out: then the next name begins at once. */
+        if (odd && !chunk_id(ch)) {
+            memmove(ch, ch + 1, 7);
+            if (src_fill(r, ch + 7, 1) != 1) break;
+        }
+        if (!chunk_id(ch)) break;
         const int data = memcmp(ch, "data", 4) == 0;
         uint64_t size = get32(ch + 4);
         /* A 32-bit field cannot tell the size of more than 4 GiB either. */
         if (data && (size_untold((uint32_t)size) || (src_seekable(r) && r->size > 0xFFFFFFFFull)))
             size = UNKNOWN;
-        if (src_seekable(r) && size > r->size - r->pos) size = r->size - r->pos;
+        if (src_seekable(r) && size > r->size - r->pos) {
+            if (data && !w->have_data && size != UNKNOWN) w->missing = size - (r->size - r->pos);
+            size = r->size - r->pos;
+        }
         const uint64_t body = r->pos;
         if (memcmp(ch, "fmt ", 4) == 0) {
             uint8_t f[26];
@@ -258,13 +280,21 @@ static void wav_walk(WavReader *r, WavHeader *w) {
             w->bits = get16(f + 14);
             /* WAVE_FORMAT_EXTENSIBLE names the real format in its GUID's first two bytes. */
             w->sub_format = got >= 26 ? get16(f + 24) : 0;
-        } else if (data) {
+            have_fmt = 1;
+            if (w->have_data) break;
+        } else if (data && !w->have_data) {
             w->have_data = 1;
             w->data_pos = r->pos;
             w->data_len = size;
-            if (!src_seekable(r)) return;
+            if (!src_seekable(r)) {
+                w->blind = !have_fmt;
+                return;
+            }
+            if (have_fmt) break;
         }
-        src_skip_to(r, body + size + (size & 1));
+        if (size == UNKNOWN) break;
+        src_skip_to(r, body + size);
+        odd = (int)(size & 1);
     }
     if (w->have_data && src_seekable(r)) src_skip_to(r, w->data_pos);
 }
@@ -284,6 +314,10 @@ static int32_t wav_check(const WavHeader *w, WavInfo *info, char *why, uint64_t 
         snprintf(text, sizeof text, "not a WAV file (no RIFF/WAVE header)");
     else if (!w->have_data)
         snprintf(text, sizeof text, "no audio in the WAV file (no \"data\" chunk)");
+    else if (w->blind)
+        snprintf(text, sizeof text,
+                 "the \"fmt \" chunk does not come before the sound, and a pipe cannot go back "
+                 "for it: give the file itself");
     else if (tag != 1 && tag != 3)
         snprintf(text, sizeof text,
                  "compressed WAV (format %u) is not supported (PCM or floating-point only)",
@@ -322,7 +356,8 @@ static int32_t reader_walk(WavReader *r, char *why, uint64_t why_size) {
     int32_t verdict = wav_check(&w, &r->info, why, why_size);
     /* Rate 0 cannot be resampled or detected at, and the rest of the program
      * carries rates as signed 32-bit numbers. */
-    r->readable = w.riff && w.have_data && w.rate != 0 && w.rate <= 0x7FFFFFFFu;
+    r->readable = w.riff && w.have_data && !w.blind && w.rate != 0 && w.rate <= 0x7FFFFFFFu;
+    r->missing = w.missing;
     r->kind = kind_of(r->info.format_tag, w.bits);
     r->bytes = w.bits / 8;
     r->channels = w.channels;
@@ -359,7 +394,7 @@ int32_t wav_reader_open_file(WavReader *r, FILE *f, char *why, uint64_t why_size
 int32_t wav_reader_open_raw(WavReader *r, WavReadFn read, void *ctx, uint32_t rate, char *why,
                             uint64_t why_size) {
     reader_init(r, read, ctx, UNKNOWN);
-    WavHeader w = {1, 1, 0, UNKNOWN, 1, 0, 1, rate, 16};
+    WavHeader w = {1, 1, 0, 0, UNKNOWN, 0, 1, 0, 1, rate, 16};
     int32_t verdict = wav_check(&w, &r->info, why, why_size);
     r->readable = verdict == 0;
     r->kind = KIND_S16;
@@ -417,6 +452,7 @@ uint64_t wav_reader_read(WavReader *r, float *out, uint64_t max) {
         uint64_t want = WAV_BUF - part < r->left ? WAV_BUF - part : r->left;
         uint64_t got = src_read(r, r->buf + part, want);
         if (got == 0) {
+            if (r->left != UNKNOWN) r->missing += r->left;
             r->left = 0;
             break;
         }
