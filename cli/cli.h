@@ -93,9 +93,11 @@ struct CliAudio {
 int cli_open_audio(const char *cmd, const char *path, uint32_t raw_rate, CliAudio *a);
 uint64_t cli_read_audio(CliAudio *a, float *out, uint64_t max);
 int cli_close_audio(const char *cmd, CliAudio *a);
-/* The whole of a WAV file ("-": stdin) as mono samples at its own rate;
- * 2 GiB and more are refused. Prints the error itself. */
-int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate);
+/* Whether path ("-": stdout) can be written, found before any work is done
+ * and without changing what is there; *made is set when the check created
+ * the file, for the caller to remove if it ends up writing nothing. Prints
+ * the error itself. */
+int cli_check_output(const char *cmd, const char *path, int *made);
 /* Writes a buffer as the program's WAV ("-": stdout). */
 int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b);
 

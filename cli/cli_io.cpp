@@ -255,30 +255,24 @@ int cli_close_audio(const char *cmd, CliAudio *a) {
     return CLI_BAD_INPUT;
 }
 
-/* Larger inputs are refused outright: held whole, they would not fit. */
-static const uint64_t WAV_LOAD_LIMIT = 0x80000000ull;
-
-int cli_load_audio(const char *cmd, const char *path, SampleBuf *out, uint32_t *rate) {
-    CliAudio a;
-    *rate = DTMF_SAMPLE_RATE;
-    int status = cli_open_audio(cmd, path, 0, &a);
-    if (status != CLI_OK) return status;
-    uint64_t start = out->len;
-    for (;;) {
-        sb_reserve(out, 65536);
-        uint64_t got = cli_read_audio(&a, out->data + out->len, out->cap - out->len);
-        out->len += got;
-        if (got == 0 || a.bytes >= WAV_LOAD_LIMIT) break;
+int cli_check_output(const char *cmd, const char *path, int *made) {
+    *made = 0;
+    if (strcmp(path, "-") == 0) return CLI_OK;
+    int kind = PATH_FILE;
+    int existed = path_size(path, &kind) >= 0;
+    if (existed && kind == PATH_DIR) {
+        cli_error(cmd, path, "is a directory");
+        return CLI_BAD_INPUT;
     }
-    int too_large = a.bytes >= WAV_LOAD_LIMIT;
-    *rate = a.wav.info.rate;
-    status = cli_close_audio(cmd, &a);
-    if (status == CLI_OK && too_large) {
-        cli_error(cmd, a.shown, "file too large (WAV files of 2 GiB or more are not read)");
-        status = CLI_BAD_INPUT;
+    errno = 0;
+    FILE *f = fopen(path, "ab"); /* appending changes nothing that is there */
+    if (!f) {
+        cli_error(cmd, path, "cannot write: %s", errno_text().c_str());
+        return CLI_BAD_INPUT;
     }
-    if (status != CLI_OK) out->len = start;
-    return status;
+    fclose(f);
+    *made = !existed;
+    return CLI_OK;
 }
 
 static int32_t write_stream(void *ctx, const void *data, uint64_t n) {

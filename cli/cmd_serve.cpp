@@ -425,11 +425,17 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
     sb_free(&probe);
     if (status != CLI_OK) return status;
 
-    /* A recording to hear instead of the device. */
-    SampleBuf file;
-    sb_init(&file);
-    uint32_t file_rate = DTMF_SAMPLE_RATE;
-    if (in_path && cli_load_audio(CMD, in_path, &file, &file_rate) != CLI_OK) return CLI_BAD_INPUT;
+    /* The answers' file is found writable before any command runs. */
+    int out_made = 0;
+    if (st.out_path && cli_check_output(CMD, st.out_path, &out_made) != CLI_OK)
+        return CLI_BAD_INPUT;
+    /* A recording to hear instead of the device, read as it comes: a pipe
+     * from a live receiver is answered while it goes on. */
+    CliAudio file;
+    if (in_path && cli_open_audio(CMD, in_path, 0, &file) != CLI_OK) {
+        if (out_made) remove(st.out_path);
+        return CLI_BAD_INPUT;
+    }
 
     cli_catch_interrupt();
     std::string list;
@@ -438,19 +444,17 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
             list.c_str());
     CliRec *rec = nullptr;
     DecodeStream d;
-    decode_stream_init(&d, &ds, in_path ? (int32_t)file_rate : DTMF_SAMPLE_RATE, on_frame, on_digit,
-                       &st.ears);
-    std::vector<float> block;
+    decode_stream_init(&d, &ds, in_path ? (int32_t)file.wav.info.rate : DTMF_SAMPLE_RATE, on_frame,
+                       on_digit, &st.ears);
+    std::vector<float> block(in_path ? 1024 : 0);
     std::string err;
-    uint64_t fed = 0;
     long answered = 0;
     status = CLI_OK;
     while (status == CLI_OK && !cli_interrupted() && !(exchanges && answered >= exchanges)) {
         uint64_t now;
         if (in_path) {
-            uint64_t n = file.len - fed < 1024 ? file.len - fed : 1024;
-            decode_stream_feed(&d, file.data + fed, n);
-            fed += n;
+            uint64_t n = cli_read_audio(&file, block.data(), block.size());
+            decode_stream_feed(&d, block.data(), n);
             if (n == 0) decode_stream_finish(&d);
             now = n == 0 ? UINT64_MAX : decode_stream_samples(&d);
         } else {
@@ -497,8 +501,12 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
     }
     cli_rec_close(rec);
     decode_stream_free(&d);
-    sb_free(&file);
-    if (status == CLI_OK && st.out_path) status = cli_save_wav(CMD, st.out_path, &st.answers);
+    if (in_path && cli_close_audio(CMD, &file) != CLI_OK) status = CLI_BAD_INPUT;
+    /* No answer, no file: an empty WAV would pass for a silent answer. */
+    if (status == CLI_OK && st.out_path && st.answers.len)
+        status = cli_save_wav(CMD, st.out_path, &st.answers);
+    else if (out_made)
+        remove(st.out_path);
     sb_free(&st.answers);
     if (status == CLI_OK && in_path && answered == 0) {
         cli_error(CMD, in_path, "no request heard");
