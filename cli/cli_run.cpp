@@ -3,7 +3,12 @@
 #include "cli/cli.h"
 #include "cli/cli_sound.h"
 
+#include <algorithm>
 #include <chrono>
+
+/* A command whose output has ended gets this long to exit before its
+ * output is taken as the answer. */
+static const double EXIT_GRACE_S = 1.0;
 
 static double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -20,6 +25,25 @@ static double seconds_since(std::chrono::steady_clock::time_point t0) {
 #include <unistd.h>
 
 extern char **environ;
+
+/* Reads what the command's output holds now (a bounded share, so a
+ * command that never stops printing cannot hold us) into out, kept to
+ * max_out; closes it and returns 1 at its end. */
+static int read_out(int *fd, size_t max_out, std::string *out) {
+    char buf[4096];
+    for (int k = 0; k < 64; k++) {
+        ssize_t n = read(*fd, buf, sizeof buf);
+        if (n > 0) {
+            if (out->size() < max_out) out->append(buf, std::min((size_t)n, max_out - out->size()));
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+        close(*fd);
+        *fd = -1;
+        return 1;
+    }
+    return 0;
+}
 
 int cli_run(const std::string &command, const std::string &input, double timeout_s, size_t max_out,
             std::string *out, int *exit_status, std::string *why) {
@@ -64,23 +88,35 @@ int cli_run(const std::string &command, const std::string &input, double timeout
         close(to_child);
         to_child = -1;
     }
+    fcntl(from_child, F_SETFL, O_NONBLOCK);
     auto t0 = std::chrono::steady_clock::now();
-    int outcome = -1, st = 0;
-    /* Until its output ends, then until it exits. */
+    double eof_at = -1;
+    int outcome = -1, st = 0, reaped = 0;
+    /* Until it exits, or its output has ended and it does not exit soon
+     * after: a child it left in the background holding the output open
+     * does not hold the answer back, nor does one that closed it and
+     * lingers. */
     while (outcome < 0) {
         if (cli_interrupted()) outcome = RUN_INTERRUPTED;
         double left = timeout_s - seconds_since(t0);
         if (outcome < 0 && left <= 0) outcome = RUN_TIMED_OUT;
         if (outcome >= 0) break;
+        if (waitpid(pid, &st, WNOHANG) == pid) {
+            reaped = 1;
+            break;
+        }
+        if (eof_at >= 0 && seconds_since(t0) - eof_at > EXIT_GRACE_S) break;
         int wait_ms = left < 0.1 ? (int)(left * 1000) + 1 : 100;
         if (from_child < 0) {
-            pid_t w = waitpid(pid, &st, WNOHANG);
-            if (w == pid) break;
             poll(nullptr, 0, wait_ms < 10 ? wait_ms : 10);
             continue;
         }
         struct pollfd fds[2] = {{from_child, POLLIN, 0}, {to_child, POLLOUT, 0}};
-        if (poll(fds, to_child >= 0 ? 2 : 1, wait_ms) < 0 && errno != EINTR) break;
+        if (poll(fds, to_child >= 0 ? 2 : 1, wait_ms < 20 ? wait_ms : 20) < 0 && errno != EINTR) {
+            *why = strerror(errno);
+            outcome = RUN_CANNOT;
+            break;
+        }
         if (to_child >= 0 && fds[1].revents) {
             ssize_t n = write(to_child, input.data() + sent, input.size() - sent);
             if (n > 0) sent += (size_t)n;
@@ -90,25 +126,22 @@ int cli_run(const std::string &command, const std::string &input, double timeout
                 to_child = -1;
             }
         }
-        if (fds[0].revents) {
-            char buf[4096];
-            ssize_t n = read(from_child, buf, sizeof buf);
-            if (n > 0 && out->size() < max_out)
-                out->append(buf,
-                            (size_t)n < max_out - out->size() ? (size_t)n : max_out - out->size());
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-                close(from_child);
-                from_child = -1;
-            }
-        }
+        if (fds[0].revents && read_out(&from_child, max_out, out) && eof_at < 0)
+            eof_at = seconds_since(t0);
     }
-    if (outcome >= 0) {
+    /* What it printed before it exited is in the pipe already. */
+    if (reaped && from_child >= 0) read_out(&from_child, max_out, out);
+    if (!reaped) {
         kill(-pid, SIGKILL);
         while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
     }
     if (to_child >= 0) close(to_child);
     if (from_child >= 0) close(from_child);
     if (outcome >= 0) return outcome;
+    if (!reaped) { /* its output ended long ago: that was its answer */
+        *exit_status = 0;
+        return RUN_DONE;
+    }
     *exit_status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     return *exit_status == 0 ? RUN_DONE : RUN_FAILED;
 }
@@ -176,9 +209,18 @@ int cli_run(const std::string &command, const std::string &input, double timeout
         read_done = 1;
     });
     auto t0 = std::chrono::steady_clock::now();
+    double settled_at = -1;
     int outcome = -1;
     while (outcome < 0) {
-        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 && read_done) break;
+        int exited = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+        if (exited && read_done) break;
+        /* It has exited and the reader has all it printed, or its output
+         * ended and it lingers: a child holding the pipe open, or the
+         * command itself, does not hold the answer back. */
+        DWORD avail = 1;
+        if (exited && (!PeekNamedPipe(out_r, NULL, 0, NULL, &avail, NULL) || avail == 0)) break;
+        if (read_done && settled_at < 0) settled_at = seconds_since(t0);
+        if (settled_at >= 0 && seconds_since(t0) - settled_at > EXIT_GRACE_S) break;
         if (cli_interrupted())
             outcome = RUN_INTERRUPTED;
         else if (seconds_since(t0) >= timeout_s)
@@ -186,9 +228,10 @@ int cli_run(const std::string &command, const std::string &input, double timeout
         else
             Sleep(20);
     }
-    if (outcome >= 0) {
+    int lingered = outcome < 0 && WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0;
+    if (outcome >= 0 || !read_done) {
         if (job) TerminateJobObject(job, 1);
-        TerminateProcess(pi.hProcess, 1);
+        if (outcome >= 0 || lingered) TerminateProcess(pi.hProcess, 1);
         /* Whatever the job could not reach must not hold the threads. */
         CancelIoEx(out_r, NULL);
     }
@@ -196,6 +239,7 @@ int cli_run(const std::string &command, const std::string &input, double timeout
     WaitForSingleObject(pi.hProcess, 5000);
     DWORD code = 1;
     GetExitCodeProcess(pi.hProcess, &code);
+    if (lingered) code = 0; /* its output ended long ago: that was its answer */
     CloseHandle(pi.hProcess);
     CloseHandle(out_r);
     if (job) CloseHandle(job);
