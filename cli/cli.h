@@ -106,9 +106,25 @@ struct FrameInfo {
     uint64_t start;
     int32_t detection;
     int32_t digit;
-    float row_level;
-    float col_level;
+    float row_level, col_level; /* of frames merged into one: the highest ... */
+    float row_lo, col_lo;       /* ... and the lowest */
 };
+/* The frames of a walk as analyze uses them (cmd_analyze.cpp): counted
+ * whole, and kept between t0 and t1 seconds (t1 < 0: to the end) for the
+ * picture, neighbours merged in pairs whenever more than a picture can
+ * show pile up, so an endless input costs no more than a short one. Every
+ * reported digit's frame in the stretch is kept apart. */
+struct FrameSketch {
+    double t0 = 0, t1 = -1;
+    float threshold = 0;
+    uint32_t rate = DTMF_SAMPLE_RATE; /* of the frames' starts */
+    uint64_t total = 0, passing = 0, detecting = 0, shown = 0;
+    std::vector<FrameInfo> frames, digits;
+    uint64_t span = 1; /* frames merged into each kept one */
+    uint64_t pending = 0;
+};
+void sketch_add(FrameSketch *s, const FrameInfo &f);
+void sketch_finish(FrameSketch *s);
 /* decode's --threshold, --hop, --repeater, --resample and --native-rate,
  * added to a command's table. */
 void cli_decode_options(std::vector<CliOption> *t, DecodeSettings *ds);
@@ -124,13 +140,13 @@ struct Recording {
     uint32_t rate, file_rate;
 };
 /* Reads a recording (cli_open_audio) block by block, brings it to 44100 Hz
- * unless told not to and walks its frames: frames (may be null) and
- * reported digits are added as they are found. on_block (may be null) is
+ * unless told not to and walks its frames: frames (may be null; its rate
+ * is set) and reported digits are added as they are found. on_block (may be null) is
  * called after every block; a non-zero return stops the reading. Reading
  * runs on a second thread, a few blocks ahead. Prints the error itself;
  * returns CLI_OK or CLI_BAD_INPUT. */
 int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
-                       const DecodeSettings *ds, std::vector<FrameInfo> *frames, RxDigits *digits,
+                       const DecodeSettings *ds, FrameSketch *frames, RxDigits *digits,
                        Recording *rec, int (*on_block)(void *ctx) = nullptr, void *ctx = nullptr);
 
 /* ---- What to send, shared by encode, play and serve (cmd_encode.cpp) ---- */
@@ -188,7 +204,7 @@ void help_play(void);
 void help_serve(void);
 
 /* The SVG picture of the frames of a walk between t0 and t1 seconds. */
-std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames, uint32_t rate,
-                        double t0, double t1, const DecodeSettings *ds);
+std::string analyze_svg(const char *title, const FrameSketch &frames, uint32_t rate, double t0,
+                        double t1, const DecodeSettings *ds);
 
 #endif

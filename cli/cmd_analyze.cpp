@@ -6,6 +6,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <algorithm>
 
 static const char *const CMD = "analyze";
 
@@ -70,8 +71,53 @@ static double nice_step(double span) {
     return 3600;
 }
 
-std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames, uint32_t rate,
-                        double t0, double t1, const DecodeSettings *ds) {
+/* Twice the widest picture's pixel columns: merging beyond this loses
+ * nothing the lowest and highest level of each column do not keep. */
+static const size_t SKETCH_FRAMES = 8192;
+
+static float level(float v) { return v >= 0 ? v : 0; }
+
+/* b taken into a: the same stretch, widened. */
+static void merge(FrameInfo *a, const FrameInfo &b) {
+    a->detection = a->detection >= 0 ? a->detection : b.detection;
+    a->row_level = std::max(a->row_level, b.row_level);
+    a->col_level = std::max(a->col_level, b.col_level);
+    a->row_lo = std::min(a->row_lo, b.row_lo);
+    a->col_lo = std::min(a->col_lo, b.col_lo);
+}
+
+void sketch_add(FrameSketch *s, const FrameInfo &in) {
+    s->total++;
+    s->passing += in.row_level >= s->threshold && in.col_level >= s->threshold;
+    s->detecting += in.detection >= 0;
+    double c = ((double)in.start + CLI_FRAME_LEN / 2.0) / s->rate;
+    if (c < s->t0 || (s->t1 >= 0 && c > s->t1)) return;
+    s->shown++;
+    FrameInfo f = in;
+    f.row_level = f.row_lo = level(in.row_level);
+    f.col_level = f.col_lo = level(in.col_level);
+    if (f.digit >= 0) s->digits.push_back(f);
+    f.digit = -1;
+    if (s->pending)
+        merge(&s->frames.back(), f);
+    else
+        s->frames.push_back(f);
+    if (++s->pending < s->span) return;
+    s->pending = 0;
+    if (s->frames.size() < SKETCH_FRAMES) return;
+    for (size_t i = 0; i < s->frames.size() / 2; i++) {
+        s->frames[i] = s->frames[2 * i];
+        merge(&s->frames[i], s->frames[2 * i + 1]);
+    }
+    s->frames.resize(s->frames.size() / 2);
+    s->span *= 2;
+}
+
+void sketch_finish(FrameSketch *s) { s->pending = 0; }
+
+std::string analyze_svg(const char *title, const FrameSketch &sketch, uint32_t rate, double t0,
+                        double t1, const DecodeSettings *ds) {
+    const std::vector<FrameInfo> &frames = sketch.frames;
     const double seconds = t1 - t0;
     /* About 120 px per second keeps one digit at 100 % speed ~30 px wide. */
     double pw = seconds * 120;
@@ -98,15 +144,14 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
         "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n",
         W, H, W, H);
     add(&s, "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n");
-    size_t n_digits = 0;
-    for (const FrameInfo &f : frames) n_digits += f.digit >= 0;
+    const size_t n_digits = sketch.digits.size();
     add(&s, "<text x=\"%.0f\" y=\"24\" font-size=\"16\" font-weight=\"bold\">%s</text>\n", ml,
         xml_escape(title).c_str());
     add(&s,
         "<text x=\"%.0f\" y=\"44\" font-size=\"12\" fill=\"#444\">%u Hz, %.2f-%.2f s, %zu frames "
         "(2048 samples every %llu), threshold %.2f%s: %zu digit%s reported</text>\n",
-        ml, (unsigned)rate, t0, t1, frames.size(), (unsigned long long)ds->hop, ds->threshold,
-        ds->repeater ? ", repeater" : "", n_digits, n_digits == 1 ? "" : "s");
+        ml, (unsigned)rate, t0, t1, (size_t)sketch.shown, (unsigned long long)ds->hop,
+        ds->threshold, ds->repeater ? ", repeater" : "", n_digits, n_digits == 1 ? "" : "s");
 
     /* Grid and axes. */
     for (double v = 0; v <= ymax + 1e-9; v += 0.25) {
@@ -141,7 +186,7 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
         "<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" text-anchor=\"end\" "
         "fill=\"#555\">detected</text>\n",
         ml - 6, band_y + 8);
-    double frame_w = (double)ds->hop / rate / span * pw;
+    double frame_w = (double)(ds->hop * sketch.span) / rate / span * pw;
     if (frame_w < 0.6) frame_w = 0.6;
     for (size_t i = 0; i < frames.size();) {
         if (frames[i].detection < 0) {
@@ -165,24 +210,25 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
         double col_px = -1e9, lo = 0, hi = 0, first_x = 0;
         int in_col = 0;
         auto flush = [&]() {
-            if (in_col == 1)
+            if (in_col == 1 && lo == hi)
                 add(&pts, "%.1f,%.1f ", first_x, Y(lo));
-            else if (in_col > 1)
+            else if (in_col >= 1)
                 add(&pts, "%.1f,%.1f %.1f,%.1f ", col_px + 0.5, Y(lo), col_px + 0.5, Y(hi));
         };
         for (const FrameInfo &f : frames) {
-            double v = which == 0 ? f.row_level : f.col_level;
-            if (!(v >= 0)) v = 0;
+            double v_lo = which == 0 ? f.row_lo : f.col_lo;
+            double v_hi = which == 0 ? f.row_level : f.col_level;
             double x = X(centre(f));
             if (floor(x) != col_px) {
                 flush();
                 col_px = floor(x);
-                lo = hi = v;
+                lo = v_lo;
+                hi = v_hi;
                 first_x = x;
                 in_col = 0;
             }
-            lo = v < lo ? v : lo;
-            hi = v > hi ? v : hi;
+            lo = v_lo < lo ? v_lo : lo;
+            hi = v_hi > hi ? v_hi : hi;
             in_col++;
         }
         flush();
@@ -208,8 +254,7 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
             "close to label: draw a shorter stretch with --from and --to</text>\n",
             ml, mt - 30, n_digits);
     double last_x[3] = {-1e9, -1e9, -1e9};
-    for (const FrameInfo &f : frames) {
-        if (f.digit < 0) continue;
+    for (const FrameInfo &f : sketch.digits) {
         double x = X(centre(f));
         add(&s,
             "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#2a9d3a\" "
@@ -279,7 +324,10 @@ int cmd_analyze(int argc, char **argv) {
         return cli_usage_error(CMD, "--from and --to choose what to draw: give -o FILE too");
     const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
 
-    std::vector<FrameInfo> frames;
+    FrameSketch frames;
+    frames.t0 = from;
+    frames.t1 = to;
+    frames.threshold = ds.threshold;
     RxDigits digits;
     rx_digits_init(&digits, 0);
     Recording rec;
@@ -291,20 +339,16 @@ int cmd_analyze(int argc, char **argv) {
     const uint32_t rate = rec.rate, file_rate = rec.file_rate;
     const uint64_t n_samples = rec.n_samples;
 
-    size_t passing = 0, detecting = 0;
-    for (const FrameInfo &f : frames) {
-        passing += f.row_level >= ds.threshold && f.col_level >= ds.threshold;
-        detecting += f.detection >= 0;
-    }
     std::string sum;
     add(&sum, "file: %s\n", shown);
     add(&sum, "rate: %u Hz%s\n", (unsigned)file_rate,
         file_rate != rate ? " (analyzed at 44100 Hz)" : "");
     add(&sum, "length: %.3f s (%llu samples)\n", (double)n_samples / rate,
         (unsigned long long)n_samples);
-    add(&sum, "frames: %zu (2048 samples every %llu)\n", frames.size(), (unsigned long long)ds.hop);
-    add(&sum, "frames above threshold %.2f: %zu (row and column), %zu holding a digit\n",
-        ds.threshold, passing, detecting);
+    add(&sum, "frames: %llu (2048 samples every %llu)\n", (unsigned long long)frames.total,
+        (unsigned long long)ds.hop);
+    add(&sum, "frames above threshold %.2f: %llu (row and column), %llu holding a digit\n",
+        ds.threshold, (unsigned long long)frames.passing, (unsigned long long)frames.detecting);
     add(&sum, "digits found: %llu\n", (unsigned long long)digits.count);
     if (digits.count) {
         std::vector<char> buf((size_t)digits.count + 1);
@@ -329,12 +373,7 @@ int cmd_analyze(int argc, char **argv) {
             cli_error(CMD, shown, "--from %g is past the end (%.2f s)", from, length);
             return CLI_BAD_INPUT;
         }
-        std::vector<FrameInfo> shown_frames;
-        for (const FrameInfo &f : frames) {
-            double c = ((double)f.start + CLI_FRAME_LEN / 2.0) / rate;
-            if (c >= from && c <= t1) shown_frames.push_back(f);
-        }
-        std::string svg = analyze_svg(shown, shown_frames, rate, from, t1, &ds);
+        std::string svg = analyze_svg(shown, frames, rate, from, t1, &ds);
         std::string err;
         if (cli_write_all(out_path, svg.data(), svg.size(), &err) != 0) {
             cli_error(CMD, svg_to_stdout ? "<stdout>" : out_path, "cannot write: %s", err.c_str());

@@ -58,14 +58,16 @@ void cli_decode_options(std::vector<CliOption> *t, DecodeSettings *ds) {
 }
 
 struct WalkCtx {
-    std::vector<FrameInfo> *frames;
+    FrameSketch *frames;
     RxDigits *digits;
 };
 
 static int32_t walk_frame(void *ctx, uint64_t start, int32_t detection, int32_t digit,
                           float row_level, float col_level) {
     WalkCtx *w = (WalkCtx *)ctx;
-    if (w->frames) w->frames->push_back(FrameInfo{start, detection, digit, row_level, col_level});
+    if (w->frames)
+        sketch_add(w->frames,
+                   FrameInfo{start, detection, digit, row_level, col_level, row_level, col_level});
     return 0;
 }
 
@@ -124,7 +126,7 @@ static void read_ahead(ReadAhead *ra) {
 }
 
 int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
-                       const DecodeSettings *ds, std::vector<FrameInfo> *frames, RxDigits *digits,
+                       const DecodeSettings *ds, FrameSketch *frames, RxDigits *digits,
                        Recording *rec, int (*on_block)(void *ctx), void *ctx) {
     CliAudio audio;
     int status = cli_open_audio(cmd, path, raw_rate, &audio);
@@ -134,6 +136,7 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
     DecodeStream d;
     decode_stream_init(&d, ds, (int32_t)rec->file_rate, frames ? walk_frame : nullptr, walk_digit,
                        &w);
+    if (frames) frames->rate = (uint32_t)d.rate;
 
     ReadAhead ra;
     ra.audio = &audio;
@@ -164,6 +167,7 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
     }
     if (reader.joinable()) reader.join();
     decode_stream_finish(&d);
+    if (frames) sketch_finish(frames);
     if (on_block) on_block(ctx);
     rec->rate = (uint32_t)d.rate;
     rec->n_samples = decode_stream_samples(&d);
