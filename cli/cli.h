@@ -134,10 +134,11 @@ int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), 
                     const char **in_path, const char **out_path, std::vector<CliOption> own);
 /* --raw RATE: the input is headerless PCM (rate stays 0 when not given). */
 CliOption cli_raw_option(long *rate);
-/* A recording as decoded: the samples walked and the rates. */
+/* A recording as decoded: the samples walked, the rates and the pace. */
 struct Recording {
     uint64_t n_samples;
     uint32_t rate, file_rate;
+    uint64_t pace; /* the usual interval between digits, in samples at rate; 0: unknown */
 };
 /* Reads a recording (cli_open_audio) block by block, brings it to 44100 Hz
  * unless told not to and walks its frames: frames (may be null; its rate

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -33,7 +34,7 @@ void help_decode(void) {
           "  --threshold T       0.10-0.70, default 0.30: how strong each tone of a\n"
           "                      pair must be against the whole frame\n"
           "  --repeater          listen for tones disguised with the 1800 Hz carrier\n"
-          "  --hop N             samples between frame starts, 1-2048, default 1024;\n"
+          "  --hop N             samples between frame starts, 64-1024, default 1024;\n"
           "                      fast transmissions (over 150 %) need 256\n"
           "  --native-rate       decode at the file's own rate instead of 44100 Hz\n"
           "                      (frames of 2048 samples then last 256 ms at 8000 Hz,\n"
@@ -49,8 +50,10 @@ void cli_decode_options(std::vector<CliOption> *t, DecodeSettings *ds) {
     t->push_back(cli_number_opt("--threshold", OPT_REAL, 0.1, 0.7,
                                 "--threshold must be a number from 0.10 to 0.70",
                                 [ds](double v) { ds->threshold = (float)v; }));
-    t->push_back(cli_number_opt("--hop", OPT_WHOLE, 1, CLI_FRAME_LEN,
-                                "--hop must be a whole number of samples from 1 to 2048",
+    /* Hops under 64 lose and invent digits at any speed (and take minutes);
+     * over 1024 they miss the gaps of anything faster than 100 %. */
+    t->push_back(cli_number_opt("--hop", OPT_WHOLE, 64, 1024,
+                                "--hop must be a whole number of samples from 64 to 1024",
                                 [ds](double v) { ds->hop = (uint64_t)v; }));
     t->push_back(cli_flag_opt("--repeater", &ds->repeater));
     t->push_back(cli_flag_opt("--resample", &ds->resample)); /* the default; kept for old scripts */
@@ -60,18 +63,35 @@ void cli_decode_options(std::vector<CliOption> *t, DecodeSettings *ds) {
 struct WalkCtx {
     FrameSketch *frames;
     RxDigits *digits;
+    uint64_t rate, frame_at, last_at;
+    std::vector<uint32_t> intervals; /* between digits of one transmission */
 };
 
 static int32_t walk_frame(void *ctx, uint64_t start, int32_t detection, int32_t digit,
                           float row_level, float col_level) {
     WalkCtx *w = (WalkCtx *)ctx;
+    w->frame_at = start;
     if (w->frames)
         sketch_add(w->frames,
                    FrameInfo{start, detection, digit, row_level, col_level, row_level, col_level});
     return 0;
 }
 
-static void walk_digit(void *ctx, int32_t digit) { rx_digits_add(((WalkCtx *)ctx)->digits, digit); }
+static void walk_digit(void *ctx, int32_t digit) {
+    WalkCtx *w = (WalkCtx *)ctx;
+    rx_digits_add(w->digits, digit);
+    if (digit == RX_DIGIT_LOST) return;
+    uint64_t gap = w->frame_at - w->last_at;
+    if (w->last_at && gap > 0 && gap < w->rate) w->intervals.push_back((uint32_t)gap);
+    w->last_at = w->frame_at;
+}
+
+/* The usual interval between digits: the median. */
+static uint64_t median_pace(std::vector<uint32_t> *iv) {
+    if (iv->empty()) return 0;
+    std::nth_element(iv->begin(), iv->begin() + iv->size() / 2, iv->end());
+    return (*iv)[iv->size() / 2];
+}
 
 int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,
                     const char **in_path, const char **out_path, std::vector<CliOption> own) {
@@ -132,10 +152,10 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
     int status = cli_open_audio(cmd, path, raw_rate, &audio);
     if (status != CLI_OK) return status;
     rec->file_rate = audio.wav.info.rate;
-    WalkCtx w = {frames, digits};
+    WalkCtx w = {frames, digits, 0, 0, 0, {}};
     DecodeStream d;
-    decode_stream_init(&d, ds, (int32_t)rec->file_rate, frames ? walk_frame : nullptr, walk_digit,
-                       &w);
+    decode_stream_init(&d, ds, (int32_t)rec->file_rate, walk_frame, walk_digit, &w);
+    w.rate = (uint64_t)d.rate;
     if (frames) frames->rate = (uint32_t)d.rate;
 
     ReadAhead ra;
@@ -171,6 +191,7 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
     if (on_block) on_block(ctx);
     rec->rate = (uint32_t)d.rate;
     rec->n_samples = decode_stream_samples(&d);
+    rec->pace = median_pace(&w.intervals);
     decode_stream_free(&d);
     uint64_t bytes = audio.bytes;
     status = cli_close_audio(cmd, &audio);
@@ -237,11 +258,52 @@ static int emit(const char *out_path, LiveOut *live, const std::string &all, siz
     return CLI_BAD_INPUT;
 }
 
+/* Tones come at two parts tone to one part gap. A gap shorter than a
+ * frame plus a hop leaves no frame clear of the tones on either side, and
+ * digits run together, go missing or appear from nowhere (seen at 200-500 %
+ * speed, and above 150 % at hops of 512 and more). Lost digits or pairs
+ * that read as nothing at such a pace are taken as the sign that it
+ * happened: the result is refused. reading: RX_READ_TEXT or RX_READ_HEX,
+ * or -1 for digits read alone. */
+static int too_fast(const char *shown, const Recording *rec, const RxDigits *digits,
+                    const DecodeSettings *ds, int reading) {
+    const uint64_t gap = rec->pace / 3;
+    if (!rec->pace || gap >= CLI_FRAME_LEN + ds->hop) return 0;
+    uint64_t bad = (uint64_t)std::count(digits->digits, digits->digits + digits->count,
+                                        (int32_t)RX_DIGIT_LOST);
+    if (reading >= 0) {
+        std::vector<char> t((size_t)digits->count + 1);
+        uint64_t n = rx_digits_read(digits, reading, t.data(), t.size());
+        bad = (uint64_t)std::count(t.data(), t.data() + n, '?') + digits->count % 2;
+    }
+    if (!bad) return 0;
+    double speed = 100.0 * 0.27 * rec->rate / (double)rec->pace;
+    const uint64_t clear = CLI_FRAME_LEN * 3 / 4; /* what a small hop gets by with */
+    uint64_t hop = 64;
+    while (hop * 2 + clear <= gap && hop < 256) hop *= 2; /* the pace is measured a hop coarse */
+    char tail[96];
+    if (hop + clear <= gap && hop < ds->hop && ds->resample)
+        snprintf(tail, sizeof tail, "try --hop %llu", (unsigned long long)hop);
+    else
+        snprintf(tail, sizeof tail, "faster than this receiver reads");
+    cli_error(CMD, shown,
+              "the tones come at about %.0f %% speed, too fast for --hop %llu: %llu %s, so what "
+              "is shown may be wrong -- %s",
+              speed, (unsigned long long)ds->hop, (unsigned long long)bad,
+              reading >= 0 ? "characters unreadable" : "digits lost", tail);
+    return 1;
+}
+
 /* What was found, as asked; the status says whether it was enough. With
  * live, what it has printed is not printed again. */
 static int report(const char *shown, const char *as, const char *out_path, const RxDigits *digits,
                   uint64_t n_samples, const DecodeSettings *ds, LiveOut *live) {
     int status = CLI_OK;
+    if (live && live->write_errno) { /* nothing more can be said where it would go */
+        cli_error(CMD, out_path ? out_path : "<stdout>", "cannot write: %s",
+                  strerror(live->write_errno));
+        return CLI_BAD_INPUT;
+    }
     if (n_samples < CLI_FRAME_LEN) {
         cli_error(CMD, shown, "too short to decode (%llu samples; one frame is %d)",
                   (unsigned long long)n_samples, CLI_FRAME_LEN);
@@ -330,9 +392,14 @@ int cmd_decode(int argc, char **argv) {
     Recording rec;
     status = cli_read_recording(CMD, in_path, (uint32_t)raw_rate, &ds, nullptr, &digits, &rec,
                                 to_stdout ? live_flush : nullptr, &live);
+    const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
     if (status == CLI_OK)
-        status = report(strcmp(in_path, "-") == 0 ? "<stdin>" : in_path, as, out_path, &digits,
-                        rec.n_samples, &ds, to_stdout ? &live : nullptr);
+        status =
+            report(shown, as, out_path, &digits, rec.n_samples, &ds, to_stdout ? &live : nullptr);
+    int reading = strcmp(as, "text") == 0  ? RX_READ_TEXT
+                  : strcmp(as, "hex") == 0 ? RX_READ_HEX
+                                           : -1;
+    if (status == CLI_OK && too_fast(shown, &rec, &digits, &ds, reading)) status = CLI_BAD_INPUT;
     rx_digits_free(&digits);
     return status;
 }
