@@ -1,45 +1,10 @@
 // tessary-cli driven as a user drives it: real processes, real files, real
 // pipes. The core itself is tested under tests/core.
-#include "tests/core/core_test_util.h"
+#include "tests/cli/cli_fixture.h"
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <algorithm>
 
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out, err;
-}; // code: exit status, or 128 + signal
-
-struct Cli : testing::Test {
-    std::string dir;
-
-    void SetUp() override {
-        char tmpl[] = "/tmp/tessary-cli-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { (void)!system(("rm -rf '" + dir + "'").c_str()); }
-    std::string at(const std::string &name) const { return dir + "/" + name; }
-
-    // Runs `tessary-cli ARGS` in the test's folder; ARGS is shell text.
-    Outcome cli(const std::string &args) const {
-        int st = system(("cd '" + dir + "' && " TESSARY_CLI " " + args + " >.out 2>.err").c_str());
-        return {WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), read_file(at(".out")),
-                read_file(at(".err"))};
-    }
-
-    // Digits as the core sends them, written at another rate (16-bit mono).
-    void tone_file(const std::string &name, const std::vector<uint32_t> &digits,
-                   uint32_t rate) const {
-        Buf b, r;
-        gen_digits_samples(&b, digits.data(), digits.size(), 0, 0.2, 0.1);
-        resample_linear(&b, 44100, (int32_t)rate, &r);
-        write_file(at(name), wav_image(&r, rate, 1, 16));
-    }
-};
 
 std::string grid(const std::string &digits) {
     std::string g;
