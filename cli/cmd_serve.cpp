@@ -401,8 +401,8 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
     };
     table[1].take = [&](const char *v, double) { return load_dirs(&st, v) ? CLI_BAD_INPUT : -1; };
     cli_decode_options(&table, &ds);
-    cli_tx_options(CMD, &table, &st.tx,
-                   &ds.repeater); /* --repeater also listens for disguised tones */
+    /* --repeater also listens for disguised tones */
+    cli_tx_options(CMD, &table, &st.tx, &ds.repeater);
     std::vector<const char *> pos;
     int status = cli_parse(CMD, argc, argv, table, help_serve, &pos);
     if (status >= 0) return status;
@@ -509,7 +509,7 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
         remove(st.out_path);
     sb_free(&st.answers);
     if (status == CLI_OK && in_path && answered == 0) {
-        cli_error(CMD, in_path, "no request heard");
+        cli_error(CMD, file.shown, "no request heard");
         status = CLI_BAD_INPUT;
     }
     return status;
