@@ -30,8 +30,17 @@ int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz) {
 
 /* ---- Sample buffer ---------------------------------------------------- */
 
+/* The core's one piece of process state: set once at start-up, before any
+ * thread could need it. */
+static CoreFatalFn g_fatal;
+
+void core_set_fatal_report(CoreFatalFn report) { g_fatal = report; }
+
 void core_out_of_memory(void) {
-    fwrite("out of memory\n", 1, 14, stderr);
+    if (g_fatal)
+        g_fatal("out of memory");
+    else
+        fwrite("out of memory\n", 1, 14, stderr);
     exit(1);
 }
 

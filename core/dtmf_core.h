@@ -79,6 +79,12 @@ int32_t dtmf_col_freq(uint32_t digit);
 int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz);
 
 /* ---- Sample buffer ---------------------------------------------------- */
+/* A buffer that cannot grow ends the process (status 1): "out of memory" on
+ * the standard error stream, or, once a program without one has set it,
+ * through its report first (a window says so in a box). */
+typedef void (*CoreFatalFn)(const char *what);
+void core_set_fatal_report(CoreFatalFn report);
+
 struct SampleBuf {
     float *data;
     uint64_t len;
@@ -248,11 +254,12 @@ int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, cha
                           uint64_t why_size);
 int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size);
 
-/* Linear interpolation at a fixed step: output sample i lies at input
- * position i * from_rate / to_rate, and the output ends at the last input
- * sample. The stream form gives the same samples for any split of the input
+/* Linear interpolation, no filtering. resample_linear gives round(n * to /
+ * from) samples (at least 1) spread so that the first and the last equal the
+ * input's first and last. The stream form (Resampler) steps at exactly
+ * from/to instead, which gives the same samples for any split of the input
  * into blocks: feed appends every sample the input so far settles, finish
- * the rest. */
+ * the rest up to the input's end. */
 void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out);
 struct Resampler {
     uint64_t from, to;

@@ -84,31 +84,31 @@ void handle_hscroll(HWND control, WPARAM) {
     }
     float t = (float)pos / 100.0f;
     if (control == g_app.rx.threshold_bar)
-        g_app.rx.panel.threshold = t;
+        rxpanel_set_threshold(&g_app.rx.panel, t);
     else if (control == g_app.imgdec.threshold_bar)
-        g_app.imgdec.panel.threshold = t;
+        rxpanel_set_threshold(&g_app.imgdec.panel, t);
     else if (control == g_app.hex.threshold_bar)
-        g_app.hex.panel.threshold = t;
+        rxpanel_set_threshold(&g_app.hex.panel, t);
     else if (control == g_app.server.threshold_bar)
-        g_app.server.panel.threshold = t;
+        rxpanel_set_threshold(&g_app.server.panel, t);
 }
 
 void handle_app_digit(int32_t panel_id, int32_t digit) {
     switch (panel_id) {
-    case 0: rx_on_digit(digit); break;
-    case 1: imgdec_on_digit(digit); break;
-    case 2: hex_on_digit(digit); break;
-    case 3: servertab_on_digit(digit); break;
+    case PANEL_RX: rx_on_digit(digit); break;
+    case PANEL_IMGDEC: imgdec_on_digit(digit); break;
+    case PANEL_HEX: hex_on_digit(digit); break;
+    case PANEL_SERVER: servertab_on_digit(digit); break;
     default: break;
     }
 }
 
 void handle_app_meters(int32_t panel_id, int32_t row, int32_t col) {
     switch (panel_id) {
-    case 0: rx_on_meters(row, col); break;
-    case 1: imgdec_on_meters(row, col); break;
-    case 2: hex_on_meters(row, col); break;
-    case 3: servertab_on_meters(row, col); break;
+    case PANEL_RX: rx_on_meters(row, col); break;
+    case PANEL_IMGDEC: imgdec_on_meters(row, col); break;
+    case PANEL_HEX: hex_on_meters(row, col); break;
+    case PANEL_SERVER: servertab_on_meters(row, col); break;
     default: break;
     }
 }

@@ -2,6 +2,7 @@
  * pages) and MainWndProc, which only routes. */
 #include "shell/shell.h"
 #include "tabs/tabs.h"
+#include "tabs/rxpage.h"
 #include "audio/audio.h"
 
 #include <commctrl.h>
@@ -31,6 +32,13 @@ void audio_dir_from_module_path(const char *path, char *out, uint64_t size) {
     char *cut = bs > fs ? bs : fs;
     if (cut) *cut = 0;
     snprintf(out, (size_t)size, "%s\\audio", dir);
+}
+
+/* A program without a console cannot just print this and vanish. */
+static void report_fatal(const char *what) {
+    char text[160];
+    snprintf(text, sizeof text, "Tessary ran %s and has to close.", what);
+    app_box(BOX_FATAL, "Out of memory", text);
 }
 
 static HFONT make_font(int height) {
@@ -107,6 +115,7 @@ HWND app_create_main_window(HINSTANCE instance, int show) {
     InitCommonControlsEx(&icc);
 
     memset(&g_app, 0, sizeof g_app);
+    core_set_fatal_report(report_fatal);
     g_app.instance = instance;
 
     char path[260];
@@ -167,6 +176,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CREATE: return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_CLOSE:
+        rxpanel_decode_file_stop_all();
         rxpanel_stop_active();
         audio_shutdown();
         DestroyWindow(hwnd);
@@ -192,6 +202,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_APP_METERS:
         handle_app_meters((int32_t)wp, (int32_t)(lp & 0xFFFF), (int32_t)((lp >> 16) & 0xFFFF));
         return 0;
+    case WM_APP_FILE: rxpage_file_news((int32_t)wp); return 0;
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }

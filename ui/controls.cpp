@@ -96,3 +96,11 @@ const char *filename_only(const char *path) {
     const char *cut = bs > fs ? bs : fs;
     return cut ? cut + 1 : path;
 }
+
+void app_box(AppBox kind, const char *title, const char *text) {
+    if (kind == BOX_FATAL)
+        MessageBoxA(NULL, text, title, MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    else
+        MessageBoxA(g_app.main_wnd, text, title,
+                    kind == BOX_SAVED ? MB_ICONINFORMATION : MB_ICONERROR);
+}

@@ -71,11 +71,11 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
     ASSERT_EQ(save_wav(tiny.c_str(), &b), 0);
     write_file(junk, "not a wav");
 
-    ASSERT_EQ(rx_decode_path(tiny.c_str()), 0);
+    ASSERT_EQ(kit_decode(rx_decode_path, tiny), 0);
     EXPECT_EQ(drv_text(R.status_label), "No tones detected -- try lowering the threshold");
-    ASSERT_EQ(rx_decode_path(coffee.c_str()), 0); // (counts and the next file: the sox test)
+    ASSERT_EQ(kit_decode(rx_decode_path, coffee), 0); // (counts and the next file: the sox test)
     BoxWatch boxes;
-    EXPECT_EQ(rx_decode_path(junk.c_str()), -1);
+    EXPECT_EQ(kit_decode(rx_decode_path, junk), -1);
     EXPECT_EQ(boxes.said(), std::vector<std::string>{"Decode error|Could not read that WAV file."});
     EXPECT_TRUE(boxes.boxes()[0].error_icon);
     EXPECT_EQ(drv_text(R.digits_label), " ") << "the failed decode still cleared the page";

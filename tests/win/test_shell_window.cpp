@@ -58,7 +58,7 @@ class ShellWindow : public ::testing::Test {
         KillTimer(g_app.main_wnd, TX_TIMER_ID);
         rxpanel_stop_active();
         audio_stop();
-        g_app.server.exchange_state = 0;
+        g_app.server.exchange_state = EXCHANGE_IDLE;
     }
 };
 
@@ -101,7 +101,7 @@ TEST_F(ShellWindow, CaptureMessagesAndThresholdsReachTheirOwnPage) {
 
 TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
     BoxWatch boxes;
-    g_app.server.exchange_state = 1; // the Server page moves on when told of the end
+    g_app.server.exchange_state = EXCHANGE_SENDING; // the Server page moves on when told of the end
     start_silence(0.2);
     EXPECT_EQ(drv_text(g_app.tx_status), "TX in 3...");
 
@@ -110,7 +110,7 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
         bool lit = led_color() == LED_ON_COLOR; // lit, or sounding, only after the countdown
         led_on |= lit;
         early |= g_app.tx_countdown > 0 && (lit || audio_play_threads_alive() > 0);
-        told_early |= g_app.tx_active && g_app.server.exchange_state != 1;
+        told_early |= g_app.tx_active && g_app.server.exchange_state != EXCHANGE_SENDING;
     });
     ASSERT_GE(texts.size(), 5u);
     EXPECT_EQ(texts[0] + texts[1] + texts[2], "TX in 3...TX in 2...TX in 1...");
@@ -124,11 +124,11 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
         last = shown;
     }
     EXPECT_TRUE(led_on && !early && !told_early);
-    EXPECT_TRUE(led_color() == LED_OFF && g_app.server.exchange_state != 1);
+    EXPECT_TRUE(led_color() == LED_OFF && g_app.server.exchange_state != EXCHANGE_SENDING);
 
     // A second transmission during playback cuts the sounding one short and
     // starts afresh; the LED waits for the new countdown.
-    g_app.server.exchange_state = 1;
+    g_app.server.exchange_state = EXCHANGE_SENDING;
     start_silence(30);
     ASSERT_TRUE(
         drv_until([] { return g_app.tx_countdown == 0 && audio_play_threads_alive() == 1; }, 5000));
@@ -137,10 +137,10 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
     EXPECT_EQ(drv_text(g_app.tx_status), "TX in 3...");
     EXPECT_EQ(led_color(), LED_OFF);
     EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 2000));
-    EXPECT_EQ(g_app.server.exchange_state, 1);
+    EXPECT_EQ(g_app.server.exchange_state, EXCHANGE_SENDING);
 
     EXPECT_EQ(run_tx(15000).back(), "");
-    EXPECT_NE(g_app.server.exchange_state, 1);
+    EXPECT_NE(g_app.server.exchange_state, EXCHANGE_SENDING);
     EXPECT_NEAR(g_app.tx_total_seconds, 1.2, 1e-9);
 }
 
