@@ -99,6 +99,11 @@ void sb_append_silence(SampleBuf *b, uint64_t n);
 void sb_append_buf(SampleBuf *dst, const SampleBuf *src);
 
 /* ---- Digit codes ------------------------------------------------------ */
+/* The callsign as it goes on the air: ASCII letters and digits only,
+ * upper-cased, at most 255 kept. out holds at least 256 bytes. Returns the
+ * length. */
+uint64_t callsign_clean(const char *in, char *out);
+
 extern const char HEX_CHARS[17];
 
 int32_t letter_to_num(char c);
@@ -115,6 +120,25 @@ uint8_t *hex_string_to_bytes(const char *chars, uint64_t len, uint64_t *out_n,
 
 /* ---- Synthesis -------------------------------------------------------- */
 #define DTMF_SAMPLE_RATE 44100
+
+/* The timing of a digit block on the air, which receivers rely on. At
+ * 100 % a digit is a 180 ms tone and a 90 ms gap; the speed (50-500 %)
+ * divides both. A block opens with 50 ms of silence for the receiver's
+ * level to settle and closes with 150 ms so its last digit's frames end, so
+ * the first tone of a block that follows another starts BLOCK_PAUSE_SAMPLES
+ * later than the pace alone says (the end marker of a request). */
+#define TONE_S_AT_100         0.18
+#define GAP_S_AT_100          0.09
+#define SPEED_MIN_PERCENT     50
+#define SPEED_MAX_PERCENT     500
+#define BLOCK_LEAD_IN_SAMPLES 2205
+#define BLOCK_TAIL_SAMPLES    6615
+#define BLOCK_PAUSE_SAMPLES   (BLOCK_LEAD_IN_SAMPLES + BLOCK_TAIL_SAMPLES)
+static_assert(BLOCK_LEAD_IN_SAMPLES * 20 == DTMF_SAMPLE_RATE, "50 ms");
+static_assert(BLOCK_TAIL_SAMPLES * 20 == DTMF_SAMPLE_RATE * 3, "150 ms");
+
+/* Repeater mode moves each tone f to the sidebands 1800 +/- f. */
+#define REPEATER_CARRIER_HZ 1800.0
 
 void envelope_apply(float *s, uint64_t n, uint64_t ramp);
 void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s);

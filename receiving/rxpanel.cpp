@@ -225,8 +225,7 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     PairTune first_tune, tune;
     if (straddle) {
         memcpy(joined + hop, frame, hop * sizeof *frame);
-        first =
-            detect_live(joined, DECODE_FRAME_LEN, threshold, repeater, NULL, NULL, &first_tune);
+        first = detect_live(joined, DECODE_FRAME_LEN, threshold, repeater, NULL, NULL, &first_tune);
     }
     int32_t det = detect_live(frame, count, threshold, repeater, &row, &col, &tune);
 
@@ -298,8 +297,8 @@ void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, in
 /* Room for every digit a decode can give: the stop count, then what the
  * frame that reached it and the final flush may add. */
 #define FILE_JOB_DIGITS (RX_MAX_DIGITS + 1 + 2 * DIGIT_PACER_OUT)
-static const uint64_t FILE_BLOCK = 16384;  /* samples read at a time */
-static const DWORD FILE_NEWS_MS = 50;      /* at most this often, a message */
+static const uint64_t FILE_BLOCK = 16384; /* samples read at a time */
+static const DWORD FILE_NEWS_MS = 50;     /* at most this often, a message */
 static const DWORD FILE_STOP_WAIT_MS = 5000;
 
 struct RxFileJob {

@@ -7,14 +7,6 @@
 #include <ctype.h>
 #include <string.h>
 
-uint64_t callsign_clean(const char *in, char *out) {
-    uint64_t n = 0;
-    for (const unsigned char *p = (const unsigned char *)in; *p && n < 255; p++)
-        if (*p < 128 && isalnum(*p)) out[n++] = (char)toupper(*p);
-    out[n] = 0;
-    return n;
-}
-
 void callsign_sanitise(HWND edit) {
     char text[256];
     char clean[256];

@@ -76,7 +76,8 @@ static void create_header(HWND w) {
     g_app.speed_slider =
         CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE | TBS_AUTOTICKS, 104, 104,
                         240, 30, w, (HMENU)(INT_PTR)IDC_SPEED_SLIDER, g_app.instance, NULL);
-    SendMessageA(g_app.speed_slider, TBM_SETRANGE, TRUE, MAKELPARAM(50, 500));
+    SendMessageA(g_app.speed_slider, TBM_SETRANGE, TRUE,
+                 MAKELPARAM(SPEED_MIN_PERCENT, SPEED_MAX_PERCENT));
     SendMessageA(g_app.speed_slider, TBM_SETPOS, TRUE, 100);
     g_app.speed_label = mk_static(w, "", 352, 110, 340, 16, small, 2);
     set_control_id(g_app.speed_label, IDC_SPEED_LABEL);

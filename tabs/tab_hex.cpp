@@ -14,10 +14,17 @@ static int32_t take_digit(int32_t digit);
 static void show_reception(void);
 static void decode_done(void);
 
+/* Whole minutes (rounded up) that n digits take at the slowest speed. */
+static int slowest_minutes(uint64_t n) {
+    double tone, gap;
+    speed_to_tone_gap(SPEED_MIN_PERCENT, &tone, &gap);
+    const uint64_t minute = 60 * (uint64_t)DTMF_SAMPLE_RATE;
+    return (int)((digit_block_samples(n, tone, gap) - BLOCK_PAUSE_SAMPLES + minute - 1) / minute);
+}
+
 static RxPageUi hex_ui(void) {
-    RxPageUi u = {H.listen_button, H.led,          H.status_label, H.row_meter, H.col_meter,
-                  &H.panel,        NULL,           take_digit,     show_reception,
-                  decode_done};
+    RxPageUi u = {H.listen_button, H.led, H.status_label, H.row_meter,    H.col_meter,
+                  &H.panel,        NULL,  take_digit,     show_reception, decode_done};
     return u;
 }
 
@@ -95,7 +102,7 @@ int32_t hex_open_path(const char *path) {
                  "The largest file is %d bytes -> %d hex chars -> %d tones: all that one "
                  "reception can hold, and about %d minutes of tones at the slowest speed.",
                  HEX_MAX_FILE_BYTES, HEX_MAX_FILE_BYTES * 2, HEX_MAX_FILE_BYTES * 4,
-                 (HEX_MAX_FILE_BYTES * 4 * 54 + 5999) / 6000);
+                 slowest_minutes(HEX_MAX_FILE_BYTES * 4));
         refuse_file("File too large", fmt, name, size);
         return -1;
     }

@@ -11,9 +11,8 @@ static void show_reception(void);
 static void decode_done(void);
 
 static RxPageUi imgdec_ui(void) {
-    RxPageUi u = {D.listen_button, D.led,          D.status_label, D.row_meter, D.col_meter,
-                  &D.panel,        NULL,           take_digit,     show_reception,
-                  decode_done};
+    RxPageUi u = {D.listen_button, D.led, D.status_label, D.row_meter,    D.col_meter,
+                  &D.panel,        NULL,  take_digit,     show_reception, decode_done};
     return u;
 }
 

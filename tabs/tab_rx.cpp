@@ -11,9 +11,8 @@ static void decode_done(void);
 
 static RxPageUi rx_ui(void) {
     RxTab *t = &g_app.rx;
-    RxPageUi u = {t->listen_button, t->led,       t->status_label, t->row_meter,
-                  t->col_meter,     &t->panel,    NULL,            take_digit,
-                  show_reception,   decode_done};
+    RxPageUi u = {t->listen_button, t->led, t->status_label, t->row_meter,   t->col_meter,
+                  &t->panel,        NULL,   take_digit,      show_reception, decode_done};
     return u;
 }
 

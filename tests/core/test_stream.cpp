@@ -103,8 +103,8 @@ TEST(Stream, BlocksFindTheFramesAndDigitsOfTheWholeRecording) {
     std::vector<int32_t> sent = text_digits("HELLO THERE");
     std::vector<uint32_t> tx(sent.begin(), sent.end());
     gen_digits_samples(&at44, tx.data(), tx.size(), 0, 0.18, 0.09);
-    uint64_t tone = digit_block_samples(1, 0.18, 0.09) - (uint64_t)(0.2 * 44100);
-    uint64_t third = (uint64_t)(0.05 * 44100) + 4 * tone;
+    uint64_t tone = digit_block_samples(1, 0.18, 0.09) - BLOCK_PAUSE_SAMPLES;
+    uint64_t third = BLOCK_LEAD_IN_SAMPLES + 4 * tone;
     memset(at44.data + third, 0, (size_t)(0.18 * 44100) * sizeof(float));
     resample_linear(&at44, 44100, 22050, &at22);
 
