@@ -467,6 +467,13 @@ void station_tx_free(StationTx *tx);
 #define RX_DIGIT_LOST       7 /* a digit that went missing; pairs with it read "?" */
 #define DIGIT_PACER_HISTORY 7
 #define DIGIT_PACER_OUT     6
+enum PacerState {
+    PACER_NONE = 0,        /* no digit yet since the reset */
+    PACER_FIRST = 1,       /* the first digit given; no interval yet */
+    PACER_HELD_SECOND = 2, /* the second held until the third shows the pace */
+    PACER_PACED = 3,       /* the pace known: each digit is judged as it comes */
+    PACER_HELD_TWO = 4,    /* the second repeats the first: both wait for the fourth */
+};
 struct DigitPacer {
     int32_t rate;
     int32_t last_digit;
@@ -476,7 +483,7 @@ struct DigitPacer {
     int32_t next_recent;
     uint64_t odd[3]; /* intervals that fit no pace, in a row */
     int32_t n_odd;
-    int32_t seen; /* digits of this stream so far, counted up to 3; 4: two held */
+    PacerState state;
     int32_t held; /* the second one, until the third comes */
     uint64_t held_onset;
     int32_t held2; /* the third, while the second may be the first's rest */

@@ -125,7 +125,7 @@ static int32_t step(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) 
 
 /* The second digit, held, once the third shows the pace. */
 static int32_t settle_second(DigitPacer *p, int32_t third, uint64_t onset, int32_t *out) {
-    p->seen = 3;
+    p->state = PACER_PACED;
     const double first = (double)(p->held_onset - p->last_onset);
     const double next = (double)(onset - p->held_onset);
     int32_t n = 0;
@@ -149,27 +149,27 @@ static int32_t settle_held(DigitPacer *p, uint64_t onset, int32_t *out) {
      * in its middle would look the same, but leaves too little to report. */
     const int32_t equal = near(i1, i2) <= PACE_TOLERANCE * (i1 > i2 ? i1 : i2);
     if (!equal && near(i1 + i2, i3) <= PACE_TOLERANCE * i3 && i1 < SPLIT_FRACTION * i3) {
-        p->seen = 3; /* the second was the first tone's rest */
+        p->state = PACER_PACED; /* the second was the first tone's rest */
         return step(p, p->held2, p->held2_onset, out);
     }
     return settle_second(p, p->held2, p->held2_onset, out);
 }
 
 int32_t digit_pacer_flush(DigitPacer *p, int32_t *out) {
-    if (p->seen == 4) return settle_second(p, p->held2, p->held2_onset, out);
-    if (p->seen != 2) return 0;
-    p->seen = 3;
+    if (p->state == PACER_HELD_TWO) return settle_second(p, p->held2, p->held2_onset, out);
+    if (p->state != PACER_HELD_SECOND) return 0;
+    p->state = PACER_PACED;
     return step(p, p->held, p->held_onset, out);
 }
 
 int32_t digit_pacer_tick(DigitPacer *p, uint64_t now, int32_t *out) {
     /* the next is due one interval after the last held, two if it went missing */
-    if (p->seen == 4) {
+    if (p->state == PACER_HELD_TWO) {
         uint64_t a = p->held_onset - p->last_onset, b = p->held2_onset - p->held_onset;
         if (now < p->held2_onset + 2 * (a > b ? a : b)) return 0;
         return digit_pacer_flush(p, out);
     }
-    if (p->seen != 2) return 0;
+    if (p->state != PACER_HELD_SECOND) return 0;
     uint64_t due = p->held_onset + 2 * (p->held_onset - p->last_onset);
     // A second that repeats the first may be the rest of a first tone cut in
     // two, not a pace: the third decides, and it may come a whole pace of
@@ -185,31 +185,31 @@ int32_t digit_pacer_tick(DigitPacer *p, uint64_t now, int32_t *out) {
 }
 
 int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) {
-    const uint64_t last = p->seen == 4   ? p->held2_onset
-                          : p->seen == 2 ? p->held_onset
-                                         : p->last_onset;
+    const uint64_t last = p->state == PACER_HELD_TWO      ? p->held2_onset
+                          : p->state == PACER_HELD_SECOND ? p->held_onset
+                                                          : p->last_onset;
     if (p->last_digit < 0 || onset < last) { /* a stream starts; a pace learnt still holds */
         int32_t n = digit_pacer_flush(p, out);
         p->last_digit = digit;
         p->last_onset = onset;
-        p->seen = p->n_recent > 0 ? 3 : 1;
+        p->state = p->n_recent > 0 ? PACER_PACED : PACER_FIRST;
         out[n++] = digit;
         return n;
     }
-    if (p->seen == 1) {
+    if (p->state == PACER_FIRST) {
         p->held = digit;
         p->held_onset = onset;
-        p->seen = 2;
+        p->state = PACER_HELD_SECOND;
         return 0;
     }
-    if (p->seen == 3) return step(p, digit, onset, out);
-    if (p->seen == 2 && p->held == p->last_digit) {
+    if (p->state == PACER_PACED) return step(p, digit, onset, out);
+    if (p->state == PACER_HELD_SECOND && p->held == p->last_digit) {
         p->held2 = digit;
         p->held2_onset = onset;
-        p->seen = 4;
+        p->state = PACER_HELD_TWO;
         return 0;
     }
-    if (p->seen == 2) return settle_second(p, digit, onset, out);
+    if (p->state == PACER_HELD_SECOND) return settle_second(p, digit, onset, out);
     int32_t n = settle_held(p, onset, out);
     return n + step(p, digit, onset, out + n);
 }

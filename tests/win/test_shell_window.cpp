@@ -192,3 +192,39 @@ TEST_F(ShellWindow, StationButtonsSayWhatIsMissingAndTheBuiltClipsSpeak) {
 }
 
 } // namespace
+
+// A window program has no console to print "out of memory" on: it says so
+// in a box before it ends with status 1. The failing half runs as a child.
+TEST(ShellWindowAlone, RunningOutOfMemorySaysSoInABoxAndEnds) {
+    if (GetEnvironmentVariableA("TESSARY_OOM_CHILD", NULL, 0)) {
+        shell_app();
+        SampleBuf b;
+        sb_init(&b);
+        sb_reserve(&b, UINT64_MAX / 2); // no heap holds this
+        return;                         // not reached
+    }
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    std::string cmd = std::string("\"") + self +
+                      "\" --gtest_filter=ShellWindowAlone.RunningOutOfMemorySaysSoInABoxAndEnds";
+    SetEnvironmentVariableA("TESSARY_OOM_CHILD", "1");
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    BOOL started = CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi);
+    SetEnvironmentVariableA("TESSARY_OOM_CHILD", NULL);
+    ASSERT_TRUE(started);
+    HWND box = NULL;
+    drv_until([&] { return (box = drv_top_window(pi.dwProcessId, "#32770", NULL)) != NULL; }, 30000,
+              50);
+    ASSERT_TRUE(box != NULL) << "the program vanished without a word";
+    EXPECT_EQ(drv_text(box), "Out of memory");
+    EXPECT_EQ(drv_box_message(box), "Tessary ran out of memory and has to close.");
+    drv_close_box(box);
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, 1u);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+}
