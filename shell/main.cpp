@@ -62,11 +62,16 @@ static void create_header(HWND w) {
     g_app.tx_status = mk_static(w, "", 894, 10, 110, 18, small, 2);
     set_control_id(g_app.tx_status, IDC_TX_STATUS);
     g_app.callsign_button = mk_button(w, "Callsign", 10, 40, 90, 24, IDC_CALLSIGN_BUTTON);
-    g_app.repeater_check = mk_checkbox(w, "Repeater mode", 112, 42, 140, 20, IDC_REPEATER_CHECK);
-    mk_static(w,
-              "(disguises tones with a modulated carrier so they don't sound like DTMF -- "
-              "decoding handles it automatically)",
-              260, 44, 740, 16, small, 2);
+    // The long caption gets what the check box's text leaves, so that it
+    // stays on one line in whichever font stands in for Consolas.
+    static const char repeater_caption[] =
+        "(disguises tones with a modulated carrier so they don't sound like DTMF -- "
+        "decoding handles it automatically)";
+    int box_w = 24 + text_width(w, small, "Repeater mode");
+    if (box_w > 140) box_w = 140;
+    g_app.repeater_check = mk_checkbox(w, "Repeater mode", 112, 42, box_w, 20, IDC_REPEATER_CHECK);
+    const int cap_x = 112 + box_w + 8;
+    mk_static(w, repeater_caption, cap_x, 44, CLIENT_W - 4 - cap_x, 16, small, 2);
     g_app.cw_check = mk_checkbox(w, "CW ID (fast Morse)", 10, 74, 170, 20, IDC_CW_CHECK);
     mk_static(w,
               "(sends the callsign as fast Morse instead of speech -- periodic ID, Sign off, "
@@ -79,6 +84,8 @@ static void create_header(HWND w) {
     SendMessageA(g_app.speed_slider, TBM_SETRANGE, TRUE,
                  MAKELPARAM(SPEED_MIN_PERCENT, SPEED_MAX_PERCENT));
     SendMessageA(g_app.speed_slider, TBM_SETPOS, TRUE, 100);
+    // A tick every unit would be 450 of them, a solid grey bar: one every 50 %.
+    SendMessageA(g_app.speed_slider, TBM_SETTICFREQ, 50, 0);
     g_app.speed_label = mk_static(w, "", 352, 110, 340, 16, small, 2);
     set_control_id(g_app.speed_label, IDC_SPEED_LABEL);
 }

@@ -52,16 +52,6 @@ static void show_idle(void) {
     set_meters(0, 0);
 }
 
-static int caption_width(HWND page, const char *text) {
-    HDC dc = GetDC(page);
-    HGDIOBJ old = SelectObject(dc, g_app.font_small);
-    SIZE size = {0, 0};
-    GetTextExtentPoint32A(dc, text, (int)strlen(text), &size);
-    SelectObject(dc, old);
-    ReleaseDC(page, dc);
-    return size.cx + 2;
-}
-
 HWND build_server_tab(HWND page) {
     RECT rc;
     GetClientRect(page, &rc);
@@ -75,7 +65,7 @@ HWND build_server_tab(HWND page) {
     // The caption says what 0000 reaches, so it must not be cut: where the font
     // runs wider than 260 pixels the box moves right to make room.
     static const char dir_caption[] = "Dir (4 digits, 0-6) -- 0000 = AI assistant";
-    int cap_w = caption_width(page, dir_caption);
+    int cap_w = text_width(page, g_app.font_small, dir_caption) + 2;
     int cap_box = cap_w > 260 ? cap_w : 260;
     mk_static(page, dir_caption, 14, 14, cap_box, 18, g_app.font_small, 1);
     S.dir_edit = mk_edit(page, 20 + cap_box, 12, 60, 24, IDC_SERVER_DIR_EDIT, g_app.font_text);
