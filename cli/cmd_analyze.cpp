@@ -90,7 +90,7 @@ void sketch_add(FrameSketch *s, const FrameInfo &in) {
     s->total++;
     s->passing += in.row_level >= s->threshold && in.col_level >= s->threshold;
     s->detecting += in.detection >= 0;
-    double c = ((double)in.start + CLI_FRAME_LEN / 2.0) / s->rate;
+    double c = ((double)in.start + DECODE_FRAME_LEN / 2.0) / s->rate;
     if (c < s->t0 || (s->t1 >= 0 && c > s->t1)) return;
     s->shown++;
     FrameInfo f = in;
@@ -134,7 +134,7 @@ std::string analyze_svg(const char *title, const FrameSketch &sketch, uint32_t r
         return mt + ph - v / ymax * ph;
     };
     auto centre = [&](const FrameInfo &f) {
-        return ((double)f.start + CLI_FRAME_LEN / 2.0) / rate;
+        return ((double)f.start + DECODE_FRAME_LEN / 2.0) / rate;
     };
 
     std::string s;

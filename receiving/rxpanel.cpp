@@ -10,12 +10,23 @@
  * half-reset; and since a digit is posted inside the lock, every digit of
  * the old run is already queued when the reset takes the lock, where the
  * reset removes it. The detection itself runs outside the lock.
+ *
+ * The capture thread reads the panel's threshold and the repeater flag,
+ * which the GUI thread may change at any frame, with one atomic access each.
+ *
+ * A file decode runs the core's decode stream on a thread of its own (see
+ * "Decoding a file" below); only its digits and progress cross, under the
+ * job's own lock.
  */
 #include "receiving/rxpanel.h"
 #include "audio/audio.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <atomic>
+#include <new>
 
 static RxPanel *g_active_panel;
 static HWND g_notify;
@@ -23,7 +34,7 @@ static const int32_t *g_repeater_mode;
 static RxPanelStoppedFn g_stopped_notify;
 
 static CRITICAL_SECTION g_feed_cs;
-static volatile LONG g_feed_cs_ready;
+static int32_t g_feed_cs_ready; /* GUI thread, before any capture thread */
 
 /* GUI thread, before any capture thread exists. */
 static void feed_lock_init(void) {
@@ -62,7 +73,28 @@ void rxpanel_set_target(HWND notify, const int32_t *repeater_mode) {
 }
 
 static int32_t repeater_on(void) {
-    return g_repeater_mode ? *(const volatile int32_t *)g_repeater_mode : 0;
+    return g_repeater_mode ? __atomic_load_n(g_repeater_mode, __ATOMIC_RELAXED) : 0;
+}
+
+static float threshold_of(const RxPanel *p) {
+    float t;
+    __atomic_load(&p->threshold, &t, __ATOMIC_RELAXED);
+    return t;
+}
+
+void rxpanel_set_threshold(RxPanel *p, float threshold) {
+    __atomic_store(&p->threshold, &threshold, __ATOMIC_RELAXED);
+}
+
+/* The panels whose file decode runs, for the window's close. */
+static RxPanel *g_decoding[8];
+
+static void track_decoding(RxPanel *p, int32_t on) {
+    for (RxPanel *&slot : g_decoding)
+        if (on ? !slot : slot == p) {
+            slot = on ? p : NULL;
+            return;
+        }
 }
 
 void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
@@ -77,6 +109,7 @@ void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
 
 void rxpanel_reset(RxPanel *p) {
     feed_lock_init();
+    rxpanel_decode_file_stop(p);
     EnterCriticalSection(&g_feed_cs);
     rx_digits_clear(&p->received);
     digit_stream_reset(&p->stream);
@@ -172,13 +205,13 @@ static void post_digit(HWND w, RxPanel *p, int32_t digit, uint64_t start) {
  * buffer itself. A buffer of another length is taken as one frame. */
 void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     RxPanel *p = (RxPanel *)ctx;
-    float threshold = *(volatile float *)&p->threshold;
+    float threshold = threshold_of(p);
     int32_t repeater = repeater_on();
     HWND w = g_notify;
-    const uint64_t hop = DECODE_HOP_SAMPLES;
-    const int32_t whole = count == DECODE_FRAME_SAMPLES;
+    const uint64_t hop = DECODE_DEFAULT_HOP;
+    const int32_t whole = count == DECODE_FRAME_LEN;
 
-    float joined[DECODE_FRAME_SAMPLES];
+    float joined[DECODE_FRAME_LEN];
     EnterCriticalSection(&g_feed_cs);
     uint32_t resets = p->resets;
     int32_t straddle = whole && p->have_tail;
@@ -192,8 +225,7 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     PairTune first_tune, tune;
     if (straddle) {
         memcpy(joined + hop, frame, hop * sizeof *frame);
-        first =
-            detect_live(joined, DECODE_FRAME_SAMPLES, threshold, repeater, NULL, NULL, &first_tune);
+        first = detect_live(joined, DECODE_FRAME_LEN, threshold, repeater, NULL, NULL, &first_tune);
     }
     int32_t det = detect_live(frame, count, threshold, repeater, &row, &col, &tune);
 
@@ -211,47 +243,212 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     LeaveCriticalSection(&g_feed_cs);
 }
 
-struct DecodeWalk {
-    RxPanel *panel;
-    RxDigitHandler handler;
-};
+/* ---- Decoding a file --------------------------------------------------
+ *
+ * Both forms run the core's decode stream with the panel's settings: the
+ * recording brought to 44.1 kHz, the frames every half frame, the digit
+ * stream, the pacer with its ticks and, at the end, its flush. A reception
+ * with a limit (the picture's 64) stops before the first frame after it is
+ * reached; one without stops once it is full and one more came, which is all
+ * the page can still tell ("Reception full"). */
 
-static int32_t limit_reached(const RxPanel *p) {
-    return p->max_digits >= 0 && p->received.count >= (uint64_t)p->max_digits;
+static DecodeSettings panel_settings(const RxPanel *p) {
+    DecodeSettings set = {};
+    set.threshold = threshold_of(p);
+    set.repeater = repeater_on();
+    set.hop = DECODE_DEFAULT_HOP;
+    set.resample = 1;
+    return set;
 }
 
-static int32_t decode_visit(void *ctx, uint64_t start, int32_t, int32_t digit, float, float) {
-    DecodeWalk *walk = (DecodeWalk *)ctx;
-    if (digit < 0 || !walk->handler) return 0;
-    int32_t out[DIGIT_PACER_OUT];
-    int32_t n = digit_pacer_feed(&walk->panel->pacer, digit, start, out);
-    for (int32_t i = 0; i < n; i++) walk->handler(out[i]);
-    return limit_reached(walk->panel); /* stop before the next frame */
+static uint64_t stop_count(const RxPanel *p) {
+    return p->max_digits >= 0 ? (uint64_t)p->max_digits : (uint64_t)RX_MAX_DIGITS + 1;
+}
+
+struct DecodeWalk {
+    RxDigitHandler handler;
+    uint64_t count, stop_at;
+};
+
+static int32_t walk_frame(void *ctx, uint64_t, int32_t, int32_t, float, float) {
+    const DecodeWalk *w = (const DecodeWalk *)ctx;
+    return w->count >= w->stop_at;
+}
+
+static void walk_digit(void *ctx, int32_t digit) {
+    DecodeWalk *w = (DecodeWalk *)ctx;
+    w->count++;
+    if (w->handler) w->handler(digit);
 }
 
 void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, int32_t rate,
                             RxDigitHandler handler) {
     if (!samples || rate <= 0) return;
-    if (limit_reached(p)) return;
-    /* Frames are counted in samples, so at the file's own rate a low-rate
-     * recording gets long frames (256 ms at 8000 Hz) that swallow the gaps
-     * between repeated digits. Bringing the file to the live rate first
-     * gives it the same 46 ms frames live reception has. */
-    SampleBuf at_live = {};
-    if (rate != DTMF_SAMPLE_RATE) {
-        SampleBuf in = {(float *)samples, count, count};
-        resample_linear(&in, rate, DTMF_SAMPLE_RATE, &at_live);
-        samples = at_live.data;
-        count = at_live.len;
+    DecodeWalk walk = {handler, p->received.count, stop_count(p)};
+    if (walk.count >= walk.stop_at) return;
+    DecodeSettings set = panel_settings(p);
+    DecodeStream d;
+    decode_stream_init(&d, &set, rate, walk_frame, walk_digit, &walk);
+    decode_stream_feed(&d, samples, count);
+    decode_stream_finish(&d);
+    decode_stream_free(&d);
+}
+
+/* Room for every digit a decode can give: the stop count, then what the
+ * frame that reached it and the final flush may add. */
+#define FILE_JOB_DIGITS (RX_MAX_DIGITS + 1 + 2 * DIGIT_PACER_OUT)
+static const uint64_t FILE_BLOCK = 16384; /* samples read at a time */
+static const DWORD FILE_NEWS_MS = 50;     /* at most this often, a message */
+static const DWORD FILE_STOP_WAIT_MS = 5000;
+
+struct RxFileJob {
+    std::atomic<int32_t> refs; /* the panel's and the thread's: the last frees */
+    std::atomic<int32_t> stop, done, posted, percent;
+    HANDLE thread;
+    FILE *f;
+    WavReader reader;
+    DecodeSettings set;
+    HWND notify;
+    int32_t panel_id;
+    uint64_t stop_at;
+    CRITICAL_SECTION cs; /* digits and count */
+    int32_t digits[FILE_JOB_DIGITS];
+    uint64_t count, taken;
+};
+
+static void job_release(RxFileJob *j) {
+    if (--j->refs > 0) return;
+    wav_reader_close(&j->reader);
+    if (j->f) fclose(j->f);
+    DeleteCriticalSection(&j->cs);
+    free(j);
+}
+
+/* One message waits at a time: the take that answers it sees all news. */
+static void job_post(RxFileJob *j) {
+    if (!j->posted.exchange(1) && j->notify)
+        PostMessageA(j->notify, WM_APP_FILE, (WPARAM)j->panel_id, 0);
+}
+
+static int32_t job_frame(void *ctx, uint64_t, int32_t, int32_t, float, float) {
+    RxFileJob *j = (RxFileJob *)ctx;
+    EnterCriticalSection(&j->cs);
+    int32_t enough = j->count >= j->stop_at;
+    LeaveCriticalSection(&j->cs);
+    return enough || j->stop;
+}
+
+static void job_digit(void *ctx, int32_t digit) {
+    RxFileJob *j = (RxFileJob *)ctx;
+    EnterCriticalSection(&j->cs);
+    if (j->count < FILE_JOB_DIGITS) j->digits[j->count++] = digit;
+    LeaveCriticalSection(&j->cs);
+}
+
+static DWORD WINAPI file_thread(LPVOID arg) {
+    RxFileJob *j = (RxFileJob *)arg;
+    DecodeStream d;
+    decode_stream_init(&d, &j->set, (int32_t)j->reader.info.rate, job_frame, job_digit, j);
+    float *block = (float *)malloc(FILE_BLOCK * sizeof *block);
+    const uint64_t size = j->reader.size;
+    DWORD last = GetTickCount();
+    while (block && !j->stop && !d.stopped) {
+        uint64_t n = wav_reader_read(&j->reader, block, FILE_BLOCK);
+        if (n == 0) {
+            decode_stream_finish(&d);
+            break;
+        }
+        decode_stream_feed(&d, block, n);
+        if (size && size != UINT64_MAX) j->percent = (int32_t)(j->reader.pos * 100 / size);
+        if (GetTickCount() - last >= FILE_NEWS_MS) {
+            last = GetTickCount();
+            job_post(j);
+        }
     }
-    if (count >= DECODE_FRAME_SAMPLES) {
-        DecodeWalk walk = {p, handler};
-        digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
-        detect_frames(samples, count, DTMF_SAMPLE_RATE, DECODE_FRAME_SAMPLES, DECODE_HOP_SAMPLES,
-                      p->threshold, repeater_on(), &p->stream, decode_visit, &walk);
-        int32_t out[DIGIT_PACER_OUT];
-        int32_t n = handler && !limit_reached(p) ? digit_pacer_flush(&p->pacer, out) : 0;
-        for (int32_t i = 0; i < n; i++) handler(out[i]);
+    free(block);
+    decode_stream_free(&d);
+    j->percent = 100;
+    j->done = 1;
+    job_post(j);
+    job_release(j);
+    return 0;
+}
+
+int32_t rxpanel_decode_file_start(RxPanel *p, const char *path) {
+    rxpanel_decode_file_stop(p);
+    RxFileJob *j = (RxFileJob *)calloc(1, sizeof *j);
+    if (!j) return 0;
+    new (j) RxFileJob();
+    InitializeCriticalSection(&j->cs);
+    j->refs = 1;
+    j->f = path ? fopen(path, "rb") : NULL;
+    char why[128];
+    if (!j->f || wav_reader_open_file(&j->reader, j->f, why, sizeof why) != 0 ||
+        !j->reader.readable || j->reader.info.rate == 0) {
+        job_release(j);
+        return 0;
     }
-    sb_free(&at_live);
+    j->set = panel_settings(p);
+    j->notify = g_notify;
+    j->panel_id = p->panel_id;
+    j->stop_at = stop_count(p) > p->received.count ? stop_count(p) - p->received.count : 0;
+    j->refs = 2;
+    j->thread = CreateThread(NULL, 0, file_thread, j, 0, NULL);
+    if (!j->thread) {
+        j->refs = 1;
+        job_release(j);
+        return 0;
+    }
+    p->file = j;
+    track_decoding(p, 1);
+    return 1;
+}
+
+uint64_t rxpanel_decode_file_take(RxPanel *p, int32_t *out, uint64_t max, int32_t *percent,
+                                  int32_t *done) {
+    RxFileJob *j = p->file;
+    if (done) *done = 0;
+    if (!j) {
+        if (done) *done = 1;
+        return 0;
+    }
+    j->posted = 0; /* before reading: news after this point posts again */
+    const int32_t ended = j->done;
+    EnterCriticalSection(&j->cs);
+    uint64_t n = j->count - j->taken;
+    if (n > max) n = max;
+    if (n) memcpy(out, j->digits + j->taken, (size_t)n * sizeof *out);
+    j->taken += n;
+    const int32_t all = j->taken == j->count;
+    LeaveCriticalSection(&j->cs);
+    if (percent) *percent = j->percent;
+    if (ended && all) {
+        WaitForSingleObject(j->thread, FILE_STOP_WAIT_MS); /* it has only its return left */
+        CloseHandle(j->thread);
+        p->file = NULL;
+        track_decoding(p, 0);
+        job_release(j);
+        if (done) *done = 1;
+    }
+    return n;
+}
+
+void rxpanel_decode_file_stop(RxPanel *p) {
+    RxFileJob *j = p->file;
+    if (!j) return;
+    p->file = NULL;
+    track_decoding(p, 0);
+    j->stop = 1;
+    /* A block takes milliseconds; a file on a hung network share may not
+     * come back, and then the thread frees the job when it does. */
+    WaitForSingleObject(j->thread, FILE_STOP_WAIT_MS);
+    CloseHandle(j->thread);
+    job_release(j);
+}
+
+int32_t rxpanel_decoding_file(const RxPanel *p) { return p->file != NULL; }
+
+void rxpanel_decode_file_stop_all(void) {
+    for (RxPanel *p : g_decoding)
+        if (p) rxpanel_decode_file_stop(p);
 }
