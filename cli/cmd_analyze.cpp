@@ -71,9 +71,11 @@ static double nice_step(double span) {
     return 3600;
 }
 
-/* Twice the widest picture's pixel columns: merging beyond this loses
- * nothing the lowest and highest level of each column do not keep. */
-static const size_t SKETCH_FRAMES = 8192;
+/* Frames kept before neighbours are merged: 1 MiB, the whole of a
+ * recording of 12 minutes at the default hop. Past that a merged pair may
+ * straddle two pixel columns and move a peak by one pixel; the lowest and
+ * highest levels themselves are all kept. */
+static const size_t SKETCH_FRAMES = 32768;
 
 static float level(float v) { return v >= 0 ? v : 0; }
 
