@@ -1,22 +1,21 @@
 /* rxpanel -- the receiving engine of the four receiving pages.
  *
- * Live frames arrive on the capture thread, which detects, feeds the panel's
- * digit stream and posts WM_APP_METERS / WM_APP_DIGIT to the main window.
- * Everything else runs on the GUI thread.
+ * Every way in runs the core's decode stream, as tessary-cli decode does:
+ * live, the capture thread feeds each 2048-sample buffer to the panel's own
+ * stream (which takes the frame straddling it and the last buffer, then the
+ * buffer itself) and posts WM_APP_METERS / WM_APP_DIGIT to the main window;
+ * a file decodes on a thread of its own (see "Decoding a file" below), or at
+ * once from memory. Everything else runs on the GUI thread.
  *
- * Clear while listening: the GUI thread resets the same digit stream the
- * capture thread feeds. One short lock (g_feed_cs) covers the capture
- * thread's feed-and-post and the GUI thread's reset, so the stream is never
- * half-reset; and since a digit is posted inside the lock, every digit of
- * the old run is already queued when the reset takes the lock, where the
- * reset removes it. The detection itself runs outside the lock.
+ * Clear while listening: the GUI thread restarts the stream the capture
+ * thread feeds. One short lock (g_feed_cs) covers the capture thread's
+ * feed (two detections and their posts) and the GUI thread's reset, so the
+ * stream is never half-reset; and since a digit is posted inside the lock,
+ * every digit of the old run is already queued when the reset takes the
+ * lock, where the reset removes it.
  *
  * The capture thread reads the panel's threshold and the repeater flag,
  * which the GUI thread may change at any frame, with one atomic access each.
- *
- * A file decode runs the core's decode stream on a thread of its own (see
- * "Decoding a file" below); only its digits and progress cross, under the
- * job's own lock.
  */
 #include "receiving/rxpanel.h"
 #include "audio/audio.h"
@@ -97,6 +96,45 @@ static void track_decoding(RxPanel *p, int32_t on) {
         }
 }
 
+static DecodeSettings panel_settings(const RxPanel *p) {
+    DecodeSettings set = {};
+    set.threshold = threshold_of(p);
+    set.repeater = repeater_on();
+    set.hop = DECODE_DEFAULT_HOP;
+    set.resample = 1;
+    return set;
+}
+
+static int32_t meter_percent(float ratio) {
+    double v = (double)ratio * 100.0;
+    if (!(v > 0.0)) return 0; /* also NaN */
+    if (v >= 100.0) return 100;
+    return (int32_t)v;
+}
+
+/* Each capture buffer's own frame lights the meters (21.5 times a second);
+ * the frames that straddle two buffers only detect. */
+static int32_t live_frame(void *ctx, uint64_t start, int32_t, int32_t, float row, float col) {
+    const RxPanel *p = (const RxPanel *)ctx;
+    if (start % DECODE_FRAME_LEN != 0 || !g_notify) return 0;
+    uint32_t r = (uint32_t)meter_percent(row), c = (uint32_t)meter_percent(col);
+    PostMessageA(g_notify, WM_APP_METERS, (WPARAM)p->panel_id, (LPARAM)(r | (c << 16)));
+    return 0;
+}
+
+static void live_digit(void *ctx, int32_t digit) {
+    const RxPanel *p = (const RxPanel *)ctx;
+    if (g_notify) PostMessageA(g_notify, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)digit);
+}
+
+/* A new stretch of sound: a tone half-heard before must not complete with
+ * the first frame of the next. Under the panel lock, or with no capture. */
+static void live_restart(RxPanel *p) {
+    decode_stream_free(&p->live);
+    DecodeSettings set = panel_settings(p);
+    decode_stream_init(&p->live, &set, DTMF_SAMPLE_RATE, live_frame, live_digit, p);
+}
+
 void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
     feed_lock_init();
     memset(p, 0, sizeof *p);
@@ -104,7 +142,7 @@ void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
     p->max_digits = max_digits;
     rx_digits_init(&p->received, max_digits >= 0 ? (uint64_t)max_digits : RX_MAX_DIGITS);
     p->threshold = 0.3f;
-    digit_stream_reset(&p->stream);
+    live_restart(p);
 }
 
 void rxpanel_reset(RxPanel *p) {
@@ -112,11 +150,7 @@ void rxpanel_reset(RxPanel *p) {
     rxpanel_decode_file_stop(p);
     EnterCriticalSection(&g_feed_cs);
     rx_digits_clear(&p->received);
-    digit_stream_reset(&p->stream);
-    p->have_tail = 0;
-    p->heard = 0;
-    digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
-    p->resets++;
+    live_restart(p);
     drop_queued(WM_APP_DIGIT, p->panel_id);
     LeaveCriticalSection(&g_feed_cs);
 }
@@ -132,10 +166,7 @@ static void stop_capture_of(RxPanel *p) {
     p->listening = 0;
     drop_queued(WM_APP_METERS, p->panel_id);
     EnterCriticalSection(&g_feed_cs);
-    int32_t out[DIGIT_PACER_OUT];
-    int32_t n = digit_pacer_flush(&p->pacer, out);
-    for (int32_t i = 0; i < n && g_notify; i++)
-        PostMessageA(g_notify, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)out[i]);
+    decode_stream_finish(&p->live);
     LeaveCriticalSection(&g_feed_cs);
 }
 
@@ -151,12 +182,7 @@ int32_t rxpanel_start_listening(RxPanel *p, char *err, uint64_t err_size) {
         stop_capture_of(p);
     else if (g_active_panel)
         displace(g_active_panel);
-    // A new capture is a new stretch of sound: a tone half-heard before must
-    // not complete with the first frame of this one.
-    digit_stream_reset(&p->stream);
-    p->have_tail = 0;
-    p->heard = 0;
-    digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
+    live_restart(p);
     if (!audio_capture_start(capture_frame_callback, p, err, err_size)) return 0;
     g_active_panel = p;
     p->listening = 1;
@@ -174,72 +200,12 @@ void rxpanel_stop_active(void) {
 
 RxPanel *rxpanel_get_active(void) { return g_active_panel; }
 
-static int32_t meter_percent(float ratio) {
-    double v = (double)ratio * 100.0;
-    if (!(v > 0.0)) return 0; /* also NaN */
-    if (v >= 100.0) return 100;
-    return (int32_t)v;
-}
-
-static int32_t detect_live(const float *frame, uint64_t count, float threshold, int32_t repeater,
-                           float *row, float *col, PairTune *tune) {
-    return repeater
-               ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, row, col,
-                                                tune)
-               : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, row, col, tune);
-}
-
-/* A digit the stream reported in the frame that began at `start` (or -1:
- * none), after the pacer's word on it; a digit the pacer held may come out
- * with either. Under the panel lock. */
-static void post_digit(HWND w, RxPanel *p, int32_t digit, uint64_t start) {
-    int32_t out[DIGIT_PACER_OUT];
-    int32_t n = digit >= 0 ? digit_pacer_feed(&p->pacer, digit, start, out)
-                           : digit_pacer_tick(&p->pacer, start, out);
-    for (int32_t i = 0; i < n && w; i++)
-        PostMessageA(w, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)out[i]);
-}
-
-/* Each capture buffer gives two frames on the file decoder's grid: the one
- * that straddles it and the last buffer (when there is one), then the
- * buffer itself. A buffer of another length is taken as one frame. */
 void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     RxPanel *p = (RxPanel *)ctx;
-    float threshold = threshold_of(p);
-    int32_t repeater = repeater_on();
-    HWND w = g_notify;
-    const uint64_t hop = DECODE_DEFAULT_HOP;
-    const int32_t whole = count == DECODE_FRAME_LEN;
-
-    float joined[DECODE_FRAME_LEN];
     EnterCriticalSection(&g_feed_cs);
-    uint32_t resets = p->resets;
-    int32_t straddle = whole && p->have_tail;
-    if (straddle) memcpy(joined, p->tail, sizeof p->tail);
-    if (whole) memcpy(p->tail, frame + hop, sizeof p->tail);
-    p->have_tail = whole;
-    LeaveCriticalSection(&g_feed_cs);
-
-    float row = 0.0f, col = 0.0f;
-    int32_t first = -1;
-    PairTune first_tune, tune;
-    if (straddle) {
-        memcpy(joined + hop, frame, hop * sizeof *frame);
-        first = detect_live(joined, DECODE_FRAME_LEN, threshold, repeater, NULL, NULL, &first_tune);
-    }
-    int32_t det = detect_live(frame, count, threshold, repeater, &row, &col, &tune);
-
-    uint32_t r = (uint32_t)meter_percent(row);
-    uint32_t c = (uint32_t)meter_percent(col);
-    if (w) PostMessageA(w, WM_APP_METERS, (WPARAM)p->panel_id, (LPARAM)(r | (c << 16)));
-
-    EnterCriticalSection(&g_feed_cs);
-    if (p->resets == resets) {
-        if (straddle)
-            post_digit(w, p, digit_stream_feed(&p->stream, first, &first_tune), p->heard - hop);
-        post_digit(w, p, digit_stream_feed(&p->stream, det, &tune), p->heard);
-        p->heard += count;
-    }
+    p->live.set.threshold = threshold_of(p); /* from this buffer's frames on */
+    p->live.set.repeater = repeater_on();
+    decode_stream_feed(&p->live, frame, count);
     LeaveCriticalSection(&g_feed_cs);
 }
 
@@ -251,15 +217,6 @@ void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
  * with a limit (the picture's 64) stops before the first frame after it is
  * reached; one without stops once it is full and one more came, which is all
  * the page can still tell ("Reception full"). */
-
-static DecodeSettings panel_settings(const RxPanel *p) {
-    DecodeSettings set = {};
-    set.threshold = threshold_of(p);
-    set.repeater = repeater_on();
-    set.hop = DECODE_DEFAULT_HOP;
-    set.resample = 1;
-    return set;
-}
 
 static uint64_t stop_count(const RxPanel *p) {
     return p->max_digits >= 0 ? (uint64_t)p->max_digits : (uint64_t)RX_MAX_DIGITS + 1;

@@ -31,18 +31,14 @@ struct RxPanel {
     RxDigits received;  /* the digits of this reception, stored by the page's handler */
     int32_t max_digits; /* file decoding stops once this many are held; negative: never */
     float threshold;    /* written by the GUI thread, read by the capture thread: see rxpanel.cpp */
-    DigitStream stream;
     int32_t listening;
     int32_t panel_id;
-    /* Live frames overlap by half, as file decoding's do: the second half of
-     * the last capture buffer starts the next frame. Capture thread only,
-     * except that a reset drops it (under the panel lock). */
-    float tail[DECODE_DEFAULT_HOP];
-    int32_t have_tail;
-    DigitPacer pacer; /* marks lost digits, drops split tones (capture thread) */
-    uint64_t heard;   /* samples heard since listening began: digit onsets */
-    uint32_t resets;  /* a detection made before the newest reset is not fed */
-    RxFileJob *file;  /* the file decode in progress, or null (GUI thread) */
+    /* What the microphone has brought since listening began, through the
+     * decoder file decoding runs: frames every half buffer, the digit stream
+     * (live.digits) and the pacer. Capture thread, or the GUI thread under
+     * the panel lock. */
+    DecodeStream live;
+    RxFileJob *file; /* the file decode in progress, or null (GUI thread) */
 };
 
 typedef void (*RxDigitHandler)(int32_t digit);

@@ -227,3 +227,56 @@ TEST_F(RxPage, WindowAndCliDecodeARecordingAlike) {
     }
     g_app.repeater_mode = 0;
 }
+
+// A long recording decodes on its own thread: the page shows how far it has
+// got, the decode button stops it with what was found so far, Clear drops
+// it, and left alone it ends with the usual summary.
+TEST_F(RxPage, ALongFileShowsProgressAndCanBeStopped) {
+    std::vector<int32_t> msg = text_digits("hello");
+    std::vector<uint32_t> sent(msg.begin(), msg.end());
+    Buf b, at8k;
+    gen_digits_samples(&b, sent.data(), sent.size(), 0, 0.18, 0.09);
+    std::mt19937 rng(5);
+    std::normal_distribution<float> noise(0.0f, 0.05f);
+    const uint64_t tones = b.len;
+    sb_append_silence(&b, 44100ull * 60 * 4); // four minutes of noise after it
+    for (uint64_t i = tones; i < b.len; i++) b.data[i] = noise(rng);
+    resample_linear(&b, 44100, 8000, &at8k);
+    std::string wav = temp_path("long-noise.wav");
+    write_file(wav, wav_image(&at8k, 8000, 1, 16));
+    HWND decode_button = GetDlgItem(GetParent(R.listen_button), IDC_RX_DECODE_FILE);
+    const std::string decoding = std::string("Decoding ") + filename_only(wav.c_str()) + "... ";
+    auto progress = [&] {
+        int pct = -1;
+        std::string s = drv_text(R.status_label);
+        return s.compare(0, decoding.size(), decoding) == 0 &&
+               sscanf(s.c_str() + decoding.size(), "%d %%", &pct) == 1 && pct > 0 && pct < 100;
+    };
+
+    ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
+    EXPECT_EQ(drv_text(decode_button), "Stop decoding");
+    ASSERT_TRUE(drv_until(progress, 20000, 2)) << drv_text(R.status_label);
+    ASSERT_TRUE(rxpanel_decoding_file(&R.panel)) << "over before it could be stopped";
+    rx_decode_file(); // the same button, now "Stop decoding"
+    EXPECT_FALSE(rxpanel_decoding_file(&R.panel));
+    EXPECT_EQ(drv_text(decode_button), "Decode an audio file...");
+    int pct = -1, n = -1;
+    ASSERT_EQ(
+        sscanf(drv_text(R.status_label).c_str(), "Decoding stopped at %d %% -- %d digit", &pct, &n),
+        2)
+        << drv_text(R.status_label);
+    EXPECT_EQ((uint64_t)n, R.panel.received.count);
+    EXPECT_EQ(drv_text(R.text_label).substr(0, 5), std::string("hello").substr(0, n / 2));
+
+    ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
+    rx_clear();
+    EXPECT_FALSE(rxpanel_decoding_file(&R.panel));
+    EXPECT_EQ(drv_text(R.status_label), "Microphone idle");
+    EXPECT_EQ(drv_text(R.digits_label), " ");
+    EXPECT_EQ(drv_text(decode_button), "Decode an audio file...");
+
+    ASSERT_EQ(kit_decode(rx_decode_path, wav), 0);
+    EXPECT_EQ(drv_text(R.text_label), "hello");
+    EXPECT_EQ(drv_text(R.status_label), "Decoded 10 digits from file");
+    DeleteFileA(wav.c_str());
+}
