@@ -94,7 +94,7 @@ struct Station {
     double pause_s = 1, timeout_s = 10;
     long max_answer = 200;
     const char *out_device = nullptr, *out_path = nullptr;
-    SampleBuf answers; /* for --out */
+    CliSpool answers; /* for --out */
     Ears ears;
 };
 
@@ -317,8 +317,8 @@ static int send_answer(Station *st, const std::string &text, double tail_s,
     sb_init(&b);
     int status = cli_build_transmission(CMD, &job, &b);
     if (status == CLI_OK && st->out_path) {
-        sb_append_silence(&st->answers, (uint64_t)(st->pause_s * DTMF_SAMPLE_RATE));
-        sb_append_buf(&st->answers, &b);
+        cli_spool_add(&st->answers, nullptr, (uint64_t)(st->pause_s * DTMF_SAMPLE_RATE));
+        cli_spool_add(&st->answers, b.data, b.len);
     } else if (status == CLI_OK) {
         wait_until(heard_end + std::chrono::milliseconds((long)(tail_s * 1000)));
         if (!cli_interrupted()) status = cli_play_samples(CMD, st->out_device, &b, st->pause_s);
@@ -369,7 +369,7 @@ static int request_ready(Ears *e, uint64_t now, Request *r) {
 
 int cmd_serve(int argc, char **argv, const char *argv0) {
     Station st;
-    sb_init(&st.answers);
+    cli_spool_init(&st.answers);
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
     const char *device = nullptr, *in_path = nullptr;
     long exchanges = 0;
@@ -504,11 +504,11 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
     decode_stream_free(&d);
     if (in_path && cli_close_audio(CMD, &file) != CLI_OK) status = CLI_BAD_INPUT;
     /* No answer, no file: an empty WAV would pass for a silent answer. */
-    if (status == CLI_OK && st.out_path && st.answers.len)
-        status = cli_save_wav(CMD, st.out_path, &st.answers);
+    if (status == CLI_OK && st.out_path && st.answers.n)
+        status = cli_spool_save(CMD, st.out_path, &st.answers);
     else if (out_made)
         remove(st.out_path);
-    sb_free(&st.answers);
+    cli_spool_free(&st.answers);
     if (status == CLI_OK && in_path && answered == 0) {
         cli_error(CMD, file.shown, "no request heard");
         status = CLI_BAD_INPUT;
