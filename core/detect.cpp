@@ -591,11 +591,20 @@ static int one_sender(double er, double ec, double rf, double cf, double tol) {
     return by_hz || by_clock;
 }
 
-/* The power per sample of what is not the two tones, of amplitudes a0, a1
- * over the square root of gain2 against the frame's level. */
-static double rest_power(double a0, double a1, float gain2, float level) {
-    const double share = 0.5 * (a0 * a0 + a1 * a1) / gain2;
-    return (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
+/* The power that is not the tones. Levels are on the plain scale (tone
+ * magnitude over the frame's RMS, times SIDEBAND_GAIN in repeater mode), on
+ * which a pair of levels l0, l1 holds (l0^2 + l1^2) / 2 of the frame's power
+ * in either mode: a disguised tone's two sidebands carry together what the
+ * plain tone would, and the gain is what makes the scales meet. Every check
+ * takes the rest from here: its share of the frame's power ... */
+static double rest_share(double l0, double l1) {
+    const double share = 0.5 * (l0 * l0 + l1 * l1);
+    return share < 1.0 ? 1.0 - share : 0.0;
+}
+
+/* ... and its power per sample. */
+static double rest_power(double l0, double l1, float level) {
+    return (double)level * level * rest_share(l0, l1);
 }
 
 /* Where tone f is heard (in repeater mode, in the sideband w was found in);
@@ -606,14 +615,27 @@ static double heard_at(const BinPlan *p, const ToneMeasure *w, double f, double 
     return p->repeater ? REPEATER_CARRIER_HZ + s * f : f;
 }
 
-/* Whether the winning row r and column c (tones rf, cf) are off tune as
- * one sender's would be; lv: their levels. In repeater mode the tones or
- * the sidebands may be what went off. */
-static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
-                         const ToneMeasure *c, double rf, double cf, const float lv[2], float level,
-                         float gain) {
+/* What decide knows of a frame: its level and each tone's best measure so
+ * far (rows 0-2, columns 3-5), and the pair it points at. */
+struct Measured {
+    float level;
+    float gain; /* a sideband's magnitude times this is on the plain scale */
+    ToneMeasure tm[6];
+};
+
+struct Pair {
+    int best[2]; /* row, column: index within the group */
+    float lv[2]; /* their levels */
+    const ToneMeasure *r, *c;
+    double rf, cf; /* their nominal tones */
+};
+
+/* Whether the pair's tones are off tune as one sender's would be. In
+ * repeater mode the tones or the sidebands may be what went off. */
+static int offsets_agree(const BinPlan *p, const FrameIn *fr, const Measured *m, const Pair *pr) {
     /* the usual case, both tones near where their nominal bins say, the
      * quick way: within AGREE_HZ / 2 each, then within tol / 2 */
+    const ToneMeasure *r = pr->r, *c = pr->c;
     const int nominal = r->bin >= 0 && c->bin >= 0;
     double xy[4];
     if (nominal) {
@@ -621,15 +643,15 @@ static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure 
         turn_off_tune(p, fr, c->bin, &xy[2], &xy[3]);
         if (both_within(xy, 0.5 * AGREE_HZ, fr)) return 1;
     }
-    const double noise2 = rest_power(lv[0], lv[1], gain * gain, level);
+    const double noise2 = rest_power(pr->lv[0], pr->lv[1], m->level);
     const double tol =
         AGREE_HZ + AGREE_SIGMAS * sqrt(offset_var(fr, r, noise2) + offset_var(fr, c, noise2));
     if (nominal && both_within(xy, 0.5 * tol, fr)) return 1;
     double sr, sc;
-    const double rb = heard_at(p, r, rf, &sr), cb = heard_at(p, c, cf, &sc);
+    const double rb = heard_at(p, r, pr->rf, &sr), cb = heard_at(p, c, pr->cf, &sc);
     const double er = tone_offset(p, fr, r, rb), ec = tone_offset(p, fr, c, cb);
     return one_sender(er, ec, rb, cb, tol) ||
-           (p->repeater && one_sender(sr * er, sc * ec, rf, cf, tol));
+           (p->repeater && one_sender(sr * er, sc * ec, pr->rf, pr->cf, tol));
 }
 
 /* tone_offset takes the turn to span a half's length, as it does for a
@@ -642,32 +664,6 @@ static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure 
 static double turn_span(const ToneMeasure *w) {
     const double hi = w->ha > w->hb ? w->ha : w->hb, lo = w->ha > w->hb ? w->hb : w->ha;
     return lo >= MIN_FILL * hi && hi > 0.0 ? 0.5 * (1.0 + lo / hi) : 0.0;
-}
-
-/* The pair's tuning. The power that is not the tones is what makes the
- * offsets wander; a tone between bins shows weaker there than it is, so its
- * level is first brought back up by the frame's response that far off. */
-static void pair_tune(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
-                      const ToneMeasure *c, double rf, double cf, const float lv[2], float level,
-                      float gain, PairTune *t) {
-    const ToneMeasure *w[2] = {r, c};
-    const double f[2] = {rf, cf};
-    double off[2], span[2], a[2];
-    for (int g = 0; g < 2; g++) {
-        const double at = heard_at(p, w[g], f[g]);
-        span[g] = turn_span(w[g]);
-        if (!(span[g] > 0.0)) return;
-        const double from_bin = (tone_offset(p, fr, w[g], at) - (w[g]->hz - at)) / span[g];
-        off[g] = (w[g]->hz - at) + from_bin;
-        const double x = 0.5 * CORE_TWO_PI * from_bin * (double)fr->n / (double)fr->rate;
-        const double response = fabs(x) < 1e-6 ? 1.0 : fmax(fabs(sin(x) / x), 0.5);
-        a[g] = (double)lv[g] / response;
-    }
-    const double noise2 = rest_power(a[0], a[1], gain * gain, level);
-    t->row_hz = off[0];
-    t->col_hz = off[1];
-    t->row_spread_hz = sqrt(offset_var(fr, r, noise2)) / span[0];
-    t->col_spread_hz = sqrt(offset_var(fr, c, noise2)) / span[1];
 }
 
 static void tune_unknown(PairTune *t) {
@@ -688,120 +684,175 @@ static int tune_held(const PairTune *was, const PairTune *now) {
            fabs(row - col) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(r2 + c2);
 }
 
+/* A steady frame: neither half holds much less power than the other. */
+static int halves_balanced(const FrameIn *fr) {
+    const double qa = fr->a->sq, qb = fr->b->sq;
+    return (qa < qb ? qa : qb) >= MIN_HALF_BALANCE * (qa < qb ? qb : qa);
+}
+
+/* The frame's level and its tones measured at their nominal bins. */
+static void measure_nominal(const BinPlan *p, const FrameIn *fr, Measured *m) {
+    float mags[MAX_BINS], ha[MAX_BINS], hb[MAX_BINS];
+    const int halves = fr->b != NULL;
+    const double sumsq = frame_mags(p, fr->a, fr->b, mags, ha, hb);
+    m->level = (float)sqrt(sumsq / (double)p->n);
+    m->gain = p->repeater ? SIDEBAND_GAIN : 1.0f;
+    const int per = p->repeater ? 2 : 1;
+    for (int t = 0; t < 6; t++) {
+        m->tm[t].v = -1.0f;
+        for (int s = 0; s < per; s++) {
+            const int i = t * per + s;
+            take_best(&m->tm[t], mags[i], halves ? ha[i] : -1.0f, halves ? hb[i] : -1.0f,
+                      p->hz[i], i);
+        }
+    }
+}
+
+/* The loudest row and column; a tie keeps the lower frequency. */
+static void pick_pair(const Measured *m, Pair *pr) {
+    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
+    for (int g = 0; g < 2; g++) {
+        pr->best[g] = 0;
+        for (int i = 1; i < 3; i++)
+            if (m->tm[g * 3 + i].v > m->tm[g * 3 + pr->best[g]].v) pr->best[g] = i;
+        pr->lv[g] = m->tm[g * 3 + pr->best[g]].v / m->level * m->gain;
+    }
+    pr->r = &m->tm[pr->best[0]];
+    pr->c = &m->tm[3 + pr->best[1]];
+    pr->rf = groups[0][pr->best[0]];
+    pr->cf = groups[1][pr->best[1]];
+}
+
+static int both_reach(const Pair *pr, float threshold) {
+    return pr->lv[0] >= threshold && pr->lv[1] >= threshold;
+}
+
+/* Stage 1, the nominal bins: a digit, none, or a pair worth looking for
+ * off tune. */
+enum NominalVerdict { NOMINAL_DIGIT, NOMINAL_NONE, NOMINAL_LOOK_OFF_TUNE };
+
+static NominalVerdict nominal_pick(const BinPlan *p, const FrameIn *fr, const Measured *m,
+                                   const Pair *pr, float threshold) {
+    if (!both_reach(pr, threshold)) return NOMINAL_LOOK_OFF_TUNE;
+    if (!fr->b || offsets_agree(p, fr, m, pr)) return NOMINAL_DIGIT;
+    /* A tone more than a bin off reaches its nominal bin only through the
+     * skirt, weakly and with its phase a whole bin wrong: such a pair is
+     * measured again off tune. A strong pair placed as no sender would is
+     * no digit. */
+    const float weaker = pr->lv[0] < pr->lv[1] ? pr->lv[0] : pr->lv[1];
+    return weaker >= SKIRT_LEVEL ? NOMINAL_NONE : NOMINAL_LOOK_OFF_TUNE;
+}
+
+/* Stage 2, the off-tune retry: the bins OFFTUNE_HZ from each tone join the
+ * measures, and the pair is picked again. Only in a steady frame: this
+ * search is where speech would otherwise get in. Whether the new pair
+ * reaches the threshold. */
+static int offtune_pick(const BinPlan *p, const FrameIn *fr, Measured *m, Pair *pr,
+                        float threshold) {
+    if (!fr->b || !halves_balanced(fr)) return 0;
+    OfftuneTable own;
+    const OfftuneTable *ot = fr->offtune;
+    if (!ot) {
+        offtune_build(&own, fr->n, fr->rate, p->repeater);
+        ot = &own;
+    }
+    float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA], ecross[2 * MAX_EXTRA];
+    offtune_mags(ot, fr->x, em, eha, ehb, ecross);
+    if (!fr->offtune) free(own.tab);
+    const int per = p->repeater ? 2 : 1;
+    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
+    for (int t = 0; t < 6; t++)
+        for (int j = 0; j < per * N_OFFTUNE; j++) {
+            const int i = t * per * N_OFFTUNE + j;
+            double f = groups[t / 3][t % 3];
+            if (p->repeater)
+                f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
+            take_best(&m->tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE], -1,
+                      ecross[2 * i], ecross[2 * i + 1]);
+        }
+    pick_pair(m, pr);
+    return both_reach(pr, threshold);
+}
+
+/* Stage 3, the speech guards; each only vetoes. An off-tune pair must also
+ * stand alone in its group and hold its level across the halves (its
+ * half magnitudes are a sideband's own: the noise term is brought to their
+ * scale by the gain). A pair holding little of the frame must stand clear
+ * of the spectrum around it. */
+static int speech_guards(const FrameIn *fr, const Measured *m, const Pair *pr, int offtune) {
+    const double rest = rest_share(pr->lv[0], pr->lv[1]);
+    for (int g = 0; offtune && g < 2; g++) {
+        const ToneMeasure *w = g == 0 ? pr->r : pr->c;
+        for (int i = 0; i < 3; i++)
+            if (i != pr->best[g] && m->tm[g * 3 + i].v > MAX_RUNNER_UP * w->v) return 0;
+        const float hi = w->ha > w->hb ? w->ha : w->hb, lo = w->ha > w->hb ? w->hb : w->ha;
+        if (hi - lo > HALF_DRIFT * hi + HALF_DRIFT_NOISE * (float)sqrt(rest) * m->level / m->gain)
+            return 0;
+    }
+    if (rest <= 1.0 - CLEAN_SHARE) return 1;
+    const double hz[2] = {pr->r->hz, pr->c->hz};
+    /* A tone that starts or stops inside the frame is shorter than it, and
+     * its main lobe wider: up to three bins for a third of it. */
+    const int64_t lobe = fr->b && !halves_balanced(fr) ? 3 : 1;
+    return crowding(fr->x, fr->n, fr->rate, hz, rest_power(pr->lv[0], pr->lv[1], m->level),
+                    lobe) <= MAX_NEIGHBOUR;
+}
+
+/* Stage 4, the pair's tuning, for the digit stream's drift check. The power
+ * that is not the tones is what makes the offsets wander; a tone between
+ * bins shows weaker there than it is, so its level is first brought back up
+ * by the frame's response that far off. */
+static void pair_tune(const BinPlan *p, const FrameIn *fr, const Measured *m, const Pair *pr,
+                      PairTune *t) {
+    const ToneMeasure *w[2] = {pr->r, pr->c};
+    const double f[2] = {pr->rf, pr->cf};
+    double off[2], span[2], a[2];
+    for (int g = 0; g < 2; g++) {
+        const double at = heard_at(p, w[g], f[g]);
+        span[g] = turn_span(w[g]);
+        if (!(span[g] > 0.0)) return;
+        const double from_bin = (tone_offset(p, fr, w[g], at) - (w[g]->hz - at)) / span[g];
+        off[g] = (w[g]->hz - at) + from_bin;
+        const double x = 0.5 * CORE_TWO_PI * from_bin * (double)fr->n / (double)fr->rate;
+        const double response = fabs(x) < 1e-6 ? 1.0 : fmax(fabs(sin(x) / x), 0.5);
+        a[g] = (double)pr->lv[g] / response;
+    }
+    const double noise2 = rest_power(a[0], a[1], m->level);
+    t->row_hz = off[0];
+    t->col_hz = off[1];
+    t->row_spread_hz = sqrt(offset_var(fr, pr->r, noise2)) / span[0];
+    t->col_spread_hz = sqrt(offset_var(fr, pr->c, noise2)) / span[1];
+}
+
 static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, float *row_level,
                       float *col_level, PairTune *tune) {
     if (tune) tune_unknown(tune);
-    float mags[MAX_BINS], ha[MAX_BINS], hb[MAX_BINS];
-    const int halves = fr->b != NULL;
-    double sumsq = frame_mags(p, fr->a, fr->b, mags, ha, hb);
-    float level = (float)sqrt(sumsq / (double)p->n);
-    const int per = p->repeater ? 2 : 1;
-    ToneMeasure tm[6];
-    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
-    for (int t = 0; t < 6; t++) {
-        tm[t].v = -1.0f;
-        for (int s = 0; s < per; s++) {
-            int i = t * per + s;
-            double f = groups[t / 3][t % 3];
-            if (p->repeater) f = s == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
-            take_best(&tm[t], mags[i], halves ? ha[i] : -1.0f, halves ? hb[i] : -1.0f, p->hz[i], i);
-        }
-    }
-
-    if (!(level > RMS_FLOOR)) {
+    Measured m;
+    measure_nominal(p, fr, &m);
+    if (!(m.level > RMS_FLOOR)) {
         if (row_level) *row_level = 0.0f;
         if (col_level) *col_level = 0.0f;
         return -1;
     }
-    const float gain = p->repeater ? SIDEBAND_GAIN : 1.0f;
-    int best[2];
-    float lv[2];
-    int offtune = 0;
-    for (;;) {
-        for (int g = 0; g < 2; g++) {
-            best[g] = 0;
-            for (int i = 1; i < 3; i++) /* a tie keeps the lower frequency */
-                if (tm[g * 3 + i].v > tm[g * 3 + best[g]].v) best[g] = i;
-            lv[g] = tm[g * 3 + best[g]].v / level * gain;
-        }
-        if (!offtune) { /* off-tune levels show only once they make a digit */
-            if (row_level) *row_level = lv[0];
-            if (col_level) *col_level = lv[1];
-        }
-        if (lv[0] >= threshold && lv[1] >= threshold) {
-            if (offtune || !halves || level < MIN_FRAME_RMS ||
-                offsets_agree(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]],
-                              groups[1][best[1]], lv, level, gain))
-                break;
-            /* A tone more than a bin off reaches its nominal bin only through
-             * the skirt, weakly and with its phase a whole bin wrong: such a
-             * pair is measured again off tune. A strong pair placed as no
-             * sender would is no digit. */
-            if ((lv[0] < lv[1] ? lv[0] : lv[1]) >= SKIRT_LEVEL) return -1;
-        } else if (offtune || level < MIN_FRAME_RMS) {
-            return -1;
-        }
-        /* No digit (or a misplaced one) on the nominal bins: look off tune,
-         * but only in a steady frame (this search is where speech would
-         * otherwise get in). */
-        if (!halves) return -1;
-        double qa = fr->a->sq, qb = fr->b->sq;
-        if ((qa < qb ? qa : qb) < MIN_HALF_BALANCE * (qa < qb ? qb : qa)) return -1;
-        OfftuneTable own;
-        const OfftuneTable *ot = fr->offtune;
-        if (!ot) {
-            offtune_build(&own, fr->n, fr->rate, p->repeater);
-            ot = &own;
-        }
-        float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA], ecross[2 * MAX_EXTRA];
-        offtune_mags(ot, fr->x, em, eha, ehb, ecross);
-        if (!fr->offtune) free(own.tab);
-        for (int t = 0; t < 6; t++)
-            for (int j = 0; j < per * N_OFFTUNE; j++) {
-                int i = t * per * N_OFFTUNE + j;
-                double f = groups[t / 3][t % 3];
-                if (p->repeater)
-                    f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
-                take_best(&tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE], -1,
-                          ecross[2 * i], ecross[2 * i + 1]);
-            }
-        offtune = 1;
-    }
-    if (row_level) *row_level = lv[0];
-    if (col_level) *col_level = lv[1];
-    if (level < MIN_FRAME_RMS) return -1;
-    if (offtune && !offsets_agree(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]],
-                                  groups[1][best[1]], lv, level, gain))
-        return -1;
+    Pair pr;
+    pick_pair(&m, &pr);
+    if (row_level) *row_level = pr.lv[0];
+    if (col_level) *col_level = pr.lv[1];
+    if (m.level < MIN_FRAME_RMS) return -1;
 
-    for (int g = 0; offtune && g < 2; g++) {
-        const ToneMeasure *w = &tm[g * 3 + best[g]];
-        for (int i = 0; i < 3; i++)
-            if (i != best[g] && tm[g * 3 + i].v > MAX_RUNNER_UP * w->v) return -1;
-        {
-            double share = 0.5 * ((double)lv[0] * lv[0] + (double)lv[1] * lv[1]);
-            float rest = share < 1.0 ? (float)sqrt(1.0 - share) : 0.0f;
-            float hi = w->ha > w->hb ? w->ha : w->hb, lo = w->ha > w->hb ? w->hb : w->ha;
-            if (hi - lo > HALF_DRIFT * hi + HALF_DRIFT_NOISE * rest * level / gain) return -1;
-        }
+    const NominalVerdict v = nominal_pick(p, fr, &m, &pr, threshold);
+    if (v == NOMINAL_NONE) return -1;
+    const int offtune = v == NOMINAL_LOOK_OFF_TUNE;
+    if (offtune) {
+        if (!offtune_pick(p, fr, &m, &pr, threshold)) return -1;
+        /* off-tune levels show only once they make a digit */
+        if (row_level) *row_level = pr.lv[0];
+        if (col_level) *col_level = pr.lv[1];
+        if (!offsets_agree(p, fr, &m, &pr)) return -1;
     }
-    const float share = 0.5f * (lv[0] * lv[0] + lv[1] * lv[1]);
-    if (share < CLEAN_SHARE) {
-        const double hz[2] = {tm[best[0]].hz, tm[3 + best[1]].hz};
-        const double rest2 = (double)level * level * (1.0 - share);
-        /* A tone that starts or stops inside the frame is shorter than it,
-         * and its main lobe wider: up to three bins for a third of it. */
-        int64_t lobe = 1;
-        if (halves) {
-            double qa = fr->a->sq, qb = fr->b->sq;
-            if ((qa < qb ? qa : qb) < MIN_HALF_BALANCE * (qa < qb ? qb : qa)) lobe = 3;
-        }
-        if (crowding(fr->x, fr->n, fr->rate, hz, rest2, lobe) > MAX_NEIGHBOUR) return -1;
-    }
-    if (tune && halves)
-        pair_tune(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]], groups[1][best[1]], lv,
-                  level, gain, tune);
-    return dtmf_pair_to_digit(groups[0][best[0]], groups[1][best[1]]);
+    if (!speech_guards(fr, &m, &pr, offtune)) return -1;
+    if (tune && fr->b) pair_tune(p, fr, &m, &pr, tune);
+    return dtmf_pair_to_digit((int32_t)pr.rf, (int32_t)pr.cf);
 }
 
 /* Live capture always delivers 2048 samples at 44,100 Hz: the phase rows of
