@@ -319,12 +319,17 @@ static double frame_mags(const BinPlan *p, const Sums *a, const Sums *b, float *
 
 /* For every tone (and sideband) the bins OFFTUNE_HZ away, at any
  * frequency: phase rows of a half-frame from sample 0, and per bin the turn
- * e^(i 2 pi f h1 / rate) that brings the second half's sums into phase. */
+ * e^(i 2 pi f h1 / rate) that brings the second half's sums into phase.
+ * Rows and columns have tables of their own: a frame whose row cannot reach
+ * the threshold even off tune needs no column measured. Most frames that
+ * get here hold noise, and a bound in single precision (the same rows in
+ * float) shows that no off-tune tone of theirs can reach it. */
 struct OfftuneTable {
-    int nbins;
-    uint64_t n, h1, h2; /* frame length, first and second half */
+    int nbins, per_group; /* bins in all, in each group */
+    uint64_t n, h1, h2;   /* frame length, first and second half */
     double rot[2 * MAX_EXTRA];
-    double *tab; /* h2 rows of nbins {cos, sin} */
+    double *tab[2]; /* per group, h2 rows of per_group {cos, sin} */
+    float *ftab[2]; /* the same in float */
 };
 
 static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeater) {
@@ -340,31 +345,131 @@ static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeate
                 for (int o = 0; o < N_OFFTUNE; o++) freqs[nb++] = f + OFFTUNE_HZ[o];
             }
     t->nbins = nb;
+    t->per_group = nb / 2;
     t->n = n;
     t->h1 = n / 2;
     t->h2 = n - n / 2;
-    t->tab = (double *)malloc((size_t)t->h2 * 2 * nb * sizeof(double));
-    if (!t->tab) core_out_of_memory();
+    const int pg = t->per_group;
+    for (int g = 0; g < 2; g++) {
+        t->tab[g] = (double *)malloc((size_t)t->h2 * 2 * pg * sizeof(double));
+        t->ftab[g] = (float *)malloc((size_t)t->h2 * 2 * pg * sizeof(float));
+        if (!t->tab[g] || !t->ftab[g]) core_out_of_memory();
+    }
     for (int b = 0; b < nb; b++) {
         const double w = CORE_TWO_PI * freqs[b] / (double)rate;
+        double *col = t->tab[b / pg] + 2 * (b % pg);
         for (uint64_t i = 0; i < t->h2; i++) {
             double ph = fmod(w * (double)i, CORE_TWO_PI);
-            t->tab[(i * nb + b) * 2] = cos(ph);
-            t->tab[(i * nb + b) * 2 + 1] = sin(ph);
+            col[i * 2 * pg] = cos(ph);
+            col[i * 2 * pg + 1] = sin(ph);
         }
         double ph = fmod(w * (double)t->h1, CORE_TWO_PI);
         t->rot[2 * b] = cos(ph);
         t->rot[2 * b + 1] = sin(ph);
     }
+    for (int g = 0; g < 2; g++)
+        for (uint64_t i = 0; i < t->h2 * 2 * pg; i++) t->ftab[g][i] = (float)t->tab[g][i];
 }
 
-static void offtune_sum(const OfftuneTable *t, const float *x, uint64_t count, double *acc) {
-    double sq = 0.0;
-    memset(acc, 0, sizeof(double) * 2 * MAX_EXTRA);
-    if (t->nbins == 24)
-        accumulate_nb<24>(x, count, t->tab, acc, &sq);
+static void offtune_free(OfftuneTable *t) {
+    for (int g = 0; g < 2; g++) {
+        free(t->tab[g]);
+        free(t->ftab[g]);
+    }
+}
+
+/* Rough sums in float of NB bins (of rows tab) into acc, 2 NB floats: only
+ * a bound is made of them, so the order of the additions is free. Off by
+ * far less than ROUGH_SLACK allows for. */
+template <int NB>
+static void rough_nb(const float *x, uint64_t count, const float *tab, float *acc) {
+    for (int b = 0; b < 2 * NB; b++) acc[b] = 0.0f;
+    for (uint64_t i = 0; i < count; i++)
+        for (int b = 0; b < 2 * NB; b++) acc[b] += x[i] * tab[i * 2 * NB + b];
+}
+
+/* Where the processor has AVX2, eight lanes a vector; two sets of sums,
+ * even and odd samples, keep the adders busy. */
+#if CORE_AVX2
+template <int NB>
+__attribute__((target("avx2"))) static void rough_wide_nb(const float *x, uint64_t count,
+                                                          const float *tab, float *acc) {
+    constexpr int NV = NB / 4;
+    __m256 a[NV], b[NV];
+    for (int v = 0; v < NV; v++) a[v] = b[v] = _mm256_setzero_ps();
+    uint64_t i = 0;
+    for (; i + 1 < count; i += 2) {
+        const __m256 xa = _mm256_set1_ps(x[i]), xb = _mm256_set1_ps(x[i + 1]);
+        const float *t = tab + i * 2 * NB;
+        for (int v = 0; v < NV; v++) {
+            a[v] = _mm256_add_ps(a[v], _mm256_mul_ps(xa, _mm256_loadu_ps(t + 8 * v)));
+            b[v] = _mm256_add_ps(b[v], _mm256_mul_ps(xb, _mm256_loadu_ps(t + 2 * NB + 8 * v)));
+        }
+    }
+    for (; i < count; i++) {
+        const __m256 xa = _mm256_set1_ps(x[i]);
+        for (int v = 0; v < NV; v++)
+            a[v] = _mm256_add_ps(a[v], _mm256_mul_ps(xa, _mm256_loadu_ps(tab + i * 2 * NB + 8 * v)));
+    }
+    for (int v = 0; v < NV; v++) _mm256_storeu_ps(acc + 8 * v, _mm256_add_ps(a[v], b[v]));
+}
+#endif
+
+static void rough_sum(const OfftuneTable *t, int g, const float *x, uint64_t count, float *acc) {
+#if CORE_AVX2
+    static const int avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        if (t->per_group == 12)
+            rough_wide_nb<12>(x, count, t->ftab[g], acc);
+        else
+            rough_wide_nb<24>(x, count, t->ftab[g], acc);
+        return;
+    }
+#endif
+    if (t->per_group == 12)
+        rough_nb<12>(x, count, t->ftab[g], acc);
     else
-        accumulate_nb<48>(x, count, t->tab, acc, &sq);
+        rough_nb<24>(x, count, t->ftab[g], acc);
+}
+
+/* As accumulate_nb, four lanes a vector: the same products and sums per
+ * lane, so the same bits. */
+#if CORE_AVX2
+template <int NB>
+__attribute__((target("avx2"))) static void accumulate_wide_nb(const float *x, uint64_t count,
+                                                               const double *tab, double *acc) {
+    constexpr int NV = NB / 2;
+    __m256d a[NV];
+    for (int v = 0; v < NV; v++) a[v] = _mm256_loadu_pd(acc + 4 * v);
+    for (uint64_t i = 0; i < count; i++) {
+        const __m256d xv = _mm256_set1_pd((double)x[i]);
+        const double *t = tab + i * 2 * NB;
+        for (int v = 0; v < NV; v++)
+            a[v] = _mm256_add_pd(a[v], _mm256_mul_pd(xv, _mm256_loadu_pd(t + 4 * v)));
+    }
+    for (int v = 0; v < NV; v++) _mm256_storeu_pd(acc + 4 * v, a[v]);
+}
+#endif
+
+/* One group's sums over count samples of a half, from its sample 0. */
+static void offtune_sum(const OfftuneTable *t, int g, const float *x, uint64_t count,
+                        double *acc) {
+    memset(acc, 0, sizeof(double) * 2 * t->per_group);
+#if CORE_AVX2
+    static const int avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        if (t->per_group == 12)
+            accumulate_wide_nb<12>(x, count, t->tab[g], acc);
+        else
+            accumulate_wide_nb<24>(x, count, t->tab[g], acc);
+        return;
+    }
+#endif
+    double sq = 0.0;
+    if (t->per_group == 12)
+        accumulate_nb<12>(x, count, t->tab[g], acc, &sq);
+    else
+        accumulate_nb<24>(x, count, t->tab[g], acc, &sq);
 }
 
 /* The live frame's table is made once per mode and then only read. */
@@ -380,22 +485,115 @@ static const OfftuneTable *live_offtune(int repeater) {
     return &live.t[repeater];
 }
 
-/* Magnitudes of the off-tune bins of frame x (and of either half). */
-static void offtune_mags(const OfftuneTable *t, const float *x, float *mags, float *ha, float *hb,
-                         float *cross) {
-    double a[2 * MAX_EXTRA], b[2 * MAX_EXTRA];
-    offtune_sum(t, x, t->h1, a);
-    offtune_sum(t, x + t->h1, t->h2, b);
+/* A walk over frames that overlap by half sums each half once: the second
+ * half of one frame is the first of the next. Two halves are kept, each
+ * with the groups summed so far. */
+struct OfftuneHalf {
+    const float *at; /* the half's first sample, or NULL */
+    int have[2], have_rough[2];
+    double acc[2][MAX_EXTRA];
+    float rough[2][MAX_EXTRA];
+};
+struct OfftuneMemo {
+    OfftuneHalf half[2];
+    int next; /* the one to replace */
+};
+
+/* The memo's place for the half at x, taken over from an older half
+ * unless that one is in slot avoid. */
+static OfftuneHalf *memo_half(OfftuneMemo *memo, const float *x, int avoid, int *slot) {
+    int s = memo->half[0].at == x ? 0 : memo->half[1].at == x ? 1 : -1;
+    if (s < 0) {
+        s = memo->next == avoid ? 1 - avoid : memo->next;
+        memo->next = 1 - s;
+        memset(&memo->half[s], 0, sizeof memo->half[s]);
+        memo->half[s].at = x;
+    }
+    *slot = s;
+    return &memo->half[s];
+}
+
+/* Group g's sums of the half at x (count samples, from its sample 0); with
+ * a memo, kept there unless the half is kept in slot avoid. *slot: where. */
+static const double *offtune_half(const OfftuneTable *t, OfftuneMemo *memo, int g,
+                                  const float *x, uint64_t count, int avoid, int *slot,
+                                  double *scratch) {
+    *slot = -1;
+    if (!memo) {
+        offtune_sum(t, g, x, count, scratch);
+        return scratch;
+    }
+    OfftuneHalf *h = memo_half(memo, x, avoid, slot);
+    if (!h->have[g]) {
+        offtune_sum(t, g, x, count, h->acc[g]);
+        h->have[g] = 1;
+    }
+    return h->acc[g];
+}
+
+/* The same in float. */
+static const float *rough_half(const OfftuneTable *t, OfftuneMemo *memo, int g, const float *x,
+                               uint64_t count, int avoid, int *slot, float *scratch) {
+    *slot = -1;
+    if (!memo) {
+        rough_sum(t, g, x, count, scratch);
+        return scratch;
+    }
+    OfftuneHalf *h = memo_half(memo, x, avoid, slot);
+    if (!h->have_rough[g]) {
+        rough_sum(t, g, x, count, h->rough[g]);
+        h->have_rough[g] = 1;
+    }
+    return h->rough[g];
+}
+
+/* Room for float's rounding in a sum over a half, per unit of
+ * sqrt(h * its sum of squares), which no sum of its samples times
+ * numbers of at most 1 exceeds: some 40 times what 1024 roundings can do. */
+static const double ROUGH_SLACK = 1e-3;
+
+/* No more than any of group g's off-tune magnitudes over frame x (of
+ * halves' sums of squares qa, qb): |A| + |B| <= |A + rot B| bounds it. */
+static double offtune_bound(const OfftuneTable *t, OfftuneMemo *memo, int g, const float *x,
+                            double qa, double qb) {
+    float sa[MAX_EXTRA], sb[MAX_EXTRA];
+    int slot;
+    const float *a = rough_half(t, memo, g, x, t->h1, -1, &slot, sa);
+    const float *b =
+        t->h1 == t->h2 ? rough_half(t, memo, g, x + t->h1, t->h2, slot, &slot, sb)
+                       : rough_half(t, NULL, g, x + t->h1, t->h2, -1, &slot, sb);
+    double top = 0.0;
+    for (int j = 0; j < t->per_group; j++) {
+        const double ma = sqrt((double)a[2 * j] * a[2 * j] + (double)a[2 * j + 1] * a[2 * j + 1]);
+        const double mb = sqrt((double)b[2 * j] * b[2 * j] + (double)b[2 * j + 1] * b[2 * j + 1]);
+        if (ma + mb > top) top = ma + mb;
+    }
+    const double slack =
+        ROUGH_SLACK * (sqrt((double)t->h1 * qa) + sqrt((double)t->h2 * qb));
+    return (top + slack) / ((double)t->n * 0.5);
+}
+
+/* Magnitudes of group g's off-tune bins of frame x (and of either half),
+ * and the second half times the conjugate of the first, in phase. */
+static void offtune_mags(const OfftuneTable *t, OfftuneMemo *memo, int g, const float *x,
+                         float *mags, float *ha, float *hb, float *cross) {
+    double sa[MAX_EXTRA], sb[MAX_EXTRA];
+    int slot;
+    const double *a = offtune_half(t, memo, g, x, t->h1, -1, &slot, sa);
+    const double *b =
+        t->h1 == t->h2 ? offtune_half(t, memo, g, x + t->h1, t->h2, slot, &slot, sb)
+                       : offtune_half(t, NULL, g, x + t->h1, t->h2, -1, &slot, sb);
     const double norm = (double)t->n * 0.5;
-    for (int i = 0; i < t->nbins; i++) {
+    for (int j = 0; j < t->per_group; j++) {
+        const int i = g * t->per_group + j;
         double cr = t->rot[2 * i], ci = t->rot[2 * i + 1];
-        double bre = b[2 * i] * cr - b[2 * i + 1] * ci, bim = b[2 * i] * ci + b[2 * i + 1] * cr;
-        double re = a[2 * i] + bre, im = a[2 * i + 1] + bim;
-        mags[i] = (float)(sqrt(re * re + im * im) / norm);
-        ha[i] = (float)(2.0 * sqrt(a[2 * i] * a[2 * i] + a[2 * i + 1] * a[2 * i + 1]) / norm);
-        hb[i] = (float)(2.0 * sqrt(bre * bre + bim * bim) / norm);
-        cross[2 * i] = (float)(bre * a[2 * i] + bim * a[2 * i + 1]);
-        cross[2 * i + 1] = (float)(bim * a[2 * i] - bre * a[2 * i + 1]);
+        double bre = b[2 * j] * cr - b[2 * j + 1] * ci, bim = b[2 * j] * ci + b[2 * j + 1] * cr;
+        double re = a[2 * j] + bre, im = a[2 * j + 1] + bim;
+        mags[j] = (float)(sqrt(re * re + im * im) / norm);
+        ha[j] = (float)(2.0 * sqrt(a[2 * j] * a[2 * j] + a[2 * j + 1] * a[2 * j + 1]) / norm);
+        hb[j] = (float)(2.0 * sqrt(bre * bre + bim * bim) / norm);
+        cross[2 * j] = (float)(bre * a[2 * j] + bim * a[2 * j + 1]);
+        cross[2 * j + 1] = (float)(bim * a[2 * j] - bre * a[2 * j + 1]);
     }
 }
 
@@ -403,13 +601,15 @@ static void offtune_mags(const OfftuneTable *t, const float *x, float *mags, flo
 
 /* One frame as decide sees it: its samples (for the off-tune bins), its
  * sums (b null for a frame summed in one piece) and, if the caller keeps
- * one, the off-tune table for its length and rate. */
+ * them, the off-tune table for its length and rate and the off-tune sums
+ * of the halves before. */
 struct FrameIn {
     const float *x;
     uint64_t n;
     int32_t rate;
     const Sums *a, *b;
     const OfftuneTable *offtune;
+    OfftuneMemo *memo;
 };
 
 /* Each tone's best measure: v its magnitude, ha/hb over either half (-1
@@ -469,6 +669,119 @@ static void goertzel(const float *y, uint64_t m, const float *c2, float *out, in
     for (int b = 0; b < nk; b++) out[b] = s1[b] * s1[b] + s2[b] * s2[b] - c2[b] * s1[b] * s2[b];
 }
 
+/* As goertzel, eight bins a vector: the same steps per lane, the same bits. */
+#if CORE_AVX2
+template <int NV>
+__attribute__((target("avx2"))) static void goertzel_wide(const float *y, uint64_t m,
+                                                          const float *c2, float *out, int nk) {
+    float s1[8 * NV], s2[8 * NV];
+    __m256 c[NV], a1[NV], a2[NV];
+    for (int v = 0; v < NV; v++) {
+        c[v] = _mm256_loadu_ps(c2 + 8 * v);
+        a1[v] = a2[v] = _mm256_setzero_ps();
+    }
+    for (uint64_t j = 0; j < m; j++) {
+        const __m256 x = _mm256_set1_ps(y[j]);
+        for (int v = 0; v < NV; v++) {
+            __m256 s0 = _mm256_add_ps(_mm256_sub_ps(x, a2[v]), _mm256_mul_ps(c[v], a1[v]));
+            a2[v] = a1[v];
+            a1[v] = s0;
+        }
+    }
+    for (int v = 0; v < NV; v++) {
+        _mm256_storeu_ps(s1 + 8 * v, a1[v]);
+        _mm256_storeu_ps(s2 + 8 * v, a2[v]);
+    }
+    for (int b = 0; b < nk; b++) out[b] = s1[b] * s1[b] + s2[b] * s2[b] - c2[b] * s1[b] * s2[b];
+}
+#endif
+
+/* Squared Goertzel magnitudes of nk bins, c2 padded with zeros to a
+ * multiple of 8. */
+static void goertzel_bins(const float *y, uint64_t m, const float *c2, float *mag, int nk) {
+#if CORE_AVX2
+    static const int avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        for (int b = 0; b < nk; b += 48) {
+            const int left = nk - b < 48 ? nk - b : 48;
+            switch ((left + 7) / 8) {
+            case 1: goertzel_wide<1>(y, m, c2 + b, mag + b, left); break;
+            case 2: goertzel_wide<2>(y, m, c2 + b, mag + b, left); break;
+            case 3: goertzel_wide<3>(y, m, c2 + b, mag + b, left); break;
+            case 4: goertzel_wide<4>(y, m, c2 + b, mag + b, left); break;
+            case 5: goertzel_wide<5>(y, m, c2 + b, mag + b, left); break;
+            default: goertzel_wide<6>(y, m, c2 + b, mag + b, left); break;
+            }
+        }
+        return;
+    }
+#endif
+    for (int b = 0; b < nk;) {
+        const int left = nk - b;
+        if (left > 16) {
+            goertzel<8>(y, m, c2 + b, mag + b, left < 32 ? left : 32);
+            b += 32;
+        } else if (left > 8) {
+            goertzel<4>(y, m, c2 + b, mag + b, left);
+            b += 16;
+        } else {
+            goertzel<2>(y, m, c2 + b, mag + b, left);
+            b += 8;
+        }
+    }
+}
+
+/* y[j]: the sum of x[j d] .. x[j d + d - 1], added in sample order. */
+#if CORE_AVX2
+/* Eight sums at once: eight rows of eight samples, turned into eight
+ * columns, each added to the sums in turn. */
+__attribute__((target("avx2"))) static void box_sums_8(const float *x, uint64_t m, float *y) {
+    uint64_t j = 0;
+    for (; j + 8 <= m; j += 8) {
+        __m256 r[8], t[8];
+        for (int k = 0; k < 8; k++) r[k] = _mm256_loadu_ps(x + (j + k) * 8);
+        for (int k = 0; k < 8; k += 2) {
+            t[k] = _mm256_unpacklo_ps(r[k], r[k + 1]);
+            t[k + 1] = _mm256_unpackhi_ps(r[k], r[k + 1]);
+        }
+        for (int k = 0; k < 8; k += 4) {
+            r[k] = _mm256_shuffle_ps(t[k], t[k + 2], 0x44);
+            r[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], 0xEE);
+            r[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0x44);
+            r[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0xEE);
+        }
+        /* r[0..3]: samples 0, 1, 2, 3 (low lanes) and 4, 5, 6, 7 (high) of
+         * rows 0-3; r[4..7] the same of rows 4-7 */
+        __m256 col[8];
+        for (int k = 0; k < 4; k++) {
+            col[k] = _mm256_permute2f128_ps(r[k], r[k + 4], 0x20);
+            col[k + 4] = _mm256_permute2f128_ps(r[k], r[k + 4], 0x31);
+        }
+        __m256 acc = _mm256_setzero_ps();
+        for (int k = 0; k < 8; k++) acc = _mm256_add_ps(acc, col[k]);
+        _mm256_storeu_ps(y + j, acc);
+    }
+    for (; j < m; j++) {
+        float v = 0.0f;
+        for (int k = 0; k < 8; k++) v += x[j * 8 + k];
+        y[j] = v;
+    }
+}
+#endif
+
+static void box_sums(const float *x, uint64_t m, uint64_t d, float *y) {
+#if CORE_AVX2
+    static const int avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && d == 8) {
+        box_sums_8(x, m, y);
+        return;
+    }
+#endif
+    for (uint64_t j = 0; j < m; j++) y[j] = 0.0f;
+    for (uint64_t i = 0; i < d; i++) /* sums side by side */
+        for (uint64_t j = 0; j < m; j++) y[j] += x[j * d + i];
+}
+
 /* Of the bins within NEIGHBOUR_HZ of each tone, the loudest more than lobe
  * bins from the tone's peak, over that peak (the larger of the two tones);
  * 0 when that bin is no louder than white noise of power noise2 might make.
@@ -483,9 +796,7 @@ static float crowding(const float *x, uint64_t n, int32_t rate, const double hz[
     float stack[512];
     float *y = m <= 512 ? stack : (float *)malloc((size_t)m * sizeof(float));
     if (!y) core_out_of_memory();
-    for (uint64_t j = 0; j < m; j++) y[j] = 0.0f;
-    for (uint64_t i = 0; i < d; i++) /* sample order within each sum, sums side by side */
-        for (uint64_t j = 0; j < m; j++) y[j] += x[j * d + i];
+    box_sums(x, m, d, y);
     int owned;
     const double *trig = trig_table(n, &owned);
     const double bin_hz = (double)rate / (double)n;
@@ -506,19 +817,7 @@ static float crowding(const float *x, uint64_t n, int32_t rate, const double hz[
             c2[nk++] = (float)(2.0 * trig[2 * (((uint64_t)k * d) % n)]);
     }
     for (int b = nk; b % 8; b++) c2[b] = 0.0f;
-    for (int b = 0; b < nk;) {
-        const int left = nk - b;
-        if (left > 16) {
-            goertzel<8>(y, m, c2 + b, mag + b, left < 32 ? left : 32);
-            b += 32;
-        } else if (left > 8) {
-            goertzel<4>(y, m, c2 + b, mag + b, left);
-            b += 16;
-        } else {
-            goertzel<2>(y, m, c2 + b, mag + b, left);
-            b += 8;
-        }
-    }
+    goertzel_bins(y, m, c2, mag, nk);
     float worst = 0.0f;
     for (int t = 0; t < 2; t++) {
         if (k0[t] - 2 < lo[t] || k0[t] + 2 > hi[t]) continue;
@@ -746,7 +1045,8 @@ static NominalVerdict nominal_pick(const BinPlan *p, const FrameIn *fr, const Me
 /* Stage 2, the off-tune retry: the bins OFFTUNE_HZ from each tone join the
  * measures, and the pair is picked again. Only in a steady frame: this
  * search is where speech would otherwise get in. Whether the new pair
- * reaches the threshold. */
+ * reaches the threshold. A group that fell short is measured first: if it
+ * still does, the other is not needed. */
 static int offtune_pick(const BinPlan *p, const FrameIn *fr, Measured *m, Pair *pr,
                         float threshold) {
     if (!fr->b || !halves_balanced(fr)) return 0;
@@ -756,20 +1056,35 @@ static int offtune_pick(const BinPlan *p, const FrameIn *fr, Measured *m, Pair *
         offtune_build(&own, fr->n, fr->rate, p->repeater);
         ot = &own;
     }
-    float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA], ecross[2 * MAX_EXTRA];
-    offtune_mags(ot, fr->x, em, eha, ehb, ecross);
-    if (!fr->offtune) free(own.tab);
     const int per = p->repeater ? 2 : 1;
     const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
-    for (int t = 0; t < 6; t++)
-        for (int j = 0; j < per * N_OFFTUNE; j++) {
-            const int i = t * per * N_OFFTUNE + j;
-            double f = groups[t / 3][t % 3];
-            if (p->repeater)
-                f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
-            take_best(&m->tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE], -1,
-                      ecross[2 * i], ecross[2 * i + 1]);
+    const int first = pr->lv[0] >= threshold ? 1 : 0;
+    int reach = 1;
+    for (int k = 0; k < 2 && reach; k++) {
+        const int g = k == 0 ? first : 1 - first;
+        if (pr->lv[g] < threshold && offtune_bound(ot, fr->memo, g, fr->x, fr->a->sq, fr->b->sq) <
+                                         0.999 * threshold * m->level / m->gain) {
+            reach = 0;
+            break;
         }
+        float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA], ecross[2 * MAX_EXTRA];
+        offtune_mags(ot, fr->memo, g, fr->x, em, eha, ehb, ecross);
+        float top = -1.0f;
+        for (int t = 3 * g; t < 3 * g + 3; t++) {
+            for (int j = 0; j < per * N_OFFTUNE; j++) {
+                const int i = (t - 3 * g) * per * N_OFFTUNE + j;
+                double f = groups[g][t % 3];
+                if (p->repeater)
+                    f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
+                take_best(&m->tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE], -1,
+                          ecross[2 * i], ecross[2 * i + 1]);
+            }
+            if (m->tm[t].v > top) top = m->tm[t].v;
+        }
+        reach = top / m->level * m->gain >= threshold;
+    }
+    if (!fr->offtune) offtune_free(&own);
+    if (!reach) return 0;
     pick_pair(m, pr);
     return both_reach(pr, threshold);
 }
@@ -891,7 +1206,7 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
         memset(&b, 0, sizeof b);
         accumulate(s, 1024, live.tab[repeater], p->nbins, &a);
         accumulate(s + 1024, 1024, live.tab[repeater], p->nbins, &b);
-        FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater)};
+        FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater), NULL};
         return decide(p, &fr, threshold, row_level, col_level, tune);
     }
     BinPlan p;
@@ -899,7 +1214,7 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
     int owned;
     double *trig = trig_table(count, &owned);
     Sums a, b;
-    FrameIn fr = {s, count, rate, &a, NULL, NULL};
+    FrameIn fr = {s, count, rate, &a, NULL, NULL, NULL};
     if (count % 2 == 0) {
         sum_stretch(&p, trig, s, 0, count / 2, &a);
         sum_stretch(&p, trig, s + count / 2, 0, count / 2, &b);
@@ -1043,6 +1358,8 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
     }
 
     /* Frame f is halves f and f + 1; the next two halves are summed together. */
+    OfftuneMemo memo;
+    memset(&memo, 0, sizeof memo);
     Sums halves[3];
     memset(&halves[0], 0, sizeof halves[0]);
     accumulate(s, hop, phases, p.nbins, &halves[0]);
@@ -1063,7 +1380,7 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
         }
         float rl, cl;
         PairTune tune;
-        FrameIn fr = {s + f * hop, frame_len, rate, a, b, ot};
+        FrameIn fr = {s + f * hop, frame_len, rate, a, b, ot, &memo};
         int32_t det = decide(&p, &fr, threshold, &rl, &cl, &tune);
         int32_t digit = digit_stream_feed(ds, det, &tune);
         if (visit && visit(ctx, f * hop, det, digit, rl, cl)) {
@@ -1072,6 +1389,6 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
         }
     }
     free(tab);
-    if (ot == &own_ot) free(own_ot.tab);
+    if (ot == &own_ot) offtune_free(&own_ot);
     return f;
 }
