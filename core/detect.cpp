@@ -610,6 +610,7 @@ struct FrameIn {
     const Sums *a, *b;
     const OfftuneTable *offtune;
     OfftuneMemo *memo;
+    int alone; /* it vouches for a short tone with one other frame close by */
 };
 
 /* Each tone's best measure: v its magnitude, ha/hb over either half (-1
@@ -970,17 +971,18 @@ static void tune_unknown(PairTune *t) {
     t->row_spread_hz = t->col_spread_hz = HUGE_VAL;
 }
 
-/* Whether a pair stayed tuned as it was a frame before; unknown counts as yes. */
-static int tune_held(const PairTune *was, const PairTune *now) {
+/* Whether a pair stayed tuned as it was a frame before, to within drift
+ * (Hz, and the spreads); unknown counts as yes. */
+static int tune_held(const PairTune *was, const PairTune *now, double drift = DRIFT_HZ) {
     const double r2 =
         was->row_spread_hz * was->row_spread_hz + now->row_spread_hz * now->row_spread_hz;
     const double c2 =
         was->col_spread_hz * was->col_spread_hz + now->col_spread_hz * now->col_spread_hz;
     if (!(r2 + c2 < HUGE_VAL)) return 1;
     const double row = now->row_hz - was->row_hz, col = now->col_hz - was->col_hz;
-    return fabs(row) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(r2) &&
-           fabs(col) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(c2) &&
-           fabs(row - col) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(r2 + c2);
+    return fabs(row) <= drift + DRIFT_SIGMAS * sqrt(r2) &&
+           fabs(col) <= drift + DRIFT_SIGMAS * sqrt(c2) &&
+           fabs(row - col) <= drift + DRIFT_SIGMAS * sqrt(r2 + c2);
 }
 
 /* A steady frame: neither half holds much less power than the other. */
@@ -1104,7 +1106,9 @@ static int speech_guards(const FrameIn *fr, const Measured *m, const Pair *pr, i
         if (hi - lo > HALF_DRIFT * hi + HALF_DRIFT_NOISE * (float)sqrt(rest) * m->level / m->gain)
             return 0;
     }
-    if (rest <= 1.0 - CLEAN_SHARE) return 1;
+    /* A voice's vowel holds still for a few frames close together: a short
+     * tone's frames are checked whatever their share. */
+    if (rest <= 1.0 - CLEAN_SHARE && !fr->alone) return 1;
     const double hz[2] = {pr->r->hz, pr->c->hz};
     /* A tone that starts or stops inside the frame is shorter than it, and
      * its main lobe wider: up to three bins for a third of it. */
@@ -1191,7 +1195,8 @@ static const LivePhases &live_phases() {
 }
 
 static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float threshold,
-                            int repeater, float *row_level, float *col_level, PairTune *tune) {
+                            int repeater, float *row_level, float *col_level, PairTune *tune,
+                            int alone = 0) {
     if (tune) tune_unknown(tune);
     if (!s || count == 0 || rate <= 0) {
         if (row_level) *row_level = 0.0f;
@@ -1206,7 +1211,7 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
         memset(&b, 0, sizeof b);
         accumulate(s, 1024, live.tab[repeater], p->nbins, &a);
         accumulate(s + 1024, 1024, live.tab[repeater], p->nbins, &b);
-        FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater), NULL};
+        FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater), NULL, alone};
         return decide(p, &fr, threshold, row_level, col_level, tune);
     }
     BinPlan p;
@@ -1214,7 +1219,7 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
     int owned;
     double *trig = trig_table(count, &owned);
     Sums a, b;
-    FrameIn fr = {s, count, rate, &a, NULL, NULL, NULL};
+    FrameIn fr = {s, count, rate, &a, NULL, NULL, NULL, alone};
     if (count % 2 == 0) {
         sum_stretch(&p, trig, s, 0, count / 2, &a);
         sum_stretch(&p, trig, s + count / 2, 0, count / 2, &b);
@@ -1275,6 +1280,7 @@ void digit_stream_reset(DigitStream *ds) {
     ds->emitted = 0;
     tune_unknown(&ds->tune);
     tune_unknown(&ds->tune_before);
+    ds->share = 0.0f;
 }
 
 int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tune) {
@@ -1307,28 +1313,97 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tu
 
 /* ---- Whole-buffer decoding -------------------------------------------- */
 
+/* A fast sender's tone (40 ms, shorter than a frame) fills a frame well only
+ * where the frame sits nearly centred on it: a stretch of starts narrower
+ * than a hop, so one frame in the hop grid may read it and its neighbours
+ * not. When a digit's run ends after that one frame, and its pair filled
+ * that frame, frames half and three quarters of a hop from it, nearest
+ * first, may show it held; the tone counts if one does, as its second frame
+ * would. Both must pass every speech guard, and a sweep moves less between
+ * frames closer than a hop, so the drift they may show shrinks with their
+ * distance (a quarter hop apart, two sweeps crossing still look held).
+ * Frames a hop apart hold any longer tone twice, so this costs nothing on
+ * them. Only plain tones: dialers send them, and in repeater mode a voice's
+ * sidebands pass the looks too often. */
+static const int LOOK_QUARTERS[4] = {2, -2, 3, -3};
+static const uint64_t MIN_LOOK_HOP = 512; /* finer hops see short tones twice anyway */
+
+/* Whether a frame near the one at `at` (whose detection ds holds), both
+ * checked as frames alone, confirms the digit. */
+static int32_t look_near(const float *s, uint64_t count, uint64_t at, uint64_t frame_len,
+                         uint64_t hop, int32_t rate, float threshold, int rep,
+                         const DigitStream *ds) {
+    const int32_t d = ds->last_digit;
+    if (detect_frame(s + at, frame_len, rate, threshold, rep, NULL, NULL, NULL, 1) != d) return -1;
+    for (int k = 0; k < 4; k++) {
+        const int64_t g = (int64_t)at + LOOK_QUARTERS[k] * (int64_t)(hop / 4);
+        if (g < 0 || (uint64_t)g + frame_len > count) continue;
+        PairTune tune;
+        const int32_t det =
+            detect_frame(s + g, frame_len, rate, threshold, rep, NULL, NULL, &tune, 1);
+        DigitStream trial = *ds;
+        const double drift = DRIFT_HZ * abs(LOOK_QUARTERS[k]) / 4.0;
+        if (det == d && digit_stream_feed(&trial, det, &tune) == det &&
+            tune_held(&ds->tune, &tune, drift))
+            return det;
+    }
+    return -1;
+}
+
+/* A digit sent twice with a short pause (50 ms) may have no frame of its
+ * own in the pause: the frames across it hold the tone before and the tone
+ * after. The half-frame in the pause is this much quieter than the halves
+ * on either side, and ends the run. */
+static const double GAP_DIP = 0.25;
+
+/* Feeds frame `at`'s detection (levels rl, cl) to ds, the frame before
+ * ending its run where `pause` says so; a digit whose run ended after one
+ * frame (the one a hop before) is looked for near that frame first, if its
+ * pair filled that frame: a tone's edge in a frame beside its run holds
+ * little of it. */
+static int32_t feed_frame(const float *s, uint64_t count, uint64_t at, uint64_t frame_len,
+                          uint64_t hop, int32_t rate, float threshold, int rep, DigitStream *ds,
+                          int32_t det, const PairTune *tune, float rl, float cl, int pause) {
+    int32_t looked = -1;
+    if (!rep && hop >= MIN_LOOK_HOP && ds->last_digit >= 0 && ds->run_frames == 1 && !ds->emitted &&
+        ds->share >= CLEAN_SHARE && (det != ds->last_digit || pause) && at >= hop)
+        looked = look_near(s, count, at - hop, frame_len, hop, rate, threshold, rep, ds);
+    if (pause) digit_stream_reset(ds);
+    const int32_t digit = digit_stream_feed(ds, det, tune);
+    ds->share = det >= 0 ? (float)(1.0 - rest_share(rl, cl)) : 0.0f;
+    return looked >= 0 ? looked : digit;
+}
+
 uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t frame_len,
                        uint64_t hop, float threshold, int32_t repeater, DigitStream *ds,
                        FrameVisitor visit, void *ctx) {
+    return detect_frames_from(s, count, 0, rate, frame_len, hop, threshold, repeater, ds, visit,
+                              ctx);
+}
+
+uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int32_t rate,
+                            uint64_t frame_len, uint64_t hop, float threshold, int32_t repeater,
+                            DigitStream *ds, FrameVisitor visit, void *ctx) {
     DigitStream own;
     if (!ds) {
         digit_stream_reset(&own);
         ds = &own;
     }
-    if (!s || frame_len == 0 || hop == 0 || count < frame_len) return 0;
-    const uint64_t frames = (count - frame_len) / hop + 1;
+    if (!s || frame_len == 0 || hop == 0 || first > count || count - first < frame_len) return 0;
+    const uint64_t frames = (count - first - frame_len) / hop + 1;
     const int rep = repeater != 0;
 
     /* Frames that do not overlap by exactly half gain nothing from sharing;
      * huge ones would need a phase table many times the recording's size. */
     if (frame_len % 2 != 0 || hop * 2 != frame_len || hop > 65536 || rate <= 0) {
         for (uint64_t f = 0; f < frames; f++) {
+            const uint64_t at = first + f * hop;
             float rl, cl;
             PairTune tune;
-            int32_t det =
-                detect_frame(s + f * hop, frame_len, rate, threshold, rep, &rl, &cl, &tune);
-            int32_t digit = digit_stream_feed(ds, det, &tune);
-            if (visit && visit(ctx, f * hop, det, digit, rl, cl)) return f + 1;
+            int32_t det = detect_frame(s + at, frame_len, rate, threshold, rep, &rl, &cl, &tune);
+            int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, ds, det,
+                                       &tune, rl, cl, 0);
+            if (visit && visit(ctx, at, det, digit, rl, cl)) return f + 1;
         }
         return frames;
     }
@@ -1362,7 +1437,13 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
     memset(&memo, 0, sizeof memo);
     Sums halves[3];
     memset(&halves[0], 0, sizeof halves[0]);
-    accumulate(s, hop, phases, p.nbins, &halves[0]);
+    const float *x = s + first;
+    /* a stream keeps the half before its next frame: its power, summed as
+     * accumulate sums it */
+    int have_before = first >= hop;
+    double before = 0.0;
+    for (uint64_t i = 0; have_before && i < hop; i++) before += (double)(x - hop)[i] * (x - hop)[i];
+    accumulate(x, hop, phases, p.nbins, &halves[0]);
     uint64_t f = 0, summed = 1;
     for (; f < frames; f++) {
         Sums *a = &halves[f % 3], *b = &halves[(f + 1) % 3];
@@ -1371,19 +1452,25 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
             if (f + 1 < frames) {
                 Sums *c = &halves[(f + 2) % 3];
                 memset(c, 0, sizeof *c);
-                accumulate_pair(s + (f + 1) * hop, s + (f + 2) * hop, hop, phases, p.nbins, b, c);
+                accumulate_pair(x + (f + 1) * hop, x + (f + 2) * hop, hop, phases, p.nbins, b, c);
                 summed = f + 3;
             } else {
-                accumulate(s + (f + 1) * hop, hop, phases, p.nbins, b);
+                accumulate(x + (f + 1) * hop, hop, phases, p.nbins, b);
                 summed = f + 2;
             }
         }
+        const uint64_t at = first + f * hop;
         float rl, cl;
         PairTune tune;
-        FrameIn fr = {s + f * hop, frame_len, rate, a, b, ot, &memo};
+        FrameIn fr = {s + at, frame_len, rate, a, b, ot, &memo, 0};
         int32_t det = decide(&p, &fr, threshold, &rl, &cl, &tune);
-        int32_t digit = digit_stream_feed(ds, det, &tune);
-        if (visit && visit(ctx, f * hop, det, digit, rl, cl)) {
+        /* the half before this frame's first, for the pause between tones */
+        const int pause = have_before && a->sq < GAP_DIP * (before < b->sq ? before : b->sq);
+        before = a->sq;
+        have_before = 1;
+        int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, ds, det,
+                                   &tune, rl, cl, pause);
+        if (visit && visit(ctx, at, det, digit, rl, cl)) {
             f++;
             break;
         }
