@@ -17,7 +17,6 @@
 enum { CLI_OK = 0, CLI_BAD_INPUT = 1, CLI_USAGE = 2 };
 
 /* The file decoder's frame: 2048 samples, a new one every 1024. */
-#define CLI_FRAME_LEN   DECODE_FRAME_LEN
 #define CLI_DEFAULT_HOP DECODE_DEFAULT_HOP
 
 /* ---- Messages (cli_io.cpp) ---- */

@@ -88,7 +88,7 @@ std::string analyze_svg(const char *title, const std::vector<FrameInfo> &frames,
         return mt + ph - v / ymax * ph;
     };
     auto centre = [&](const FrameInfo &f) {
-        return ((double)f.start + CLI_FRAME_LEN / 2.0) / rate;
+        return ((double)f.start + DECODE_FRAME_LEN / 2.0) / rate;
     };
 
     std::string s;
@@ -323,7 +323,7 @@ int cmd_analyze(int argc, char **argv) {
         }
         std::vector<FrameInfo> shown_frames;
         for (const FrameInfo &f : frames) {
-            double c = ((double)f.start + CLI_FRAME_LEN / 2.0) / rate;
+            double c = ((double)f.start + DECODE_FRAME_LEN / 2.0) / rate;
             if (c >= from && c <= t1) shown_frames.push_back(f);
         }
         std::string svg = analyze_svg(shown, shown_frames, rate, from, t1, &ds);

@@ -72,7 +72,7 @@ int cli_decode_option(const char *cmd, CliArgs *a, DecodeSettings *ds) {
     }
     if (cli_opt(a, "--hop", nullptr, &val, &bad)) {
         long h = 0;
-        if (bad || cli_parse_int(val, &h) != 0 || h < 1 || h > CLI_FRAME_LEN) {
+        if (bad || cli_parse_int(val, &h) != 0 || h < 1 || h > DECODE_FRAME_LEN) {
             cli_usage_error(cmd, "--hop must be a whole number of samples from 1 to 2048, not '%s'",
                             val ? val : "");
             return -1;
@@ -284,9 +284,9 @@ static int emit(const char *out_path, LiveOut *live, const std::string &all, siz
 static int report(const char *shown, const char *as, const char *out_path, const RxDigits *digits,
                   uint64_t n_samples, const DecodeSettings *ds, LiveOut *live) {
     int status = CLI_OK;
-    if (n_samples < CLI_FRAME_LEN) {
+    if (n_samples < DECODE_FRAME_LEN) {
         cli_error(CMD, shown, "too short to decode (%llu samples; one frame is %d)",
-                  (unsigned long long)n_samples, CLI_FRAME_LEN);
+                  (unsigned long long)n_samples, DECODE_FRAME_LEN);
         return CLI_BAD_INPUT;
     }
     if (digits->count == 0) {

@@ -23,9 +23,9 @@ static const char *const CMD = "serve";
 /* Tones further apart than this belong to separate blocks, a station ID
  * between them (a lost tone at 50 % leaves 1.1 s). */
 static const double BLOCK_GAP_S = 1.5;
-/* The marker's block starts 0.2 s later than the pace says; half of that
- * tells it from a tone that is merely late. */
-static const double MARKER_PAUSE_S = 0.1;
+/* The marker's block starts BLOCK_PAUSE_SAMPLES later than the pace says;
+ * half of that tells it from a tone that is merely late. */
+static const uint64_t MARKER_PAUSE = BLOCK_PAUSE_SAMPLES / 2;
 /* The marker counts with four of its seven tones heard ... */
 static const int MARKER_MIN_DIGITS = 4;
 /* ... and ends at its 0, or when this much silence says the 0 was lost. */
@@ -33,8 +33,6 @@ static const double END_GAP_S = 1.5;
 /* Tones without a marker are forgotten after this long: longer than the
  * closing station ID between a request and its marker. */
 static const double STALE_S = 20;
-/* The sender's last block closes with 150 ms of silence after its last gap. */
-static const double BLOCK_TAIL_S = 0.15;
 
 void help_serve(void) {
     fputs("Usage: tessary-cli serve --dir NNNN=COMMAND ... [OPTIONS]\n"
@@ -185,7 +183,7 @@ static uint64_t pace_before(const std::vector<Heard> &h, long s, long i) {
  * 0-3 and come at an even pace. */
 static Request find_request(const Ears &e) {
     const std::vector<Heard> &h = e.heard;
-    const uint64_t pause = (uint64_t)(MARKER_PAUSE_S * DTMF_SAMPLE_RATE);
+    const uint64_t pause = MARKER_PAUSE;
     const long s = e.block;
     Request r;
     for (long i = std::max(s, (long)h.size() - 14); i < (long)h.size(); i++) {
@@ -498,10 +496,13 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
             auto heard_end = std::chrono::steady_clock::now();
             const std::vector<Heard> &h = st.ears.heard;
             /* The asking station's block goes on for a tone, a gap and its
-             * closing silence after the last tone began. */
+             * closing silence after the last tone began (at 100 % when the
+             * pace is not known). */
             uint64_t pace = pace_before(h, r.start, r.end);
-            uint64_t tail_end = h.back().at + (pace ? pace : DTMF_SAMPLE_RATE * 27 / 100) +
-                                (uint64_t)(BLOCK_TAIL_S * DTMF_SAMPLE_RATE);
+            uint64_t tail_end =
+                h.back().at +
+                (pace ? pace : (uint64_t)((TONE_S_AT_100 + GAP_S_AT_100) * DTMF_SAMPLE_RATE)) +
+                BLOCK_TAIL_SAMPLES;
             double tail_s =
                 !in_path && tail_end > now ? (double)(tail_end - now) / DTMF_SAMPLE_RATE : 0;
             if (rec) { /* half duplex: deaf while it answers */
