@@ -142,6 +142,13 @@ void sketch_finish(FrameSketch *s);
 /* decode's --threshold, --hop, --repeater, --resample and --native-rate,
  * added to a command's table. */
 void cli_decode_options(std::vector<CliOption> *t, DecodeSettings *ds);
+/* --keys 0-6|all (decode, analyze, listen): the plan read, into ds->keys. */
+CliOption cli_keys_option(const char *cmd, DecodeSettings *ds);
+/* After the options: the whole keypad is read as key characters only (as,
+ * when given, null by default, becomes "digits"; a reading of the digits
+ * 0-6 is refused), and only plain. Without it *as defaults to "text".
+ * Returns -1 to go on, else the usage error's status. */
+int cli_keys_check(const char *cmd, const DecodeSettings *ds, const char **as);
 /* Parses FILE|-, -o, the options above and the command's own. Returns -1
  * to go on, else the exit status (help shown, or the usage error reported). */
 int cli_decode_args(const char *cmd, int argc, char **argv, void (*help)(void), DecodeSettings *ds,

@@ -21,6 +21,7 @@ void help_analyze(void) {
           "  -o, --output FILE   the SVG (\"-\": standard output, summary to stderr)\n"
           "  --threshold T       0.10-0.70, default 0.30\n"
           "  --repeater          levels of tones disguised with the 1800 Hz carrier\n"
+          "  --keys 0-6|all      the digits 0-6 (default) or all sixteen DTMF keys\n"
           "  --hop N             samples between frame starts, default 1024\n"
           "  --from S, --to S    draw only this stretch, in seconds (the summary\n"
           "                      still covers the whole file)\n"
@@ -266,8 +267,8 @@ std::string analyze_svg(const char *title, const FrameSketch &sketch, uint32_t r
             if (x - last_x[r] >= 11) {
                 add(&s,
                     "<text class=\"digit\" x=\"%.1f\" y=\"%.1f\" font-size=\"13\" "
-                    "font-weight=\"bold\" text-anchor=\"middle\" fill=\"#1d7a2b\">%d</text>\n",
-                    x, mt - 8 - 14.0 * r, f.digit);
+                    "font-weight=\"bold\" text-anchor=\"middle\" fill=\"#1d7a2b\">%c</text>\n",
+                    x, mt - 8 - 14.0 * r, rx_value_char(f.digit, ds->keys));
                 last_x[r] = x;
                 break;
             }
@@ -279,13 +280,14 @@ std::string analyze_svg(const char *title, const FrameSketch &sketch, uint32_t r
     add(&s,
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#1f6fd1\" "
         "stroke-width=\"2\"/>"
-        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">row 697/770/941 Hz</text>\n",
-        lx, ly, lx + 18, ly, lx + 22, ly + 4);
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">row %s Hz</text>\n",
+        lx, ly, lx + 18, ly, lx + 22, ly + 4, ds->keys ? "697/770/852/941" : "697/770/941");
     add(&s,
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#f08a00\" "
         "stroke-width=\"2\"/>"
-        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">column 1209/1336/1477 Hz</text>\n",
-        lx + 160, ly, lx + 178, ly, lx + 182, ly + 4);
+        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">column %s Hz</text>\n",
+        lx + 160, ly, lx + 178, ly, lx + 182, ly + 4,
+        ds->keys ? "1209/1336/1477/1633" : "1209/1336/1477");
     add(&s,
         "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#d62728\" "
         "stroke-width=\"1.5\" "
@@ -305,7 +307,7 @@ std::string analyze_svg(const char *title, const FrameSketch &sketch, uint32_t r
 }
 
 int cmd_analyze(int argc, char **argv) {
-    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1, KEYS_0_6};
     const char *out_path = nullptr, *in_path = nullptr;
     double from = 0, to = -1;
     long raw_rate = 0;
@@ -318,7 +320,9 @@ int cmd_analyze(int argc, char **argv) {
                          cli_number_opt("--to", OPT_REAL, 0, 1e7,
                                         "--to must be a number of seconds from 0 to 10000000",
                                         [&](double v) { to = v, stretch = 1; }),
-                         cli_raw_option(&raw_rate)});
+                         cli_raw_option(&raw_rate), cli_keys_option(CMD, &ds)});
+    if (status >= 0) return status;
+    status = cli_keys_check(CMD, &ds, nullptr);
     if (status >= 0) return status;
     if (to >= 0 && to <= from)
         return cli_usage_error(CMD, "--to must be a number of seconds after --from, not '%g'", to);
@@ -332,6 +336,7 @@ int cmd_analyze(int argc, char **argv) {
     frames.threshold = ds.threshold;
     RxDigits digits;
     rx_digits_init(&digits, 0);
+    digits.keys = ds.keys;
     Recording rec;
     status = cli_read_recording(CMD, in_path, (uint32_t)raw_rate, &ds, &frames, &digits, &rec);
     if (status != CLI_OK) {
@@ -351,13 +356,16 @@ int cmd_analyze(int argc, char **argv) {
         (unsigned long long)ds.hop);
     add(&sum, "frames above threshold %.2f: %llu (row and column), %llu holding a digit\n",
         ds.threshold, (unsigned long long)frames.passing, (unsigned long long)frames.detecting);
-    add(&sum, "digits found: %llu\n", (unsigned long long)digits.count);
+    const char *what = ds.keys ? "keys" : "digits";
+    add(&sum, "%s found: %llu\n", what, (unsigned long long)digits.count);
     if (digits.count) {
         std::vector<char> buf((size_t)digits.count + 1);
         rx_digits_chars(&digits, buf.data(), buf.size());
-        sum += std::string("digits: ") + buf.data() + "\n";
-        rx_digits_read(&digits, RX_READ_TEXT, buf.data(), buf.size());
-        sum += std::string("as text: ") + buf.data() + "\n";
+        sum += std::string(what) + ": " + buf.data() + "\n";
+        if (!ds.keys) { /* letters are a code of the digits 0-6 */
+            rx_digits_read(&digits, RX_READ_TEXT, buf.data(), buf.size());
+            sum += std::string("as text: ") + buf.data() + "\n";
+        }
     }
     rx_digits_free(&digits);
     int svg_to_stdout = out_path && strcmp(out_path, "-") == 0;

@@ -27,6 +27,9 @@ void help_decode(void) {
           "                      what to print (default text): the digits 0-6;\n"
           "                      letters, two digits each; hex characters, two\n"
           "                      digits each; or the 8x8 grid of the first 64\n"
+          "  --keys 0-6|all      the digits 0-6 this program sends (default), or all\n"
+          "                      sixteen DTMF keys 0-9 * # A-D of any sender (dialers,\n"
+          "                      control codes), printed as they are (--as digits)\n"
           "  -o, --output FILE   write there instead of standard output, at the end;\n"
           "                      with --as hex, the decoded bytes themselves\n"
           "  --raw RATE          the input is raw 16-bit little-endian mono PCM at\n"
@@ -60,6 +63,36 @@ void cli_decode_options(std::vector<CliOption> *t, DecodeSettings *ds) {
     t->push_back(cli_flag_opt("--native-rate", &ds->resample, 0));
 }
 
+CliOption cli_keys_option(const char *cmd, DecodeSettings *ds) {
+    CliOption o;
+    o.name = "--keys";
+    o.take = [cmd, ds](const char *v, double) {
+        if (strcmp(v, "0-6") != 0 && strcmp(v, "all") != 0)
+            return cli_usage_error(cmd, "--keys must be 0-6 or all, not '%s'", v);
+        ds->keys = strcmp(v, "all") == 0 ? KEYS_ALL : KEYS_0_6;
+        return -1;
+    };
+    return o;
+}
+
+int cli_keys_check(const char *cmd, const DecodeSettings *ds, const char **as) {
+    if (ds->keys != KEYS_ALL) {
+        if (as && !*as) *as = "text";
+        return -1;
+    }
+    if (ds->repeater)
+        return cli_usage_error(cmd, "--repeater hears this program's own disguised digits 0-6, "
+                                    "not --keys all");
+    if (!as) return -1;
+    if (!*as) *as = "digits";
+    if (strcmp(*as, "text") == 0 || strcmp(*as, "hex") == 0 || strcmp(*as, "image") == 0)
+        return cli_usage_error(cmd,
+                               "--as %s reads the digits 0-6: with --keys all the keys are "
+                               "printed as they are (--as digits)",
+                               *as);
+    return -1;
+}
+
 struct WalkCtx {
     FrameSketch *frames;
     RxDigits *digits;
@@ -80,7 +113,7 @@ static int32_t walk_frame(void *ctx, uint64_t start, int32_t detection, int32_t 
 static void walk_digit(void *ctx, int32_t digit) {
     WalkCtx *w = (WalkCtx *)ctx;
     rx_digits_add(w->digits, digit);
-    if (digit == RX_DIGIT_LOST) return;
+    if (digit == rx_lost_marker(w->digits->keys)) return;
     uint64_t gap = w->frame_at - w->last_at;
     if (w->last_at && gap > 0 && gap < w->rate) w->intervals.push_back((uint32_t)gap);
     w->last_at = w->frame_at;
@@ -221,19 +254,17 @@ struct LiveOut {
     int write_errno;
 };
 
-static char cell(int32_t d) { return d == RX_DIGIT_LOST ? '?' : (char)('0' + d); }
-
 static int live_flush(void *ctx) {
     LiveOut *l = (LiveOut *)ctx;
     const int32_t *d = l->digits->digits;
     for (; l->taken < l->digits->count; l->taken++) {
         uint64_t i = l->taken;
         if (l->as[0] == 'd') {
-            l->text += cell(d[i]);
+            l->text += rx_value_char(d[i], l->digits->keys);
         } else if (l->as[0] == 'i') {
             if (i < 64 && i % 8 == 7) /* a row is complete */
                 for (uint64_t k = i - 7; k <= i; k++) {
-                    l->text += cell(d[k]);
+                    l->text += rx_value_char(d[k], KEYS_0_6);
                     l->text += k == i ? '\n' : ' ';
                 }
         } else if (i % 2) {
@@ -270,7 +301,7 @@ static int too_fast(const char *shown, const Recording *rec, const RxDigits *dig
     const uint64_t gap = rec->pace / 3;
     if (!rec->pace || gap >= DECODE_FRAME_LEN + ds->hop) return 0;
     uint64_t bad = (uint64_t)std::count(digits->digits, digits->digits + digits->count,
-                                        (int32_t)RX_DIGIT_LOST);
+                                        rx_lost_marker(digits->keys));
     if (reading >= 0) {
         std::vector<char> t((size_t)digits->count + 1);
         uint64_t n = rx_digits_read(digits, reading, t.data(), t.size());
@@ -311,7 +342,7 @@ static int report(const char *shown, const char *as, const char *out_path, const
     }
     if (digits->count == 0) {
         cli_error(CMD, shown, "no tones detected -- try a lower --threshold%s",
-                  ds->repeater ? "" : ", or --repeater for disguised tones");
+                  ds->repeater || ds->keys ? "" : ", or --repeater for disguised tones");
         return CLI_BAD_INPUT;
     }
 
@@ -324,7 +355,7 @@ static int report(const char *shown, const char *as, const char *out_path, const
     if (strcmp(as, "image") == 0) {
         std::string t;
         for (int i = 0; i < 64; i++) {
-            t += i < (int)n ? cell(digits->digits[i]) : '.';
+            t += i < (int)n ? rx_value_char(digits->digits[i], KEYS_0_6) : '.';
             t += (i % 8 == 7) ? '\n' : ' ';
         }
         status = emit(out_path, live, t, (size_t)(n < 64 ? n / 8 : 8) * 16);
@@ -374,11 +405,14 @@ static int report(const char *shown, const char *as, const char *out_path, const
 }
 
 int cmd_decode(int argc, char **argv) {
-    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
-    const char *as = "text", *out_path = nullptr, *in_path = nullptr;
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1, KEYS_0_6};
+    const char *as = nullptr, *out_path = nullptr, *in_path = nullptr;
     long raw_rate = 0;
-    int status = cli_decode_args(CMD, argc, argv, help_decode, &ds, &in_path, &out_path,
-                                 {cli_text_opt("--as", nullptr, &as), cli_raw_option(&raw_rate)});
+    int status = cli_decode_args(
+        CMD, argc, argv, help_decode, &ds, &in_path, &out_path,
+        {cli_text_opt("--as", nullptr, &as), cli_raw_option(&raw_rate), cli_keys_option(CMD, &ds)});
+    if (status >= 0) return status;
+    status = cli_keys_check(CMD, &ds, &as);
     if (status >= 0) return status;
     if (strcmp(as, "digits") != 0 && strcmp(as, "text") != 0 && strcmp(as, "hex") != 0 &&
         strcmp(as, "image") != 0)
@@ -386,6 +420,7 @@ int cmd_decode(int argc, char **argv) {
 
     RxDigits digits;
     rx_digits_init(&digits, 0);
+    digits.keys = ds.keys;
     /* Hex bytes are written whole at the end, and so is a file. */
     int to_stdout = !out_path || (strcmp(out_path, "-") == 0 && strcmp(as, "hex") != 0);
     LiveOut live = {as, &digits, 0, std::string(), 0};

@@ -370,7 +370,7 @@ static int request_ready(Ears *e, uint64_t now, Request *r) {
 int cmd_serve(int argc, char **argv, const char *argv0) {
     Station st;
     cli_spool_init(&st.answers);
-    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1, KEYS_0_6};
     const char *device = nullptr, *in_path = nullptr;
     long exchanges = 0;
     std::vector<CliOption> table = {

@@ -31,6 +31,8 @@ void help_listen(void) {
           "  --threshold T       0.10-0.70, default 0.30, as for decode\n"
           "  --repeater          listen for tones disguised with the 1800 Hz carrier\n"
           "  --hop N             samples between frame starts, as for decode\n"
+          "  --keys 0-6|all      the digits 0-6 (default) or all sixteen DTMF keys,\n"
+          "                      printed as they are (--as digits), as for decode\n"
           "  -h, --help          this text\n",
           stdout);
 }
@@ -116,6 +118,7 @@ int cmd_play(int argc, char **argv, const char *argv0) {
 
 struct Listener {
     int as_digits, as_image, reading;
+    int keys; /* the plan read */
     int hi;            /* the first digit of a pair still open, or -1 */
     int line_open;     /* something printed since the last line break */
     uint64_t heard;    /* digits, lost ones included */
@@ -132,7 +135,7 @@ static int32_t listen_frame(void *ctx, uint64_t start, int32_t, int32_t, float, 
 static void listen_digit(void *ctx, int32_t digit) {
     Listener *l = (Listener *)ctx;
     if (l->limit && l->heard >= l->limit) return;
-    char c = digit == RX_DIGIT_LOST ? '?' : (char)('0' + digit);
+    char c = rx_value_char(digit, l->keys);
     l->heard++;
     l->last_at = l->frame_at;
     if (l->as_image) {
@@ -152,8 +155,8 @@ static void listen_digit(void *ctx, int32_t digit) {
 }
 
 int cmd_listen(int argc, char **argv) {
-    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
-    const char *as = "text", *device = nullptr;
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1, KEYS_0_6};
+    const char *as = nullptr, *device = nullptr;
     double seconds = 0;
     long n = 0;
     std::vector<CliOption> table = {
@@ -167,14 +170,18 @@ int cmd_listen(int argc, char **argv) {
                        [&](double v) { n = (long)v; }),
     };
     cli_decode_options(&table, &ds);
+    table.push_back(cli_keys_option(LISTEN, &ds));
     std::vector<const char *> pos;
     int status = cli_parse(LISTEN, argc, argv, table, help_listen, &pos);
+    if (status >= 0) return status;
+    status = cli_keys_check(LISTEN, &ds, &as);
     if (status >= 0) return status;
     if (!pos.empty())
         return cli_usage_error(LISTEN, "takes no file ('%s'): it hears the recording device",
                                pos[0]);
     Listener l = {};
     l.hi = -1;
+    l.keys = ds.keys;
     l.as_digits = strcmp(as, "digits") == 0;
     l.as_image = strcmp(as, "image") == 0;
     l.reading = strcmp(as, "hex") == 0 ? RX_READ_HEX : RX_READ_TEXT;

@@ -79,15 +79,20 @@ static const double MIN_FILL = 0.5; /* of a half, for a frame to tell how a tone
  * under 0.3 of the frame's level even beside a tone 9 dB weaker. */
 static const float SKIRT_LEVEL = 0.45f;
 
-static const int MAX_BINS = 12;
+static const int MAX_TONES = 4; /* per group: the whole keypad's */
+static const int MAX_BINS = 4 * MAX_TONES;
 static const int MAX_EXTRA = MAX_BINS * N_OFFTUNE;
-static const uint64_t BLOCK = 64; /* phase rows built per step: 12 KiB on the stack */
+static const uint64_t BLOCK = 64; /* phase rows built per step: 16 KiB on the stack */
 
-/* The bins one frame examines: plain mode rows 0-2 then columns 3-5;
- * repeater mode the upper and lower sideband of each, rows 0-5, cols 6-11. */
+/* The bins one frame examines: plain mode the rows then the columns (0-2,
+ * 3-5 for digits 0-6; 0-3, 4-7 for the whole keypad); repeater mode the
+ * upper and lower sideband of each in that order. */
 struct BinPlan {
     int nbins;
     int repeater;
+    int keys;
+    int ntones;                /* per group */
+    const int32_t *freqs[2];   /* the rows' and the columns' */
     uint64_t n;                /* frame length */
     uint64_t kmod[MAX_BINS];   /* k mod n */
     int odd[MAX_BINS];         /* k odd: the second half enters negated */
@@ -151,14 +156,22 @@ static void plan_add(BinPlan *p, int32_t freq, int32_t rate) {
     p->nbins++;
 }
 
-static void plan_detector(BinPlan *p, uint64_t n, int32_t rate, int repeater) {
+/* The tones of a plan, per group. */
+static int plan_tones(int keys, const int32_t **rows, const int32_t **cols) {
+    *rows = keys ? KEY_ROW_FREQS : ROW_FREQS;
+    *cols = keys ? KEY_COL_FREQS : COL_FREQS;
+    return keys ? 4 : 3;
+}
+
+static void plan_detector(BinPlan *p, uint64_t n, int32_t rate, int repeater, int keys) {
     p->nbins = 0;
     p->repeater = repeater;
+    p->keys = keys;
+    p->ntones = plan_tones(keys, &p->freqs[0], &p->freqs[1]);
     p->n = n;
-    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
     for (int g = 0; g < 2; g++)
-        for (int i = 0; i < 3; i++) {
-            int32_t f = groups[g][i];
+        for (int i = 0; i < p->ntones; i++) {
+            int32_t f = p->freqs[g][i];
             if (repeater) {
                 plan_add(p, (int32_t)(REPEATER_CARRIER_HZ + f), rate);
                 plan_add(p, (int32_t)(REPEATER_CARRIER_HZ - f), rate);
@@ -220,7 +233,9 @@ static void accumulate(const float *x, uint64_t count, const double *tab, int nb
     switch (nbins) {
     case 1: accumulate_nb<1>(x, count, tab, s->acc, &s->sq); break;
     case 6: accumulate_nb<6>(x, count, tab, s->acc, &s->sq); break;
-    default: accumulate_nb<12>(x, count, tab, s->acc, &s->sq); break;
+    case 8: accumulate_nb<8>(x, count, tab, s->acc, &s->sq); break;
+    case 12: accumulate_nb<12>(x, count, tab, s->acc, &s->sq); break;
+    default: accumulate_nb<16>(x, count, tab, s->acc, &s->sq); break;
     }
 }
 
@@ -265,12 +280,13 @@ static void accumulate_pair(const float *x, const float *y, uint64_t count, cons
                             int nbins, Sums *sx, Sums *sy) {
 #if CORE_AVX2
     static const int avx2 = __builtin_cpu_supports("avx2");
-    if (avx2 && (nbins == 6 || nbins == 12)) {
-        if (nbins == 6)
-            accumulate_pair_nb<6>(x, y, count, tab, sx, sy);
-        else
-            accumulate_pair_nb<12>(x, y, count, tab, sx, sy);
-        return;
+    if (avx2) {
+        switch (nbins) {
+        case 6: accumulate_pair_nb<6>(x, y, count, tab, sx, sy); return;
+        case 8: accumulate_pair_nb<8>(x, y, count, tab, sx, sy); return;
+        case 12: accumulate_pair_nb<12>(x, y, count, tab, sx, sy); return;
+        case 16: accumulate_pair_nb<16>(x, y, count, tab, sx, sy); return;
+        }
     }
 #endif
     accumulate(x, count, tab, nbins, sx);
@@ -281,7 +297,7 @@ static void accumulate_pair(const float *x, const float *y, uint64_t count, cons
  * at x), its phase table filled a block at a time on the stack. */
 static void sum_stretch(const BinPlan *p, const double *trig, const float *x, uint64_t first,
                         uint64_t count, Sums *s) {
-    double tab[64 * 2 * 12];
+    double tab[64 * 2 * MAX_BINS];
     memset(s, 0, sizeof *s);
     for (uint64_t i = 0; i < count; i += BLOCK) {
         uint64_t m = count - i < BLOCK ? count - i : BLOCK;
@@ -331,13 +347,14 @@ struct OfftuneTable {
     float *ftab[2]; /* the same in float */
 };
 
-static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeater) {
+static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeater, int keys) {
     const int per = repeater ? 2 : 1;
     double freqs[MAX_EXTRA];
     int nb = 0;
-    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
+    const int32_t *groups[2];
+    const int ntones = plan_tones(keys, &groups[0], &groups[1]);
     for (int g = 0; g < 2; g++)
-        for (int i = 0; i < 3; i++)
+        for (int i = 0; i < ntones; i++)
             for (int s = 0; s < per; s++) {
                 double f = groups[g][i];
                 if (repeater) f = s == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
@@ -418,17 +435,20 @@ static void rough_sum(const OfftuneTable *t, int g, const float *x, uint64_t cou
 #if CORE_AVX2
     static const int avx2 = __builtin_cpu_supports("avx2");
     if (avx2) {
-        if (t->per_group == 12)
-            rough_wide_nb<12>(x, count, t->ftab[g], acc);
-        else
-            rough_wide_nb<24>(x, count, t->ftab[g], acc);
-        return;
+        switch (t->per_group) {
+        case 12: rough_wide_nb<12>(x, count, t->ftab[g], acc); return;
+        case 16: rough_wide_nb<16>(x, count, t->ftab[g], acc); return;
+        case 24: rough_wide_nb<24>(x, count, t->ftab[g], acc); return;
+        default: rough_wide_nb<32>(x, count, t->ftab[g], acc); return;
+        }
     }
 #endif
-    if (t->per_group == 12)
-        rough_nb<12>(x, count, t->ftab[g], acc);
-    else
-        rough_nb<24>(x, count, t->ftab[g], acc);
+    switch (t->per_group) {
+    case 12: rough_nb<12>(x, count, t->ftab[g], acc); break;
+    case 16: rough_nb<16>(x, count, t->ftab[g], acc); break;
+    case 24: rough_nb<24>(x, count, t->ftab[g], acc); break;
+    default: rough_nb<32>(x, count, t->ftab[g], acc); break;
+    }
 }
 
 /* As accumulate_nb, four lanes a vector: the same products and sums per
@@ -457,31 +477,38 @@ static void offtune_sum(const OfftuneTable *t, int g, const float *x, uint64_t c
 #if CORE_AVX2
     static const int avx2 = __builtin_cpu_supports("avx2");
     if (avx2) {
-        if (t->per_group == 12)
-            accumulate_wide_nb<12>(x, count, t->tab[g], acc);
-        else
-            accumulate_wide_nb<24>(x, count, t->tab[g], acc);
-        return;
+        switch (t->per_group) {
+        case 12: accumulate_wide_nb<12>(x, count, t->tab[g], acc); return;
+        case 16: accumulate_wide_nb<16>(x, count, t->tab[g], acc); return;
+        case 24: accumulate_wide_nb<24>(x, count, t->tab[g], acc); return;
+        default: accumulate_wide_nb<32>(x, count, t->tab[g], acc); return;
+        }
     }
 #endif
     double sq = 0.0;
-    if (t->per_group == 12)
-        accumulate_nb<12>(x, count, t->tab[g], acc, &sq);
-    else
-        accumulate_nb<24>(x, count, t->tab[g], acc, &sq);
+    switch (t->per_group) {
+    case 12: accumulate_nb<12>(x, count, t->tab[g], acc, &sq); break;
+    case 16: accumulate_nb<16>(x, count, t->tab[g], acc, &sq); break;
+    case 24: accumulate_nb<24>(x, count, t->tab[g], acc, &sq); break;
+    default: accumulate_nb<32>(x, count, t->tab[g], acc, &sq); break;
+    }
 }
 
-/* The live frame's table is made once per mode and then only read. */
-static const OfftuneTable *live_offtune(int repeater) {
+/* The live frame's table is made once per mode and plan, then only read. */
+static const OfftuneTable *live_offtune(int repeater, int keys) {
     struct Live {
         OfftuneTable t[2];
-        Live() {
-            offtune_build(&t[0], 2048, DTMF_SAMPLE_RATE, 0);
-            offtune_build(&t[1], 2048, DTMF_SAMPLE_RATE, 1);
+        explicit Live(int keys) {
+            offtune_build(&t[0], 2048, DTMF_SAMPLE_RATE, 0, keys);
+            offtune_build(&t[1], 2048, DTMF_SAMPLE_RATE, 1, keys);
         }
     };
-    static const Live live;
-    return &live.t[repeater];
+    if (keys) {
+        static const Live all(KEYS_ALL);
+        return &all.t[repeater];
+    }
+    static const Live digits(KEYS_0_6);
+    return &digits.t[repeater];
 }
 
 /* A walk over frames that overlap by half sums each half once: the second
@@ -915,11 +942,13 @@ static double heard_at(const BinPlan *p, const ToneMeasure *w, double f, double 
 }
 
 /* What decide knows of a frame: its level and each tone's best measure so
- * far (rows 0-2, columns 3-5), and the pair it points at. */
+ * far (the rows, then the columns: ntones each), and the pair it points at. */
 struct Measured {
     float level;
     float gain; /* a sideband's magnitude times this is on the plain scale */
-    ToneMeasure tm[6];
+    int ntones;
+    const int32_t *freqs[2];
+    ToneMeasure tm[2 * MAX_TONES];
 };
 
 struct Pair {
@@ -997,8 +1026,11 @@ static void measure_nominal(const BinPlan *p, const FrameIn *fr, Measured *m) {
     const double sumsq = frame_mags(p, fr->a, fr->b, mags, ha, hb);
     m->level = (float)sqrt(sumsq / (double)p->n);
     m->gain = p->repeater ? SIDEBAND_GAIN : 1.0f;
+    m->ntones = p->ntones;
+    m->freqs[0] = p->freqs[0];
+    m->freqs[1] = p->freqs[1];
     const int per = p->repeater ? 2 : 1;
-    for (int t = 0; t < 6; t++) {
+    for (int t = 0; t < 2 * p->ntones; t++) {
         m->tm[t].v = -1.0f;
         for (int s = 0; s < per; s++) {
             const int i = t * per + s;
@@ -1010,17 +1042,17 @@ static void measure_nominal(const BinPlan *p, const FrameIn *fr, Measured *m) {
 
 /* The loudest row and column; a tie keeps the lower frequency. */
 static void pick_pair(const Measured *m, Pair *pr) {
-    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
+    const int nt = m->ntones;
     for (int g = 0; g < 2; g++) {
         pr->best[g] = 0;
-        for (int i = 1; i < 3; i++)
-            if (m->tm[g * 3 + i].v > m->tm[g * 3 + pr->best[g]].v) pr->best[g] = i;
-        pr->lv[g] = m->tm[g * 3 + pr->best[g]].v / m->level * m->gain;
+        for (int i = 1; i < nt; i++)
+            if (m->tm[g * nt + i].v > m->tm[g * nt + pr->best[g]].v) pr->best[g] = i;
+        pr->lv[g] = m->tm[g * nt + pr->best[g]].v / m->level * m->gain;
     }
     pr->r = &m->tm[pr->best[0]];
-    pr->c = &m->tm[3 + pr->best[1]];
-    pr->rf = groups[0][pr->best[0]];
-    pr->cf = groups[1][pr->best[1]];
+    pr->c = &m->tm[nt + pr->best[1]];
+    pr->rf = m->freqs[0][pr->best[0]];
+    pr->cf = m->freqs[1][pr->best[1]];
 }
 
 static int both_reach(const Pair *pr, float threshold) {
@@ -1054,11 +1086,11 @@ static int offtune_pick(const BinPlan *p, const FrameIn *fr, Measured *m, Pair *
     OfftuneTable own;
     const OfftuneTable *ot = fr->offtune;
     if (!ot) {
-        offtune_build(&own, fr->n, fr->rate, p->repeater);
+        offtune_build(&own, fr->n, fr->rate, p->repeater, p->keys);
         ot = &own;
     }
     const int per = p->repeater ? 2 : 1;
-    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
+    const int nt = p->ntones;
     const int first = pr->lv[0] >= threshold ? 1 : 0;
     int reach = 1;
     for (int k = 0; k < 2 && reach; k++) {
@@ -1071,10 +1103,10 @@ static int offtune_pick(const BinPlan *p, const FrameIn *fr, Measured *m, Pair *
         float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA], ecross[2 * MAX_EXTRA];
         offtune_mags(ot, fr->memo, g, fr->x, em, eha, ehb, ecross);
         float top = -1.0f;
-        for (int t = 3 * g; t < 3 * g + 3; t++) {
+        for (int t = nt * g; t < nt * g + nt; t++) {
             for (int j = 0; j < per * N_OFFTUNE; j++) {
-                const int i = (t - 3 * g) * per * N_OFFTUNE + j;
-                double f = groups[g][t % 3];
+                const int i = (t - nt * g) * per * N_OFFTUNE + j;
+                double f = p->freqs[g][t - nt * g];
                 if (p->repeater)
                     f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
                 take_best(&m->tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE], -1,
@@ -1099,8 +1131,8 @@ static int speech_guards(const FrameIn *fr, const Measured *m, const Pair *pr, i
     const double rest = rest_share(pr->lv[0], pr->lv[1]);
     for (int g = 0; offtune && g < 2; g++) {
         const ToneMeasure *w = g == 0 ? pr->r : pr->c;
-        for (int i = 0; i < 3; i++)
-            if (i != pr->best[g] && m->tm[g * 3 + i].v > MAX_RUNNER_UP * w->v) return 0;
+        for (int i = 0; i < m->ntones; i++)
+            if (i != pr->best[g] && m->tm[g * m->ntones + i].v > MAX_RUNNER_UP * w->v) return 0;
         const float hi = w->ha > w->hb ? w->ha : w->hb, lo = w->ha > w->hb ? w->hb : w->ha;
         if (hi - lo > HALF_DRIFT * hi + HALF_DRIFT_NOISE * (float)sqrt(rest) * m->level / m->gain)
             return 0;
@@ -1170,32 +1202,43 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
     }
     if (!speech_guards(fr, &m, &pr, offtune)) return -1;
     if (tune && fr->b) pair_tune(p, fr, &m, &pr, tune);
-    return dtmf_pair_to_digit((int32_t)pr.rf, (int32_t)pr.cf);
+    return p->keys ? dtmf_pair_to_key((int32_t)pr.rf, (int32_t)pr.cf)
+                   : dtmf_pair_to_digit((int32_t)pr.rf, (int32_t)pr.cf);
 }
 
 /* Live capture always delivers 2048 samples at 44,100 Hz: the phase rows of
- * a half-frame for both modes are made once (288 KiB) and then only read. */
+ * a half-frame for both modes are made once per plan (288 KiB for digits
+ * 0-6, 384 KiB for the whole keypad, when first read) and then only read. */
+template <int NTONES>
 struct LivePhases {
     BinPlan plan[2];
-    double tab[2][1024 * 2 * MAX_BINS];
+    double tab[2][1024 * 2 * 4 * NTONES];
     LivePhases() {
         int owned;
         const double *trig = trig_table(2048, &owned);
         for (int rep = 0; rep < 2; rep++) {
-            plan_detector(&plan[rep], 2048, DTMF_SAMPLE_RATE, rep);
+            plan_detector(&plan[rep], 2048, DTMF_SAMPLE_RATE, rep, NTONES == 4);
             fill_phases(&plan[rep], trig, 0, 1024, tab[rep]);
         }
     }
 };
+struct LivePlan {
+    const BinPlan *plan;
+    const double *tab;
+};
 
-static const LivePhases &live_phases() {
-    static const LivePhases live;
-    return live;
+static LivePlan live_phases(int repeater, int keys) {
+    if (keys) {
+        static const LivePhases<4> all;
+        return LivePlan{&all.plan[repeater], all.tab[repeater]};
+    }
+    static const LivePhases<3> digits;
+    return LivePlan{&digits.plan[repeater], digits.tab[repeater]};
 }
 
 static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float threshold,
-                            int repeater, float *row_level, float *col_level, PairTune *tune,
-                            int alone = 0) {
+                            int repeater, int keys, float *row_level, float *col_level,
+                            PairTune *tune, int alone = 0) {
     if (tune) tune_unknown(tune);
     if (!s || count == 0 || rate <= 0) {
         if (row_level) *row_level = 0.0f;
@@ -1203,18 +1246,18 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
         return -1;
     }
     if (count == 2048 && rate == DTMF_SAMPLE_RATE) {
-        const LivePhases &live = live_phases();
-        const BinPlan *p = &live.plan[repeater];
+        const LivePlan live = live_phases(repeater, keys);
+        const BinPlan *p = live.plan;
         Sums a, b;
         memset(&a, 0, sizeof a);
         memset(&b, 0, sizeof b);
-        accumulate(s, 1024, live.tab[repeater], p->nbins, &a);
-        accumulate(s + 1024, 1024, live.tab[repeater], p->nbins, &b);
-        FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater), NULL, alone};
+        accumulate(s, 1024, live.tab, p->nbins, &a);
+        accumulate(s + 1024, 1024, live.tab, p->nbins, &b);
+        FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater, keys), NULL, alone};
         return decide(p, &fr, threshold, row_level, col_level, tune);
     }
     BinPlan p;
-    plan_detector(&p, count, rate, repeater);
+    plan_detector(&p, count, rate, repeater, keys);
     int owned;
     double *trig = trig_table(count, &owned);
     Sums a, b;
@@ -1232,13 +1275,20 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
 
 int32_t detect_digit_in_frame(const float *s, uint64_t count, int32_t rate, float threshold,
                               float *row_level, float *col_level, PairTune *tune) {
-    return detect_frame(s, count, rate, threshold, 0, row_level, col_level, tune);
+    return detect_frame(s, count, rate, threshold, 0, KEYS_0_6, row_level, col_level, tune);
 }
 
 int32_t detect_digit_in_frame_repeater(const float *s, uint64_t count, int32_t rate,
                                        float threshold, float *row_level, float *col_level,
                                        PairTune *tune) {
-    return detect_frame(s, count, rate, threshold, 1, row_level, col_level, tune);
+    return detect_frame(s, count, rate, threshold, 1, KEYS_0_6, row_level, col_level, tune);
+}
+
+int32_t detect_key_in_frame(const float *s, uint64_t count, int32_t rate, float threshold,
+                            int32_t repeater, int32_t keys, float *row_level, float *col_level,
+                            PairTune *tune) {
+    return detect_frame(s, count, rate, threshold, repeater != 0, keys == KEYS_ALL, row_level,
+                        col_level, tune);
 }
 
 float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq) {
@@ -1247,6 +1297,8 @@ float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq) {
     BinPlan p;
     p.nbins = 0;
     p.repeater = 0;
+    p.keys = 0;
+    p.ntones = 0;
     p.n = count;
     plan_add(&p, freq, rate);
     int owned;
@@ -1330,16 +1382,17 @@ static const uint64_t MIN_LOOK_HOP = 512; /* finer hops see short tones twice an
 /* Whether a frame near the one at `at` (whose detection ds holds), both
  * checked as frames alone, confirms the digit. */
 static int32_t look_near(const float *s, uint64_t count, uint64_t at, uint64_t frame_len,
-                         uint64_t hop, int32_t rate, float threshold, int rep,
+                         uint64_t hop, int32_t rate, float threshold, int rep, int keys,
                          const DigitStream *ds) {
     const int32_t d = ds->last_digit;
-    if (detect_frame(s + at, frame_len, rate, threshold, rep, NULL, NULL, NULL, 1) != d) return -1;
+    if (detect_frame(s + at, frame_len, rate, threshold, rep, keys, NULL, NULL, NULL, 1) != d)
+        return -1;
     for (int k = 0; k < 4; k++) {
         const int64_t g = (int64_t)at + LOOK_QUARTERS[k] * (int64_t)(hop / 4);
         if (g < 0 || (uint64_t)g + frame_len > count) continue;
         PairTune tune;
         const int32_t det =
-            detect_frame(s + g, frame_len, rate, threshold, rep, NULL, NULL, &tune, 1);
+            detect_frame(s + g, frame_len, rate, threshold, rep, keys, NULL, NULL, &tune, 1);
         DigitStream trial = *ds;
         const double drift = DRIFT_HZ * abs(LOOK_QUARTERS[k]) / 4.0;
         if (det == d && digit_stream_feed(&trial, det, &tune) == det &&
@@ -1361,12 +1414,13 @@ static const double GAP_DIP = 0.25;
  * pair filled that frame: a tone's edge in a frame beside its run holds
  * little of it. */
 static int32_t feed_frame(const float *s, uint64_t count, uint64_t at, uint64_t frame_len,
-                          uint64_t hop, int32_t rate, float threshold, int rep, DigitStream *ds,
-                          int32_t det, const PairTune *tune, float rl, float cl, int pause) {
+                          uint64_t hop, int32_t rate, float threshold, int rep, int keys,
+                          DigitStream *ds, int32_t det, const PairTune *tune, float rl, float cl,
+                          int pause) {
     int32_t looked = -1;
     if (!rep && hop >= MIN_LOOK_HOP && ds->last_digit >= 0 && ds->run_frames == 1 && !ds->emitted &&
         ds->share >= CLEAN_SHARE && (det != ds->last_digit || pause) && at >= hop)
-        looked = look_near(s, count, at - hop, frame_len, hop, rate, threshold, rep, ds);
+        looked = look_near(s, count, at - hop, frame_len, hop, rate, threshold, rep, keys, ds);
     if (pause) digit_stream_reset(ds);
     const int32_t digit = digit_stream_feed(ds, det, tune);
     ds->share = det >= 0 ? (float)(1.0 - rest_share(rl, cl)) : 0.0f;
@@ -1375,14 +1429,14 @@ static int32_t feed_frame(const float *s, uint64_t count, uint64_t at, uint64_t 
 
 uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t frame_len,
                        uint64_t hop, float threshold, int32_t repeater, DigitStream *ds,
-                       FrameVisitor visit, void *ctx) {
+                       FrameVisitor visit, void *ctx, int32_t keys) {
     return detect_frames_from(s, count, 0, rate, frame_len, hop, threshold, repeater, ds, visit,
-                              ctx);
+                              ctx, keys);
 }
 
 uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int32_t rate,
                             uint64_t frame_len, uint64_t hop, float threshold, int32_t repeater,
-                            DigitStream *ds, FrameVisitor visit, void *ctx) {
+                            DigitStream *ds, FrameVisitor visit, void *ctx, int32_t keys) {
     DigitStream own;
     if (!ds) {
         digit_stream_reset(&own);
@@ -1390,7 +1444,7 @@ uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int3
     }
     if (!s || frame_len == 0 || hop == 0 || first > count || count - first < frame_len) return 0;
     const uint64_t frames = (count - first - frame_len) / hop + 1;
-    const int rep = repeater != 0;
+    const int rep = repeater != 0, all = keys == KEYS_ALL;
 
     /* Frames that do not overlap by exactly half gain nothing from sharing;
      * huge ones would need a phase table many times the recording's size. */
@@ -1399,9 +1453,10 @@ uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int3
             const uint64_t at = first + f * hop;
             float rl, cl;
             PairTune tune;
-            int32_t det = detect_frame(s + at, frame_len, rate, threshold, rep, &rl, &cl, &tune);
-            int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, ds, det,
-                                       &tune, rl, cl, 0);
+            int32_t det =
+                detect_frame(s + at, frame_len, rate, threshold, rep, all, &rl, &cl, &tune);
+            int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, all, ds,
+                                       det, &tune, rl, cl, 0);
             if (visit && visit(ctx, at, det, digit, rl, cl)) return f + 1;
         }
         return frames;
@@ -1414,12 +1469,12 @@ uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int3
     const OfftuneTable *ot;
     if (frame_len == 2048 && rate == DTMF_SAMPLE_RATE) {
         /* The live frame's tables serve: a stream walks a block at a time. */
-        const LivePhases &live = live_phases();
-        p = live.plan[rep];
-        phases = live.tab[rep];
-        ot = live_offtune(rep);
+        const LivePlan live = live_phases(rep, all);
+        p = *live.plan;
+        phases = live.tab;
+        ot = live_offtune(rep, all);
     } else {
-        plan_detector(&p, frame_len, rate, rep);
+        plan_detector(&p, frame_len, rate, rep, all);
         int owned;
         double *trig = trig_table(frame_len, &owned);
         tab = (double *)malloc((size_t)hop * 2 * p.nbins * sizeof(double));
@@ -1427,7 +1482,7 @@ uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int3
         fill_phases(&p, trig, 0, hop, tab);
         if (owned) free(trig);
         phases = tab;
-        offtune_build(&own_ot, frame_len, rate, rep);
+        offtune_build(&own_ot, frame_len, rate, rep, all);
         ot = &own_ot;
     }
 
@@ -1467,8 +1522,8 @@ uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int3
         const int pause = have_before && a->sq < GAP_DIP * (before < b->sq ? before : b->sq);
         before = a->sq;
         have_before = 1;
-        int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, ds, det,
-                                   &tune, rl, cl, pause);
+        int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, all, ds,
+                                   det, &tune, rl, cl, pause);
         if (visit && visit(ctx, at, det, digit, rl, cl)) {
             f++;
             break;

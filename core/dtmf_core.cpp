@@ -28,6 +28,19 @@ int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz) {
     return -1;
 }
 
+const int32_t KEY_ROW_FREQS[4] = {697, 770, 852, 941};
+const int32_t KEY_COL_FREQS[4] = {1209, 1336, 1477, 1633};
+const char KEY_CHARS[KEY_COUNT + 1] = "0123456789*#ABCD";
+/* "123A456B789C*0#D" row by row, as values */
+static const int8_t KEYPAD[4][4] = {{1, 2, 3, 12}, {4, 5, 6, 13}, {7, 8, 9, 14}, {10, 0, 11, 15}};
+
+int32_t dtmf_pair_to_key(int32_t row_hz, int32_t col_hz) {
+    for (int r = 0; r < 4; r++)
+        for (int c = 0; c < 4; c++)
+            if (KEY_ROW_FREQS[r] == row_hz && KEY_COL_FREQS[c] == col_hz) return KEYPAD[r][c];
+    return -1;
+}
+
 /* ---- Sample buffer ---------------------------------------------------- */
 
 /* The core's one piece of process state: set once at start-up, before any

@@ -78,6 +78,23 @@ int32_t dtmf_row_freq(uint32_t digit);
 int32_t dtmf_col_freq(uint32_t digit);
 int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz);
 
+/* The whole keypad, for reading other senders (dialers, dispatch tones,
+ * control codes); what this program sends and its window read stay 0-6.
+ *
+ *              1209 Hz   1336 Hz   1477 Hz   1633 Hz
+ *    697 Hz      1         2         3         A
+ *    770 Hz      4         5         6         B
+ *    852 Hz      7         8         9         C
+ *    941 Hz      *         0         #         D
+ *
+ * A key's value is its place in KEY_CHARS: the digits keep their own. */
+enum { KEYS_0_6 = 0, KEYS_ALL = 1 }; /* the plan a receiver reads */
+#define KEY_COUNT 16
+extern const int32_t KEY_ROW_FREQS[4];
+extern const int32_t KEY_COL_FREQS[4];
+extern const char KEY_CHARS[KEY_COUNT + 1]; /* "0123456789*#ABCD" */
+int32_t dtmf_pair_to_key(int32_t row_hz, int32_t col_hz); /* -1: no key */
+
 /* ---- Sample buffer ---------------------------------------------------- */
 /* A buffer that cannot grow ends the process (status 1): "out of memory" on
  * the standard error stream, or, once a program without one has set it,
@@ -348,12 +365,17 @@ struct DigitStream {
 };
 
 float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq);
-/* tune (may be null) gets the detected pair's tuning, spreads HUGE_VAL with no digit */
+/* tune (may be null) gets the detected pair's tuning, spreads HUGE_VAL with no digit.
+ * These read the 0-6 plan; detect_key_in_frame reads the plan `keys` says,
+ * plain or disguised, with the same checks. */
 int32_t detect_digit_in_frame(const float *s, uint64_t count, int32_t rate, float threshold,
                               float *row_level, float *col_level, PairTune *tune = NULL);
 int32_t detect_digit_in_frame_repeater(const float *s, uint64_t count, int32_t rate,
                                        float threshold, float *row_level, float *col_level,
                                        PairTune *tune = NULL);
+int32_t detect_key_in_frame(const float *s, uint64_t count, int32_t rate, float threshold,
+                            int32_t repeater, int32_t keys, float *row_level, float *col_level,
+                            PairTune *tune = NULL);
 void digit_stream_reset(DigitStream *ds);
 /* tune: the detection's, from the detector; null when not known */
 int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tune = NULL);
@@ -372,18 +394,20 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tu
  * fast sender's short tones also: with hops of 512 and more a plain digit
  * whose run ends after one frame counts if a frame near it (half a hop or
  * three quarters away) reads it too, and with hop 1024 a half-frame much quieter than
- * the halves around it (a pause) ends a run. */
+ * the halves around it (a pause) ends a run. `keys` (KEYS_0_6 unless given)
+ * is the plan read: with KEYS_ALL, detections and digits are key values. */
 typedef int32_t (*FrameVisitor)(void *ctx, uint64_t start, int32_t detection, int32_t digit,
                                 float row_level, float col_level);
 uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t frame_len,
                        uint64_t hop, float threshold, int32_t repeater, DigitStream *ds,
-                       FrameVisitor visit, void *ctx);
+                       FrameVisitor visit, void *ctx, int32_t keys = KEYS_0_6);
 /* The same with frames from sample `first` of s on (start offsets still
  * counted from s[0]): a stream walked a block at a time keeps the samples
  * before its next frame there, where a short tone is looked for again. */
 uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int32_t rate,
                             uint64_t frame_len, uint64_t hop, float threshold, int32_t repeater,
-                            DigitStream *ds, FrameVisitor visit, void *ctx);
+                            DigitStream *ds, FrameVisitor visit, void *ctx,
+                            int32_t keys = KEYS_0_6);
 
 /* ---- Shared by the program and tessary-cli ---------------------------- */
 
@@ -480,8 +504,10 @@ void station_tx_free(StationTx *tx);
  * recording; live, digit_pacer_tick (with the onset of every frame) gives
  * them up once the next is overdue.
  * Pauses longer than a lost digit (identification, the end marker's block)
- * are not taken for losses. Reset it with each new stretch of sound. */
+ * are not taken for losses. Reset it with each new stretch of sound; a
+ * reader of the whole keypad sets `lost` to RX_KEY_LOST after the reset. */
 #define RX_DIGIT_LOST       7 /* a digit that went missing; pairs with it read "?" */
+#define RX_KEY_LOST         16 /* the same among the whole keypad's keys (7 is a key there) */
 #define DIGIT_PACER_HISTORY 7
 #define DIGIT_PACER_OUT     6
 enum PacerState {
@@ -493,6 +519,7 @@ enum PacerState {
 };
 struct DigitPacer {
     int32_t rate;
+    int32_t lost; /* what marks a lost digit: RX_DIGIT_LOST after the reset */
     int32_t last_digit;
     uint64_t last_onset;
     uint64_t recent[DIGIT_PACER_HISTORY]; /* intervals at the pace, newest last */
@@ -526,6 +553,7 @@ struct RxDigits {
     uint64_t cap;     /* allocated entries */
     uint64_t limit;   /* the most it holds; 0: no limit */
     uint64_t dropped; /* digits that arrived once it was full */
+    int32_t keys;     /* KEYS_ALL: holds key values 0-15 and RX_KEY_LOST instead */
 };
 void rx_digits_init(RxDigits *r, uint64_t limit); /* empty, no allocation yet */
 void rx_digits_free(RxDigits *r);
@@ -537,6 +565,9 @@ char rx_pair_char(int32_t hi, int32_t lo, int32_t reading);
 /* The pair the newest stored digit completed; 0 when it opened a pair. */
 char rx_digits_last_pair(const RxDigits *r, int32_t reading);
 uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size); /* "0"-"6", "?" lost */
+/* One stored value as a character of the plan keys: a digit or key, "?" lost. */
+char rx_value_char(int32_t v, int32_t keys);
+int32_t rx_lost_marker(int32_t keys); /* RX_DIGIT_LOST or RX_KEY_LOST */
 /* All complete pairs; an unpaired last digit gives nothing. */
 uint64_t rx_digits_read(const RxDigits *r, int32_t reading, char *out, uint64_t size);
 
@@ -548,7 +579,7 @@ uint64_t rx_digits_read(const RxDigits *r, int32_t reading, char *out, uint64_t 
  * split into blocks gives the frames and digits of the whole recording at
  * once. on_frame (may be null) sees every frame with its start at the
  * decoding rate; on_digit (may be null) every digit as a reception stores
- * it, RX_DIGIT_LOST included. A non-zero return from on_frame stops the
+ * it, RX_DIGIT_LOST (with KEYS_ALL: RX_KEY_LOST) included. A non-zero return from on_frame stops the
  * decoding: later input is ignored. */
 #define DECODE_FRAME_LEN   2048
 #define DECODE_DEFAULT_HOP 1024
@@ -557,6 +588,7 @@ struct DecodeSettings {
     int32_t repeater;
     uint64_t hop;     /* 1 - DECODE_FRAME_LEN */
     int32_t resample; /* decode at 44100 Hz whatever the input's rate */
+    int32_t keys;     /* KEYS_0_6 (0, the program's) or KEYS_ALL */
 };
 typedef void (*DigitFn)(void *ctx, int32_t digit);
 struct DecodeStream {

@@ -43,6 +43,7 @@ void digit_pacer_reset(DigitPacer *p, int32_t rate) {
     memset(p, 0, sizeof *p);
     p->rate = rate > 0 ? rate : DTMF_SAMPLE_RATE;
     p->last_digit = -1;
+    p->lost = RX_DIGIT_LOST;
 }
 
 /* The lower median of the recent intervals: lost digits and pauses are the
@@ -117,7 +118,7 @@ static int32_t step(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) 
         const int32_t is_lost = lost_between(p, iv, pace, digit);
         // A pause (identification, the end marker's block) is no loss; a
         // run of such intervals is a slower sender.
-        if (!relearned(p, interval) && is_lost) out[n++] = RX_DIGIT_LOST;
+        if (!relearned(p, interval) && is_lost) out[n++] = p->lost;
     }
     p->last_digit = digit;
     p->last_onset = onset;
@@ -132,7 +133,7 @@ static int32_t settle_second(DigitPacer *p, int32_t third, uint64_t onset, int32
     const double next = (double)(onset - p->held_onset);
     int32_t n = 0;
     if (lost_between(p, first, next, p->held)) {
-        out[n++] = RX_DIGIT_LOST;
+        out[n++] = p->lost;
         p->last_digit = p->held;
         p->last_onset = p->held_onset;
         out[n++] = p->held;

@@ -12,11 +12,14 @@ void rx_digits_init(RxDigits *r, uint64_t limit) {
     r->cap = 0;
     r->limit = limit;
     r->dropped = 0;
+    r->keys = KEYS_0_6;
 }
 
 void rx_digits_free(RxDigits *r) {
+    const int32_t keys = r->keys;
     free(r->digits);
     rx_digits_init(r, r->limit);
+    r->keys = keys;
 }
 
 void rx_digits_clear(RxDigits *r) {
@@ -27,7 +30,7 @@ void rx_digits_clear(RxDigits *r) {
 int32_t rx_digits_full(const RxDigits *r) { return r->limit && r->count >= r->limit; }
 
 int32_t rx_digits_add(RxDigits *r, int32_t digit) {
-    if (digit < 0 || digit > RX_DIGIT_LOST) return -1;
+    if (digit < 0 || digit > rx_lost_marker(r->keys)) return -1;
     if (rx_digits_full(r)) {
         r->dropped++;
         return 0;
@@ -60,11 +63,17 @@ char rx_digits_last_pair(const RxDigits *r, int32_t reading) {
     return rx_pair_char(r->digits[r->count - 2], r->digits[r->count - 1], reading);
 }
 
+int32_t rx_lost_marker(int32_t keys) { return keys == KEYS_ALL ? RX_KEY_LOST : RX_DIGIT_LOST; }
+
+char rx_value_char(int32_t v, int32_t keys) {
+    if (v < 0 || v >= rx_lost_marker(keys)) return '?';
+    return KEY_CHARS[v];
+}
+
 uint64_t rx_digits_chars(const RxDigits *r, char *out, uint64_t size) {
     if (!out || size == 0) return 0;
     uint64_t w = 0;
-    for (; w < r->count && w + 1 < size; w++)
-        out[w] = r->digits[w] == RX_DIGIT_LOST ? '?' : (char)('0' + r->digits[w]);
+    for (; w < r->count && w + 1 < size; w++) out[w] = rx_value_char(r->digits[w], r->keys);
     out[w] = '\0';
     return w;
 }

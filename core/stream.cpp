@@ -118,7 +118,8 @@ static void stream_frames(DecodeStream *d) {
     uint64_t frames = (p->len - d->kept - DECODE_FRAME_LEN) / d->set.hop + 1;
     uint64_t seen =
         detect_frames_from(p->data, p->len, d->kept, d->rate, DECODE_FRAME_LEN, d->set.hop,
-                           d->set.threshold, d->set.repeater, &d->digits, stream_visit, d);
+                           d->set.threshold, d->set.repeater, &d->digits, stream_visit, d,
+                           d->set.keys);
     if (seen < frames) d->stopped = 1;
     uint64_t next = d->kept + seen * d->set.hop;
     uint64_t drop = next > DECODE_FRAME_LEN ? next - DECODE_FRAME_LEN : 0;
@@ -139,6 +140,7 @@ void decode_stream_init(DecodeStream *d, const DecodeSettings *set, int32_t in_r
     resampler_init(&d->rs, in_rate, DTMF_SAMPLE_RATE);
     digit_stream_reset(&d->digits);
     digit_pacer_reset(&d->pacer, d->rate);
+    d->pacer.lost = rx_lost_marker(d->set.keys);
     d->on_frame = on_frame;
     d->on_digit = on_digit;
     d->ctx = ctx;

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<char *> argv;
     for (std::string &w : words) argv.push_back(&w[0]);
 
-    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
+    DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1, KEYS_0_6};
     EncodeJob job;
     const char *out = nullptr, *text = nullptr;
     long raw = 0;

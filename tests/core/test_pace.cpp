@@ -6,7 +6,7 @@
 static std::string received(const SampleBuf &b) {
     RxDigits rx;
     rx_digits_init(&rx, 0);
-    DecodeSettings set = {0.3f, 0, DECODE_DEFAULT_HOP, 1};
+    DecodeSettings set = {0.3f, 0, DECODE_DEFAULT_HOP, 1, KEYS_0_6};
     DecodeStream d;
     decode_stream_init(
         &d, &set, 44100, nullptr,

@@ -20,7 +20,7 @@ void on_digit(void *ctx, int32_t d) { ((Seen *)ctx)->digits.push_back(d); }
 
 // Feeds x in blocks of random size (at most `most`), or whole when most is 0.
 Seen decode_in_blocks(const SampleBuf &x, int32_t rate, uint64_t most, unsigned seed) {
-    DecodeSettings set = {0.3f, 0, DECODE_DEFAULT_HOP, 1};
+    DecodeSettings set = {0.3f, 0, DECODE_DEFAULT_HOP, 1, KEYS_0_6};
     DecodeStream d;
     Seen seen;
     decode_stream_init(&d, &set, rate, on_frame, on_digit, &seen);
