@@ -24,6 +24,8 @@ float goertzel_mag_direct(const float *s, uint64_t count, int32_t rate, int32_t 
 
 /* One digit's tone burst (without its gap), computed sample by sample. */
 void core_render_burst(float *dst, uint32_t digit, uint64_t n);
+/* The same for any tone pair (the tests' keys beyond 0-6). */
+void core_render_pair(float *dst, int32_t row_hz, int32_t col_hz, uint64_t n);
 
 /* encode_bytes_hex's loop into memory the caller owns (4 n digits). */
 void encode_bytes_hex_into(const uint8_t *bytes, uint64_t n, uint32_t *out);

@@ -258,8 +258,12 @@ static uint64_t seconds_to_samples(double seconds) {
 }
 
 void core_render_burst(float *dst, uint32_t digit, uint64_t n) {
-    const double wr = (double)dtmf_row_freq(digit) * CORE_TWO_PI;
-    const double wc = (double)dtmf_col_freq(digit) * CORE_TWO_PI;
+    core_render_pair(dst, dtmf_row_freq(digit), dtmf_col_freq(digit), n);
+}
+
+void core_render_pair(float *dst, int32_t row_hz, int32_t col_hz, uint64_t n) {
+    const double wr = (double)row_hz * CORE_TWO_PI;
+    const double wc = (double)col_hz * CORE_TWO_PI;
     const double amp = CORE_TONE_AMP;
     for (uint64_t i = 0; i < n; i++) {
         double t = (double)i / (double)DTMF_SAMPLE_RATE;
