@@ -164,6 +164,47 @@ TEST_F(Cli, AnalyzeDrawsEveryReportedDigit) {
               0);
 }
 
+// Any sender's keys, made with sox as someone outside Tessary makes them:
+// the keypad at 8000 Hz, and an auto-dialer's 30 keys (52 ms tones, 8 ms
+// gaps, 3 ms fades). Only --keys all reads beyond 0-6, and only as keys.
+TEST_F(Cli, ReadsTheWholeKeypadOfAnySender) {
+    if (sh("command -v sox").code != 0) GTEST_SKIP() << "sox is not installed";
+    auto sox_keys = [&](const std::string &keys, const char *len, const char *gap,
+                        const char *fade, const std::string &out) {
+        std::string line, list;
+        for (size_t i = 0; i < keys.size(); i++) {
+            const char *pad = "123A456B789C*0#D";
+            int at = (int)(strchr(pad, keys[i]) - pad);
+            const int rows[] = {697, 770, 852, 941}, cols[] = {1209, 1336, 1477, 1633};
+            std::string k = "k" + std::to_string(i) + ".wav";
+            line += "sox -q -n -r 44100 -b 16 -c 1 " + k + " synth " + len + " sine " +
+                    std::to_string(rows[at / 4]) + " sine " + std::to_string(cols[at % 4]) +
+                    " channels 1 vol 0.45 fade " + fade + " " + len + " " + fade + " pad 0 " +
+                    gap + " && ";
+            list += k + " ";
+        }
+        return sh(line + "sox -q " + list + out).code;
+    };
+    ASSERT_EQ(sox_keys("0123456789*#ABCD", "0.1", "0.1", "0.005", "pad.wav"), 0);
+    ASSERT_EQ(sh("sox -q pad.wav -r 8000 pad8k.wav").code, 0);
+    const std::string dial = "0123456789*#ABCD0123456789*#AB";
+    ASSERT_EQ(sox_keys(dial, "0.052", "0.008", "0.003", "dial.wav"), 0);
+    EXPECT_EQ(cli("decode pad8k.wav --keys all").out, "0123456789*#ABCD\n");
+    EXPECT_EQ(cli("decode dial.wav --keys all --as digits").out, dial + "\n");
+    EXPECT_EQ(cli("decode dial.wav --keys 0-6 --as digits").out, "01234560123456\n");
+    Outcome r = cli("analyze dial.wav --keys all -o k.svg");
+    EXPECT_NE(r.out.find("keys: " + dial + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(read_file(at("k.svg")).find(">#</text>"), std::string::npos);
+    for (const char *refused : {"decode dial.wav --keys all --as text",
+                                "decode dial.wav --keys all --as image",
+                                "decode dial.wav --keys all --repeater", "decode dial.wav --keys 9",
+                                "listen --keys all --as hex", "analyze dial.wav --keys all --repeater"}) {
+        r = cli(refused);
+        EXPECT_EQ(r.code, 2) << refused;
+        EXPECT_NE(r.err.find("--keys"), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(Cli, ServeAnswersEachRequestOrSaysWhyNot) {
     // Requests as the Server page sends them, one after another; `lost`
     // silences one tone, counted over the request and then its marker.
