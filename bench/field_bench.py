@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Field benchmark: how tessary-cli builds (and multimon-ng as a peer) decode
-DTMF digits 0-6 from audio made here with numpy, sox and espeak-ng.
+DTMF digits 0-6 (and, in the "keys" rows, all sixteen keys with --keys all)
+from audio made here with numpy, sox and espeak-ng.
 
-    bench/field_bench.py [--keep] [--jobs N] [--quick] [--seed N] [--voices V,...] CLI [CLI ...]
+    bench/field_bench.py [--keep] [--jobs N] [--quick] [--seed N] [--voices V,...]
+                         [--only TEXT,...] CLI [CLI ...]
 
 Prints one markdown table: a column per CLI per threshold, and one for
 multimon-ng when it is installed. Seeds are fixed, so two runs print the same
@@ -30,8 +32,10 @@ AMP = 0.44
 TONE_S, GAP_S = 0.180, 0.090
 LEAD_S, TAIL_S = 0.050, 0.150
 FADE_S = 0.012
-ROWS_HZ = {0: 941.0, 1: 697.0, 2: 697.0, 3: 697.0, 4: 770.0, 5: 770.0, 6: 770.0}
-COLS_HZ = {0: 1336.0, 1: 1209.0, 2: 1336.0, 3: 1477.0, 4: 1209.0, 5: 1336.0, 6: 1477.0}
+KEYPAD = '123A456B789C*0#D'  # rows 697/770/852/941 Hz, columns 1209/1336/1477/1633 Hz
+KEYS = '0123456789*#ABCD'
+ROWS_HZ = {k: (697.0, 770.0, 852.0, 941.0)[i // 4] for i, k in enumerate(KEYPAD)}
+COLS_HZ = {k: (1209.0, 1336.0, 1477.0, 1633.0)[i % 4] for i, k in enumerate(KEYPAD)}
 THRESHOLDS = (0.30, 0.15)
 SEED = 20240611
 
@@ -63,7 +67,7 @@ def synth_digits(digits, rng, scale=1.0, offset_hz=0.0, twist_db=0.0,
     nt, ng = round(tone_s * RATE), round(gap_s * RATE)
     parts = [np.zeros(round(LEAD_S * RATE))]
     for i, d in enumerate(digits):
-        tone = tone_pair(ROWS_HZ[d] * scale + offset_hz, COLS_HZ[d] * scale + offset_hz,
+        tone = tone_pair(ROWS_HZ[str(d)] * scale + offset_hz, COLS_HZ[str(d)] * scale + offset_hz,
                          row_amp, col_amp, nt, rng.uniform(0, 2 * np.pi, 2),
                          FADE_S if tone_s >= 0.1 else 0.003)
         if silent_tone == i:
@@ -136,18 +140,19 @@ class TessaryDecoder(Decoder):
         super().__init__(name)
         self.exe, self.threshold = exe, threshold
 
-    def decode(self, wav, raw, as_what='digits', repeater=False):
+    def decode(self, wav, raw, as_what='digits', repeater=False, keys=False):
         t0 = time.monotonic()
         rc, out, cpu = run_timed([self.exe, 'decode', wav, '--threshold',
                                   '%.2f' % self.threshold, '--as', as_what] +
-                                 (['--repeater'] if repeater else []))
+                                 (['--repeater'] if repeater else []) +
+                                 (['--keys', 'all'] if keys else []))
         self._account(cpu, time.monotonic() - t0)
         # exit 1 is "nothing found" (or too little for a pair): an empty result
         return out.rstrip('\n') if rc == 0 else ''
 
 
 class MultimonDecoder(Decoder):
-    def decode(self, wav, raw, as_what='digits', repeater=False):
+    def decode(self, wav, raw, as_what='digits', repeater=False, keys=False):
         if repeater:  # no disguise of its own: nothing to compare
             return None
         t0 = time.monotonic()
@@ -337,9 +342,10 @@ def make_music(path, n_segments, rng, tmp):
 
 
 class Row:
-    def __init__(self, label, kind, repeater=False):
+    def __init__(self, label, kind, repeater=False, keys=False):
         self.label, self.kind = label, kind  # kind: 'err', 'false', 'dmg'
         self.repeater = repeater  # decoded with --repeater
+        self.keys = keys  # decoded with --keys all
         self.results = []  # per decoder: one figure per file
 
 
@@ -355,6 +361,9 @@ def main():
     ap.add_argument('--voices', default='en-gb,en-us,en-gb-scotland,en-gb-x-rp,en-029,en-us-nyc',
                     help='espeak-ng voices for the speech row, comma-separated '
                     '(see espeak-ng --voices)')
+    ap.add_argument('--only', default='',
+                    help='only the rows whose label holds one of these, comma-separated '
+                    '(the same figures as in a whole run)')
     args = ap.parse_args()
 
     if not args.cli:
@@ -389,18 +398,19 @@ def main():
         seed = zlib.crc32(row.label.encode()) * 1000 + sum(t[0] is row for t in tasks)
         tasks.append((row, make, seed, as_what))
 
-    def digit_row(label, repeats=False, **kw):
-        row = Row(label, 'err', kw.get('disguise', False))
+    def digit_row(label, repeats=False, keys=False, **kw):
+        row = Row(label, 'err', kw.get('disguise', False), keys)
         rows.append(row)
+        alphabet = KEYS if keys else KEYS[:7]
 
         def make(path, rng, kw=kw):
             if repeats:  # runs of one to three of the same digit
                 d = []
                 while len(d) < n_digits:
-                    d += [int(rng.integers(0, 7))] * int(rng.integers(1, 4))
+                    d += [alphabet[int(rng.integers(0, len(alphabet)))]] * int(rng.integers(1, 4))
                 d = d[:n_digits]
             else:
-                d = [int(x) for x in rng.integers(0, 7, n_digits)]
+                d = [alphabet[int(x)] for x in rng.integers(0, len(alphabet), n_digits)]
             kw = dict(kw)
             noise_snr = kw.pop('snr_db', None)
             x = synth_digits(d, rng, **kw)
@@ -441,6 +451,21 @@ def main():
     for pct in (-1.5, 1.5):
         digit_row('repeater: all tones %+.1f %%' % pct, scale=1 + pct / 100, disguise=True)
 
+    # the whole keypad, any sender's (--keys all): where multimon-ng reads all sixteen
+    digit_row('keys: clean', keys=True)
+    digit_row('keys: white noise, SNR -9 dB', snr_db=-9, keys=True)
+    for tw in (-9, 9):
+        digit_row('keys: twist %+d dB' % tw, twist_db=tw, keys=True)
+    for pct in (-1.5, 1.5):
+        digit_row('keys: all tones %+.1f %%' % pct, scale=1 + pct / 100, keys=True)
+    for ms_t, ms_g in ((40, 8), (52, 8)):
+        fast = dict(tone_s=ms_t / 1000, gap_s=ms_g / 1000)
+        digit_row('keys: fast %d ms tone / %d ms gap' % (ms_t, ms_g), keys=True, **fast)
+    digit_row('keys: fast 52/8 ms, keys repeated', repeats=True, keys=True,
+              tone_s=0.052, gap_s=0.008)
+    digit_row('keys: fast 52/8 ms, white noise, SNR -9 dB', snr_db=-9, keys=True,
+              tone_s=0.052, gap_s=0.008)
+
     voices = espeak_voices(args.voices.split(','))
     speech = Row('speech only (%d voices x 140/200 wpm)' % len(voices), 'false')
     rows.append(speech)
@@ -459,12 +484,14 @@ def main():
             return None
         add(music, make)
 
-    # speech and music (other sentences, other chords) heard in repeater mode
+    # speech and music (other sentences, other chords) heard in repeater mode,
+    # and with the whole keypad
     for base in (speech, music):
-        row = Row('repeater: ' + base.label, 'false', True)
-        rows.append(row)
-        for t in [t for t in tasks if t[0] is base]:
-            add(row, t[1])
+        for pre, rep_, keys in (('repeater: ', True, False), ('keys: ', False, True)):
+            row = Row(pre + base.label, 'false', rep_, keys)
+            rows.append(row)
+            for t in [t for t in tasks if t[0] is base]:
+                add(row, t[1])
 
     for what, width, label in (('text', 1, 'letters'), ('hex', 2, 'bytes')):
         for damage in ('tone', 'hole'):
@@ -494,6 +521,10 @@ def main():
                     return ref
                 add(row, make, what)
 
+    if args.only:  # seeds go by row and place: the figures of a whole run
+        want = args.only.split(',')
+        rows = [r for r in rows if any(w in r.label for w in want)]
+        tasks = [t for t in tasks if any(t[0] is r for r in rows)]
     for row in rows:
         row.results = [[] for _ in decoders]
 
@@ -507,7 +538,7 @@ def main():
         ref = make(path, np.random.default_rng([args.seed, seed]))
         secs = wav_seconds(path)
         to_raw(path, raw)
-        got = [dec.decode(path, raw, as_what, row.repeater) for dec in decoders]
+        got = [dec.decode(path, raw, as_what, row.repeater, row.keys) for dec in decoders]
         if not args.keep:
             os.remove(path)
         os.remove(raw)

@@ -118,7 +118,7 @@ int cmd_play(int argc, char **argv, const char *argv0) {
 
 struct Listener {
     int as_digits, as_image, reading;
-    int keys; /* the plan read */
+    int keys;          /* the plan read */
     int hi;            /* the first digit of a pair still open, or -1 */
     int line_open;     /* something printed since the last line break */
     uint64_t heard;    /* digits, lost ones included */

@@ -91,8 +91,8 @@ struct BinPlan {
     int nbins;
     int repeater;
     int keys;
-    int ntones;                /* per group */
-    const int32_t *freqs[2];   /* the rows' and the columns' */
+    int ntones;              /* per group */
+    const int32_t *freqs[2]; /* the rows' and the columns' */
     uint64_t n;                /* frame length */
     uint64_t kmod[MAX_BINS];   /* k mod n */
     int odd[MAX_BINS];         /* k odd: the second half enters negated */
@@ -1209,8 +1209,7 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
 /* Live capture always delivers 2048 samples at 44,100 Hz: the phase rows of
  * a half-frame for both modes are made once per plan (288 KiB for digits
  * 0-6, 384 KiB for the whole keypad, when first read) and then only read. */
-template <int NTONES>
-struct LivePhases {
+template <int NTONES> struct LivePhases {
     BinPlan plan[2];
     double tab[2][1024 * 2 * 4 * NTONES];
     LivePhases() {
@@ -1522,8 +1521,8 @@ uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int3
         const int pause = have_before && a->sq < GAP_DIP * (before < b->sq ? before : b->sq);
         before = a->sq;
         have_before = 1;
-        int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, all, ds,
-                                   det, &tune, rl, cl, pause);
+        int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, all, ds, det,
+                                   &tune, rl, cl, pause);
         if (visit && visit(ctx, at, det, digit, rl, cl)) {
             f++;
             break;

@@ -92,7 +92,7 @@ enum { KEYS_0_6 = 0, KEYS_ALL = 1 }; /* the plan a receiver reads */
 #define KEY_COUNT 16
 extern const int32_t KEY_ROW_FREQS[4];
 extern const int32_t KEY_COL_FREQS[4];
-extern const char KEY_CHARS[KEY_COUNT + 1]; /* "0123456789*#ABCD" */
+extern const char KEY_CHARS[KEY_COUNT + 1];               /* "0123456789*#ABCD" */
 int32_t dtmf_pair_to_key(int32_t row_hz, int32_t col_hz); /* -1: no key */
 
 /* ---- Sample buffer ---------------------------------------------------- */
@@ -506,7 +506,7 @@ void station_tx_free(StationTx *tx);
  * Pauses longer than a lost digit (identification, the end marker's block)
  * are not taken for losses. Reset it with each new stretch of sound; a
  * reader of the whole keypad sets `lost` to RX_KEY_LOST after the reset. */
-#define RX_DIGIT_LOST       7 /* a digit that went missing; pairs with it read "?" */
+#define RX_DIGIT_LOST       7  /* a digit that went missing; pairs with it read "?" */
 #define RX_KEY_LOST         16 /* the same among the whole keypad's keys (7 is a key there) */
 #define DIGIT_PACER_HISTORY 7
 #define DIGIT_PACER_OUT     6

@@ -116,10 +116,9 @@ static void stream_frames(DecodeStream *d) {
     SampleBuf *p = &d->pending;
     if (d->stopped || p->len < d->kept + DECODE_FRAME_LEN) return;
     uint64_t frames = (p->len - d->kept - DECODE_FRAME_LEN) / d->set.hop + 1;
-    uint64_t seen =
-        detect_frames_from(p->data, p->len, d->kept, d->rate, DECODE_FRAME_LEN, d->set.hop,
-                           d->set.threshold, d->set.repeater, &d->digits, stream_visit, d,
-                           d->set.keys);
+    uint64_t seen = detect_frames_from(p->data, p->len, d->kept, d->rate, DECODE_FRAME_LEN,
+                                       d->set.hop, d->set.threshold, d->set.repeater, &d->digits,
+                                       stream_visit, d, d->set.keys);
     if (seen < frames) d->stopped = 1;
     uint64_t next = d->kept + seen * d->set.hop;
     uint64_t drop = next > DECODE_FRAME_LEN ? next - DECODE_FRAME_LEN : 0;

@@ -169,8 +169,8 @@ TEST_F(Cli, AnalyzeDrawsEveryReportedDigit) {
 // gaps, 3 ms fades). Only --keys all reads beyond 0-6, and only as keys.
 TEST_F(Cli, ReadsTheWholeKeypadOfAnySender) {
     if (sh("command -v sox").code != 0) GTEST_SKIP() << "sox is not installed";
-    auto sox_keys = [&](const std::string &keys, const char *len, const char *gap,
-                        const char *fade, const std::string &out) {
+    auto sox_keys = [&](const std::string &keys, const char *len, const char *gap, const char *fade,
+                        const std::string &out) {
         std::string line, list;
         for (size_t i = 0; i < keys.size(); i++) {
             const char *pad = "123A456B789C*0#D";
@@ -179,8 +179,8 @@ TEST_F(Cli, ReadsTheWholeKeypadOfAnySender) {
             std::string k = "k" + std::to_string(i) + ".wav";
             line += "sox -q -n -r 44100 -b 16 -c 1 " + k + " synth " + len + " sine " +
                     std::to_string(rows[at / 4]) + " sine " + std::to_string(cols[at % 4]) +
-                    " channels 1 vol 0.45 fade " + fade + " " + len + " " + fade + " pad 0 " +
-                    gap + " && ";
+                    " channels 1 vol 0.45 fade " + fade + " " + len + " " + fade + " pad 0 " + gap +
+                    " && ";
             list += k + " ";
         }
         return sh(line + "sox -q " + list + out).code;
@@ -195,10 +195,10 @@ TEST_F(Cli, ReadsTheWholeKeypadOfAnySender) {
     Outcome r = cli("analyze dial.wav --keys all -o k.svg");
     EXPECT_NE(r.out.find("keys: " + dial + "\n"), std::string::npos) << r.out;
     EXPECT_NE(read_file(at("k.svg")).find(">#</text>"), std::string::npos);
-    for (const char *refused : {"decode dial.wav --keys all --as text",
-                                "decode dial.wav --keys all --as image",
-                                "decode dial.wav --keys all --repeater", "decode dial.wav --keys 9",
-                                "listen --keys all --as hex", "analyze dial.wav --keys all --repeater"}) {
+    for (const char *refused :
+         {"decode dial.wav --keys all --as text", "decode dial.wav --keys all --as image",
+          "decode dial.wav --keys all --repeater", "decode dial.wav --keys 9",
+          "listen --keys all --as hex", "analyze dial.wav --keys all --repeater"}) {
         r = cli(refused);
         EXPECT_EQ(r.code, 2) << refused;
         EXPECT_NE(r.err.find("--keys"), std::string::npos) << r.err;

@@ -302,9 +302,9 @@ TEST(Detect, WholeKeypad) {
         for (int32_t c : KEY_COL_FREQS)
             for (double shift : {-0.015, 0.015}) {
                 std::vector<float> x = tones({r * (1 + shift), c * (1 + shift)}, 0.44);
-                EXPECT_EQ(detect_key_in_frame(x.data(), 2048, 44100, 0.3f, 0, KEYS_ALL, nullptr,
-                                              nullptr),
-                          dtmf_pair_to_key(r, c))
+                EXPECT_EQ(
+                    detect_key_in_frame(x.data(), 2048, 44100, 0.3f, 0, KEYS_ALL, nullptr, nullptr),
+                    dtmf_pair_to_key(r, c))
                     << r << " + " << c << " Hz, " << shift;
             }
 }
