@@ -8,6 +8,7 @@
 #include <string.h>
 #include <algorithm>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -117,8 +118,10 @@ CliOption cli_raw_option(long *rate) {
  * busy. */
 static const int READ_AHEAD = 4;
 static const uint64_t BLOCK = 131072;
+/* Shared with the reading thread, which may outlive the walk: see below. */
 struct ReadAhead {
-    CliAudio *audio;
+    CliAudio audio;
+    std::vector<float> store;
     float *blocks[READ_AHEAD];
     uint64_t lens[READ_AHEAD];
     int head = 0, count = 0, ended = 0, stop = 0;
@@ -126,14 +129,14 @@ struct ReadAhead {
     std::condition_variable changed;
 };
 
-static void read_ahead(ReadAhead *ra) {
+static void read_ahead(std::shared_ptr<ReadAhead> ra) {
     for (int tail = 0;; tail = (tail + 1) % READ_AHEAD) {
         {
             std::unique_lock<std::mutex> lock(ra->m);
             ra->changed.wait(lock, [ra] { return ra->count < READ_AHEAD || ra->stop; });
             if (ra->stop) return;
         }
-        uint64_t n = cli_read_audio(ra->audio, ra->blocks[tail], BLOCK);
+        uint64_t n = cli_read_audio(&ra->audio, ra->blocks[tail], BLOCK);
         std::lock_guard<std::mutex> lock(ra->m);
         ra->lens[tail] = n;
         if (n == 0)
@@ -148,7 +151,9 @@ static void read_ahead(ReadAhead *ra) {
 int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
                        const DecodeSettings *ds, FrameSketch *frames, RxDigits *digits,
                        Recording *rec, int (*on_block)(void *ctx), void *ctx) {
-    CliAudio audio;
+    auto shared = std::make_shared<ReadAhead>();
+    ReadAhead &ra = *shared;
+    CliAudio &audio = ra.audio;
     int status = cli_open_audio(cmd, path, raw_rate, &audio);
     if (status != CLI_OK) return status;
     rec->file_rate = audio.wav.info.rate;
@@ -158,13 +163,11 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
     w.rate = (uint64_t)d.rate;
     if (frames) frames->rate = (uint32_t)d.rate;
 
-    ReadAhead ra;
-    ra.audio = &audio;
-    std::vector<float> store((size_t)(READ_AHEAD * BLOCK));
-    for (int i = 0; i < READ_AHEAD; i++) ra.blocks[i] = store.data() + i * BLOCK;
+    ra.store.resize((size_t)(READ_AHEAD * BLOCK));
+    for (int i = 0; i < READ_AHEAD; i++) ra.blocks[i] = ra.store.data() + i * BLOCK;
     std::thread reader;
     try {
-        reader = std::thread(read_ahead, &ra);
+        reader = std::thread(read_ahead, shared);
     } catch (const std::system_error &) { /* no thread to spare: read in turn */
         for (uint64_t n; (n = cli_read_audio(&audio, ra.blocks[0], BLOCK)) > 0;) {
             decode_stream_feed(&d, ra.blocks[0], n);
@@ -185,7 +188,19 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
         ra.changed.notify_all();
         if (stop) break;
     }
-    if (reader.joinable()) reader.join();
+    /* Stopped early (a write error), the reader may wait on a pipe that
+     * never brings more: it is left to it, with its own share of the
+     * input, which stays open until the process ends. */
+    int abandoned = 0;
+    if (reader.joinable()) {
+        std::unique_lock<std::mutex> lock(ra.m);
+        abandoned = ra.stop && !ra.ended;
+        lock.unlock();
+        if (abandoned)
+            reader.detach();
+        else
+            reader.join();
+    }
     decode_stream_finish(&d);
     if (frames) sketch_finish(frames);
     if (on_block) on_block(ctx);
@@ -193,6 +208,7 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
     rec->n_samples = decode_stream_samples(&d);
     rec->pace = median_pace(&w.intervals);
     decode_stream_free(&d);
+    if (abandoned) return CLI_OK;
     uint64_t bytes = audio.bytes;
     status = cli_close_audio(cmd, &audio);
     if (status == CLI_OK && bytes == 0 && raw_rate) {

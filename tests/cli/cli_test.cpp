@@ -3,6 +3,7 @@
 #include "tests/cli/cli_fixture.h"
 #include <sys/stat.h>
 #include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -213,6 +214,57 @@ TEST_F(Cli, ServeAnswersEachRequestOrSaysWhyNot) {
     }
     // What was sent is what the log says, each answer after its pause.
     EXPECT_EQ(cli("decode ans.wav").out.rfind("you said hellounknown directory zero", 0), 0u);
+}
+
+// Whether any process whose pid is listed in the file still runs.
+bool any_alive(const std::string &pid_file) {
+    std::istringstream pids(read_file(pid_file));
+    for (long pid; pids >> pid;) {
+        std::string st = read_file("/proc/" + std::to_string(pid) + "/stat");
+        if (!st.empty() && st.find(") Z ") == std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST_F(Cli, ServeLeavesNoProcessOfACommandBehind) {
+    Buf air;
+    build_server_transmission("0123", "hi", "", "", 0, 0, 0.18, 0.09, &air, nullptr, 0);
+    sb_append_silence(&air, 44100);
+    ASSERT_EQ(save_wav(at("air.wav").c_str(), &air), 0);
+    // Started in the background, in its own session too, then done or stuck.
+    const std::string spawn = "sh -c \"sleep 301\" </dev/null >/dev/null 2>&1 & echo $! >>pids; "
+                              "setsid sleep 302 </dev/null >/dev/null 2>&1 & echo $! >>pids; ";
+    struct Case {
+        const char *command, *signals, *says;
+    };
+    for (const Case &c : {Case{"echo done", "", "answered; answer \"done\""},
+                          Case{"sleep 30", "", "no answer in 1 s, stopped"},
+                          Case{"sleep 30", "-INT", "interrupted"},
+                          Case{"sleep 30", "-INT; kill -INT", ""},
+                          Case{"sleep 30", "-TERM", "interrupted"}}) {
+        SCOPED_TRACE(std::string(c.command) + " " + c.signals);
+        unlink(at("pids").c_str());
+        std::string serve = TESSARY_CLI " serve --dir '0123=" + spawn + c.command +
+                            "' --timeout 1 --in air.wav --out ans.wav 2>.err";
+        if (*c.signals)
+            serve += " & s=$!; until [ $(wc -l <pids) -ge 2 ] 2>/dev/null; do sleep 0.05; done; "
+                     "kill " + std::string(c.signals) + " $s; wait $s";
+        time_t t0 = time(nullptr);
+        (void)!system(("cd '" + dir + "' || exit; " + serve).c_str());
+        EXPECT_LT(time(nullptr) - t0, 10);
+        EXPECT_NE(read_file(at(".err")).find(c.says), std::string::npos) << read_file(at(".err"));
+        EXPECT_FALSE(any_alive(at("pids"))) << "left running: " << read_file(at("pids"));
+    }
+}
+
+TEST_F(Cli, DecodeEndsAtAWriteErrorThoughItsInputStaysOpen) {
+    ASSERT_EQ(cli("encode text 'hello world' -o hw.wav").code, 0);
+    // The writer sends half and then holds the pipe open until decode is over.
+    std::string pipeline = "{ head -c $(($(wc -c <hw.wav) / 2)) hw.wav; sleep 60 & echo $! >w; wait; } | { timeout 20 " TESSARY_CLI
+                           " decode - >/dev/full; echo $? >st; until [ -s w ]; do sleep 0.05; "
+                           "done; kill $(cat w); }";
+    ASSERT_EQ(system(("cd '" + dir + "' && " + pipeline).c_str()), 0);
+    EXPECT_EQ(read_file(at("st")), "1\n");
 }
 
 } // namespace
