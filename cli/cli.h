@@ -143,12 +143,39 @@ struct Recording {
 /* Reads a recording (cli_open_audio) block by block, brings it to 44100 Hz
  * unless told not to and walks its frames: frames (may be null; its rate
  * is set) and reported digits are added as they are found. on_block (may be null) is
- * called after every block; a non-zero return stops the reading. Reading
+ * called after every block; a non-zero return stops the reading. Each
+ * digit also goes to lines (may be null) with where it was heard. Reading
  * runs on a second thread, a few blocks ahead. Prints the error itself;
  * returns CLI_OK or CLI_BAD_INPUT. */
 int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
                        const DecodeSettings *ds, FrameSketch *frames, RxDigits *digits,
-                       Recording *rec, int (*on_block)(void *ctx) = nullptr, void *ctx = nullptr);
+                       Recording *rec, int (*on_block)(void *ctx) = nullptr, void *ctx = nullptr,
+                       struct TxLines *lines = nullptr);
+
+/* ---- Transmissions as lines (cli_lines.cpp) ---- */
+/* The characters of digits d[from, to) as --as reads them (as: d, t, h, i):
+ * digits as they are; a letter or hex character for each pair completed
+ * (pairs counted from d[0]); an image row once its eighth digit is in. */
+void cli_digit_text(const int32_t *d, uint64_t from, uint64_t to, char as, std::string *out);
+/* listen's and decode --json's output, transmission by transmission: a
+ * transmission ends after a request's end marker or after a pause no
+ * transmission has inside. Each is a line (a request as its directory and
+ * message) or one JSON object; written to stdout as soon as it is known. */
+struct TxLines {
+    char as = 't';
+    int json = 0, live = 0;
+    uint64_t rate = DTMF_SAMPLE_RATE;
+    std::vector<int32_t> digits; /* of the transmission going on */
+    uint64_t start_at = 0, last_at = 0, shown = 0;
+    int write_errno = 0;
+};
+void lines_init(TxLines *t, char as, int json, uint64_t rate);
+/* A digit whose frame began at sample `at`. */
+void lines_digit(TxLines *t, int32_t digit, uint64_t at);
+/* Nothing more heard up to sample `now`: ends a transmission that has paused. */
+void lines_tick(TxLines *t, uint64_t now);
+/* Ends the transmission going on, if any. */
+void lines_end(TxLines *t);
 
 /* ---- What to send, shared by encode, play and serve (cmd_encode.cpp) ---- */
 struct EncodeJob {

@@ -12,21 +12,23 @@ static const char *const LISTEN = "listen";
 static const char *const PLAY = "play";
 static const double PLAY_CLEAR_LIMIT_S = 60;
 
-/* A transmission ends a line of listen's output once nothing more has come
- * for this long: longer than a lost digit at 50 %, shorter than the pause
- * the window program leaves before it sends. */
-static const double LINE_BREAK_S = 2.5;
 
 void help_listen(void) {
     fputs("Usage: tessary-cli listen [OPTIONS]\n"
           "\n"
           "Hears the recording device and prints what it hears as it arrives, until\n"
-          "Ctrl-C. A transmission that has ended (2.5 s without a tone) ends its line.\n"
+          "Ctrl-C. Each transmission is a line: it ends after 2.5 s without a tone,\n"
+          "or after a request's end marker (a request shows as its directory and\n"
+          "message). Letters show as they arrive on a terminal; to a pipe or file a\n"
+          "line is written once its transmission has ended.\n"
           "\n"
           "Options:\n"
           "  --as digits|text|hex|image\n"
           "                      what to print (default text), as decode prints it;\n"
           "                      image ends after the picture's 64 digits\n"
+          "  --json              one JSON object a transmission instead: start and end\n"
+          "                      (seconds from the start), digits, text or hex, lost\n"
+          "                      (tones lost), and dir for a request\n"
           "  --for SECONDS       stop after this long (status 1 if nothing was heard)\n"
           "  --digits N          stop after N digits (a lost one counts)\n"
           "  --device NAME       the PulseAudio source to hear (default: the default\n"
@@ -260,13 +262,10 @@ int cmd_play(int argc, char **argv, const char *argv0) {
 /* ---- listen ---- */
 
 struct Listener {
-    int as_digits, as_image, reading;
-    int hi;            /* the first digit of a pair still open, or -1 */
-    int line_open;     /* something printed since the last line break */
+    TxLines lines;
     uint64_t heard;    /* digits, lost ones included */
     uint64_t limit;    /* stop after this many; 0: no limit */
     uint64_t frame_at; /* the frame whose digit comes next */
-    uint64_t last_at;  /* where the last digit began */
 };
 
 static int32_t listen_frame(void *ctx, uint64_t start, int32_t, int32_t, float, float) {
@@ -277,23 +276,8 @@ static int32_t listen_frame(void *ctx, uint64_t start, int32_t, int32_t, float, 
 static void listen_digit(void *ctx, int32_t digit) {
     Listener *l = (Listener *)ctx;
     if (l->limit && l->heard >= l->limit) return;
-    char c = digit == RX_DIGIT_LOST ? '?' : (char)('0' + digit);
     l->heard++;
-    l->last_at = l->frame_at;
-    if (l->as_image) {
-        printf("%c%c", c, l->heard % 8 == 0 ? '\n' : ' ');
-        l->line_open = l->heard % 8 != 0;
-    } else if (l->as_digits) {
-        putchar(c);
-        l->line_open = 1;
-    } else if (l->hi < 0) {
-        l->hi = digit;
-    } else {
-        putchar(rx_pair_char(l->hi, digit, l->reading));
-        l->hi = -1;
-        l->line_open = 1;
-    }
-    fflush(stdout);
+    lines_digit(&l->lines, digit, l->frame_at);
 }
 
 int cmd_listen(int argc, char **argv) {
@@ -301,8 +285,10 @@ int cmd_listen(int argc, char **argv) {
     const char *as = "text", *device = nullptr;
     double seconds = 0;
     long n = 0;
+    int json = 0;
     std::vector<CliOption> table = {
         cli_text_opt("--as", nullptr, &as),
+        cli_flag_opt("--json", &json),
         cli_text_opt("--device", nullptr, &device),
         cli_number_opt("--for", OPT_REAL, 0.001, 1e7,
                        "--for must be a number of seconds from 0.001 to 10000000",
@@ -319,19 +305,16 @@ int cmd_listen(int argc, char **argv) {
         return cli_usage_error(LISTEN, "takes no file ('%s'): it hears the recording device",
                                pos[0]);
     Listener l = {};
-    l.hi = -1;
-    l.as_digits = strcmp(as, "digits") == 0;
-    l.as_image = strcmp(as, "image") == 0;
-    l.reading = strcmp(as, "hex") == 0 ? RX_READ_HEX : RX_READ_TEXT;
-    if (!l.as_digits && !l.as_image && strcmp(as, "text") != 0 && strcmp(as, "hex") != 0)
+    if (strcmp(as, "digits") != 0 && strcmp(as, "image") != 0 && strcmp(as, "text") != 0 &&
+        strcmp(as, "hex") != 0)
         return cli_usage_error(LISTEN, "--as must be digits, text, hex or image, not '%s'", as);
+    lines_init(&l.lines, as[0], json, DTMF_SAMPLE_RATE);
     if (device && !CLI_SOUND_NAMED_DEVICES)
         return cli_usage_error(LISTEN, "--device is not supported on Windows; the default "
                                        "recording device is used");
-    l.limit = l.as_image ? 64 : (uint64_t)n;
+    l.limit = as[0] == 'i' ? 64 : (uint64_t)n;
     if (n > 0 && (uint64_t)n < l.limit) l.limit = (uint64_t)n;
     const uint64_t stop_at = (uint64_t)(seconds * DTMF_SAMPLE_RATE);
-    const uint64_t line_break = (uint64_t)(LINE_BREAK_S * DTMF_SAMPLE_RATE);
 
     cli_catch_interrupt();
     std::string err;
@@ -349,8 +332,7 @@ int cmd_listen(int argc, char **argv) {
     for (;;) {
         int r = cli_rec_read(rec, &block, &err);
         if (r < 0) {
-            if (l.line_open) putchar('\n');
-            l.line_open = 0;
+            lines_end(&l.lines);
             cli_error(LISTEN, nullptr, "the recording device failed: %s", err.c_str());
             status = CLI_BAD_INPUT;
             break;
@@ -358,17 +340,16 @@ int cmd_listen(int argc, char **argv) {
         decode_stream_feed(&d, block.data(), block.size());
         uint64_t now = decode_stream_samples(&d);
         if (r > 0 || (l.limit && l.heard >= l.limit) || (stop_at && now >= stop_at)) break;
-        if (l.heard && !l.as_image && now - l.last_at > line_break && (l.line_open || l.hi >= 0)) {
-            if (l.line_open) putchar('\n');
-            fflush(stdout);
-            l.line_open = 0;
-            l.hi = -1; /* the next transmission pairs from its own first digit */
-        }
+        lines_tick(&l.lines, now);
+        if (l.lines.write_errno) break;
     }
     cli_rec_close(rec);
     decode_stream_free(&d);
-    if (l.line_open) putchar('\n');
-    fflush(stdout);
+    lines_end(&l.lines);
+    if (l.lines.write_errno) {
+        cli_error(LISTEN, "<stdout>", "cannot write: %s", strerror(l.lines.write_errno));
+        status = CLI_BAD_INPUT;
+    }
     if (status == CLI_OK && stop_at && l.heard == 0 && !cli_interrupted()) {
         cli_error(LISTEN, nullptr, "no tones heard in %g s -- try a lower --threshold%s", seconds,
                   ds.repeater ? "" : ", or --repeater for disguised tones");
