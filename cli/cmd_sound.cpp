@@ -138,8 +138,11 @@ int cli_transmit(const char *cmd, CliTx *tx, const SampleBuf *b, double lead_in_
                   cli_ptt_name(&tx->ptt).c_str(), err.c_str());
         rc = -1;
     }
+    /* Keyed, txtail is the silence after the last tone: the block's own goes. */
+    uint64_t n = all.len;
+    while (keyed && n > 0 && all.data[n - 1] == 0.0f) n--;
     if (rc == 0) {
-        rc = cli_play(tx->device, all.data, all.len, tx->limit_s, &err);
+        rc = cli_play(tx->device, all.data, n, tx->limit_s, &err);
         if (rc < 0) cli_error(cmd, nullptr, "%s", err.c_str());
         if (rc == CLI_PLAY_CUT)
             cli_error(cmd, nullptr, "transmission cut at the %g s time-out (--tx-limit)",
