@@ -8,9 +8,13 @@
  *    re-checks `running` after each wait.
  *  - audio_capture_stop: waits for the capture thread to end before freeing
  *    anything. The thread ends within one on_frame call once `running` is
- *    clear and the event is set, and on_frame (the detector) never blocks;
- *    freeing after a time-out instead would hand the device and a running
- *    callback memory that is gone.
+ *    clear and the event is set; on_frame holds only the panel's short lock,
+ *    which no GUI-thread holder keeps while it waits for capture. Freeing
+ *    after a time-out instead would hand the device and a running callback
+ *    memory that is gone.
+ *  - audio_shutdown: waits up to SHUTDOWN_WAIT_MS for the play threads,
+ *    which end within a poll step once their device is reset; one whose
+ *    driver hangs past that is left to the end of the process.
  */
 #include "audio/audio.h"
 #include "core/dtmf_core.h"
@@ -19,6 +23,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 static CRITICAL_SECTION g_play_cs;
 static int32_t g_play_cs_init;
 static HWAVEOUT g_current_hwo;
@@ -26,7 +32,7 @@ static HWAVEOUT g_current_hwo;
  * device after it was superseded must not start sounding over the newer one
  * (it has not registered a handle yet, so nobody could reset it). */
 static uint32_t g_play_generation;
-static volatile LONG g_play_threads;
+static std::atomic<int32_t> g_play_threads;
 
 static CaptureState g_cap;
 static AudioAllocFn g_capture_alloc;
@@ -34,6 +40,7 @@ static AudioAllocFn g_capture_alloc;
 static const int32_t PLAY_POLL_MS = 15;
 static const DWORD PLAY_MARGIN_MS = 3000;
 static const DWORD CAPTURE_WAIT_MS = 200;
+static const DWORD SHUTDOWN_WAIT_MS = 1000;
 static const DWORD CAPTURE_BUFFER_BYTES = CAPTURE_FRAME_SAMPLES * 2;
 
 static WAVEFORMATEX audio_format(void) {
@@ -123,7 +130,7 @@ static DWORD WINAPI play_thread(LPVOID arg) {
                 waveOutUnprepareHeader(hwo, h, sizeof *h) != MMSYSERR_NOERROR) {
                 /* The device still claims the buffer: leak it with its
                  * header rather than let the driver write into freed heap. */
-                InterlockedDecrement(&g_play_threads);
+                g_play_threads--;
                 return 0;
             }
         }
@@ -133,7 +140,7 @@ static DWORD WINAPI play_thread(LPVOID arg) {
 done:
     free(job->samples);
     free(job);
-    InterlockedDecrement(&g_play_threads);
+    g_play_threads--;
     return 0;
 }
 
@@ -155,10 +162,10 @@ void audio_play(const float *samples, uint64_t count) {
     job->samples = copy;
     job->count = count;
     job->generation = gen;
-    InterlockedIncrement(&g_play_threads);
+    g_play_threads++;
     HANDLE t = CreateThread(NULL, 0, play_thread, job, 0, NULL);
     if (!t) {
-        InterlockedDecrement(&g_play_threads);
+        g_play_threads--;
         free(copy);
         free(job);
         return;
@@ -170,7 +177,8 @@ void audio_stop(void) { play_cut(); }
 
 void audio_shutdown(void) {
     play_cut();
-    Sleep(50);
+    const ULONGLONG end = GetTickCount64() + SHUTDOWN_WAIT_MS;
+    while (g_play_threads > 0 && GetTickCount64() < end) Sleep(PLAY_POLL_MS / 3);
 }
 
 HWAVEOUT audio_current_output(void) {
@@ -181,7 +189,7 @@ HWAVEOUT audio_current_output(void) {
     return h;
 }
 
-int32_t audio_play_threads_alive(void) { return (int32_t)g_play_threads; }
+int32_t audio_play_threads_alive(void) { return g_play_threads; }
 
 /* ---- capture ---- */
 
@@ -221,6 +229,17 @@ static DWORD WINAPI capture_thread(LPVOID arg) {
     }
 }
 
+static void capture_clear(void) {
+    g_cap.hwi = NULL;
+    memset(g_cap.headers, 0, sizeof g_cap.headers);
+    memset(g_cap.buffers, 0, sizeof g_cap.buffers);
+    g_cap.event = NULL;
+    g_cap.thread = NULL;
+    g_cap.running = 0;
+    g_cap.on_frame = NULL;
+    g_cap.user = NULL;
+}
+
 /* Closes whatever a start or a capture left open. Only called when no
  * capture thread runs any more. */
 static void capture_release(void) {
@@ -234,7 +253,7 @@ static void capture_release(void) {
     for (int32_t i = 0; i < CAPTURE_BUFFERS; i++) free(g_cap.buffers[i]);
     if (g_cap.hwi) waveInClose(g_cap.hwi);
     if (g_cap.event) CloseHandle(g_cap.event);
-    memset(&g_cap, 0, sizeof g_cap);
+    capture_clear();
 }
 
 static void put_err(char *err, uint64_t size, const char *fmt, unsigned code) {
@@ -243,7 +262,7 @@ static void put_err(char *err, uint64_t size, const char *fmt, unsigned code) {
 
 int32_t audio_capture_start(AudioFrameFn on_frame, void *user, char *err, uint64_t err_size) {
     audio_capture_stop();
-    memset(&g_cap, 0, sizeof g_cap);
+    capture_clear();
     g_cap.on_frame = on_frame;
     g_cap.user = user;
 

@@ -20,9 +20,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define AUDIO_RATE            44100
+#include <atomic>
+
+#include "core/dtmf_core.h"
+
+#define AUDIO_RATE            DTMF_SAMPLE_RATE
 #define CAPTURE_BUFFERS       4
-#define CAPTURE_FRAME_SAMPLES 2048
+#define CAPTURE_FRAME_SAMPLES DECODE_FRAME_LEN /* each buffer is one detector frame */
 
 typedef void (*AudioFrameFn)(const float *frame, uint64_t count, void *user);
 
@@ -32,7 +36,7 @@ struct CaptureState {
     int16_t *buffers[CAPTURE_BUFFERS];
     HANDLE event;
     HANDLE thread;
-    volatile int32_t running;
+    std::atomic<int32_t> running; /* cleared by the GUI thread to end the capture thread */
     AudioFrameFn on_frame;
     void *user;
 };

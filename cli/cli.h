@@ -10,6 +10,7 @@
 #define TESSARY_CLI_H
 
 #include <stdint.h>
+#include <stdio.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,7 +19,6 @@
 enum { CLI_OK = 0, CLI_BAD_INPUT = 1, CLI_USAGE = 2 };
 
 /* The file decoder's frame: 2048 samples, a new one every 1024. */
-#define CLI_FRAME_LEN   DECODE_FRAME_LEN
 #define CLI_DEFAULT_HOP DECODE_DEFAULT_HOP
 
 /* ---- Messages (cli_io.cpp) ---- */
@@ -100,6 +100,20 @@ int cli_close_audio(const char *cmd, CliAudio *a);
 int cli_check_output(const char *cmd, const char *path, int *made);
 /* Writes a buffer as the program's WAV ("-": stdout). */
 int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b);
+/* Sound gathered to be saved as one WAV at the end, held as its 16-bit
+ * samples in a temporary file (in memory only where none can be made), so
+ * hours of it cost no memory. cli_spool_add appends n samples (x null:
+ * silence); cli_spool_save writes them as cli_save_wav would. */
+struct CliSpool {
+    FILE *f;
+    SampleBuf mem;
+    uint64_t n;
+    int failed;
+};
+void cli_spool_init(CliSpool *s);
+void cli_spool_add(CliSpool *s, const float *x, uint64_t n);
+int cli_spool_save(const char *cmd, const char *path, CliSpool *s);
+void cli_spool_free(CliSpool *s);
 
 /* ---- Reading recordings, shared by decode and analyze (cmd_decode.cpp) ---- */
 struct FrameInfo {

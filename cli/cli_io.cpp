@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <algorithm>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -279,10 +280,13 @@ static int32_t write_stream(void *ctx, const void *data, uint64_t n) {
     return fwrite(data, 1, (size_t)n, (FILE *)ctx) == n ? 0 : -1;
 }
 
-int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b) {
-    if (b->len > WAV_MAX_SAMPLES) {
+/* Writes a WAV of n samples to path ("-": stdout); body writes it to the
+ * open stream. Reports the failure itself, and a cut file is removed. */
+static int save_with(const char *cmd, const char *path, uint64_t n,
+                     const std::function<int(FILE *)> &body) {
+    if (n > WAV_MAX_SAMPLES) {
         cli_error(cmd, path, "transmission too long for a WAV file (%llu samples, at most %llu)",
-                  (unsigned long long)b->len, (unsigned long long)WAV_MAX_SAMPLES);
+                  (unsigned long long)n, (unsigned long long)WAV_MAX_SAMPLES);
         return CLI_BAD_INPUT;
     }
     int to_stdout = strcmp(path, "-") == 0;
@@ -298,7 +302,7 @@ int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b) {
         cli_error(cmd, shown, "cannot write: %s", errno_text().c_str());
         return CLI_BAD_INPUT;
     }
-    int failed = write_wav(write_stream, f, b) != 0;
+    int failed = body(f) != 0;
     /* A full disk often shows only when the buffer is flushed or closed. */
     failed |= fflush(f) != 0;
     int saved_errno = errno;
@@ -309,4 +313,62 @@ int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b) {
     /* A cut file must not pass for a transmission. */
     if (!to_stdout) remove_if_file(path);
     return CLI_BAD_INPUT;
+}
+
+int cli_save_wav(const char *cmd, const char *path, const SampleBuf *b) {
+    return save_with(cmd, path, b->len, [b](FILE *f) { return write_wav(write_stream, f, b); });
+}
+
+void cli_spool_init(CliSpool *s) {
+    memset(s, 0, sizeof *s);
+    sb_init(&s->mem);
+}
+
+void cli_spool_add(CliSpool *s, const float *x, uint64_t n) {
+    /* None to be had (a Windows without a writable root): memory it is. */
+    if (!s->f && s->n == 0) s->f = tmpfile();
+    if (!s->f) {
+        if (x)
+            sb_append(&s->mem, x, n);
+        else
+            sb_append_silence(&s->mem, n);
+        s->n += n;
+        return;
+    }
+    uint8_t chunk[8192];
+    for (uint64_t i = 0; i < n;) {
+        uint64_t m = std::min<uint64_t>(n - i, sizeof chunk / 2);
+        for (uint64_t j = 0; j < m; j++) {
+            uint16_t v = (uint16_t)sample_to_pcm16(x ? x[i + j] : 0.0f);
+            chunk[2 * j] = (uint8_t)v;
+            chunk[2 * j + 1] = (uint8_t)(v >> 8);
+        }
+        s->failed |= fwrite(chunk, 1, (size_t)(2 * m), s->f) != 2 * m;
+        i += m;
+    }
+    s->n += n;
+}
+
+int cli_spool_save(const char *cmd, const char *path, CliSpool *s) {
+    if (!s->f) return cli_save_wav(cmd, path, &s->mem);
+    return save_with(cmd, path, s->n, [s](FILE *f) {
+        WavWriter w;
+        if (s->failed || fflush(s->f) != 0 || wav_writer_begin(&w, write_stream, f, s->n) != 0)
+            return -1;
+        rewind(s->f);
+        uint8_t chunk[65536];
+        uint64_t left = 2 * s->n;
+        while (left) {
+            size_t k = fread(chunk, 1, (size_t)std::min<uint64_t>(left, sizeof chunk), s->f);
+            if (k == 0 || fwrite(chunk, 1, k, f) != k) return -1;
+            left -= k;
+        }
+        return 0;
+    });
+}
+
+void cli_spool_free(CliSpool *s) {
+    if (s->f) fclose(s->f);
+    sb_free(&s->mem);
+    s->f = nullptr;
 }

@@ -71,9 +71,11 @@ static double nice_step(double span) {
     return 3600;
 }
 
-/* Twice the widest picture's pixel columns: merging beyond this loses
- * nothing the lowest and highest level of each column do not keep. */
-static const size_t SKETCH_FRAMES = 8192;
+/* Frames kept before neighbours are merged: 1 MiB, the whole of a
+ * recording of 12 minutes at the default hop. Past that a merged pair may
+ * straddle two pixel columns and move a peak by one pixel; the lowest and
+ * highest levels themselves are all kept. */
+static const size_t SKETCH_FRAMES = 32768;
 
 static float level(float v) { return v >= 0 ? v : 0; }
 
@@ -90,7 +92,7 @@ void sketch_add(FrameSketch *s, const FrameInfo &in) {
     s->total++;
     s->passing += in.row_level >= s->threshold && in.col_level >= s->threshold;
     s->detecting += in.detection >= 0;
-    double c = ((double)in.start + CLI_FRAME_LEN / 2.0) / s->rate;
+    double c = ((double)in.start + DECODE_FRAME_LEN / 2.0) / s->rate;
     if (c < s->t0 || (s->t1 >= 0 && c > s->t1)) return;
     s->shown++;
     FrameInfo f = in;
@@ -134,7 +136,7 @@ std::string analyze_svg(const char *title, const FrameSketch &sketch, uint32_t r
         return mt + ph - v / ymax * ph;
     };
     auto centre = [&](const FrameInfo &f) {
-        return ((double)f.start + CLI_FRAME_LEN / 2.0) / rate;
+        return ((double)f.start + DECODE_FRAME_LEN / 2.0) / rate;
     };
 
     std::string s;

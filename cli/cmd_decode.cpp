@@ -278,7 +278,7 @@ static int emit(const char *out_path, LiveOut *live, const std::string &all, siz
 static int too_fast(const char *shown, const Recording *rec, const RxDigits *digits,
                     const DecodeSettings *ds, int reading) {
     const uint64_t gap = rec->pace / 3;
-    if (!rec->pace || gap >= CLI_FRAME_LEN + ds->hop) return 0;
+    if (!rec->pace || gap >= DECODE_FRAME_LEN + ds->hop) return 0;
     uint64_t bad = (uint64_t)std::count(digits->digits, digits->digits + digits->count,
                                         (int32_t)RX_DIGIT_LOST);
     if (reading >= 0) {
@@ -288,7 +288,7 @@ static int too_fast(const char *shown, const Recording *rec, const RxDigits *dig
     }
     if (!bad) return 0;
     double speed = 100.0 * 0.27 * rec->rate / (double)rec->pace;
-    const uint64_t clear = CLI_FRAME_LEN * 3 / 4; /* what a small hop gets by with */
+    const uint64_t clear = DECODE_FRAME_LEN * 3 / 4; /* what a small hop gets by with */
     uint64_t hop = 64;
     while (hop * 2 + clear <= gap && hop < 256) hop *= 2; /* the pace is measured a hop coarse */
     char tail[96];
@@ -314,9 +314,9 @@ static int report(const char *shown, const char *as, const char *out_path, const
                   strerror(live->write_errno));
         return CLI_BAD_INPUT;
     }
-    if (n_samples < CLI_FRAME_LEN) {
+    if (n_samples < DECODE_FRAME_LEN) {
         cli_error(CMD, shown, "too short to decode (%llu samples; one frame is %d)",
-                  (unsigned long long)n_samples, CLI_FRAME_LEN);
+                  (unsigned long long)n_samples, DECODE_FRAME_LEN);
         return CLI_BAD_INPUT;
     }
     if (digits->count == 0) {

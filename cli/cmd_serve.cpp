@@ -23,9 +23,9 @@ static const char *const CMD = "serve";
 /* Tones further apart than this belong to separate blocks, a station ID
  * between them (a lost tone at 50 % leaves 1.1 s). */
 static const double BLOCK_GAP_S = 1.5;
-/* The marker's block starts 0.2 s later than the pace says; half of that
- * tells it from a tone that is merely late. */
-static const double MARKER_PAUSE_S = 0.1;
+/* The marker's block starts BLOCK_PAUSE_SAMPLES later than the pace says;
+ * half of that tells it from a tone that is merely late. */
+static const uint64_t MARKER_PAUSE = BLOCK_PAUSE_SAMPLES / 2;
 /* The marker counts with four of its seven tones heard ... */
 static const int MARKER_MIN_DIGITS = 4;
 /* ... and ends at its 0, or when this much silence says the 0 was lost. */
@@ -33,8 +33,6 @@ static const double END_GAP_S = 1.5;
 /* Tones without a marker are forgotten after this long: longer than the
  * closing station ID between a request and its marker. */
 static const double STALE_S = 20;
-/* The sender's last block closes with 150 ms of silence after its last gap. */
-static const double BLOCK_TAIL_S = 0.15;
 
 void help_serve(void) {
     fputs("Usage: tessary-cli serve --dir NNNN=COMMAND ... [OPTIONS]\n"
@@ -109,7 +107,7 @@ struct Station {
     CliTx radio;
     const DecodeSettings *ds = nullptr;
     const char *device = nullptr, *out_path = nullptr;
-    SampleBuf answers; /* for --out */
+    CliSpool answers; /* for --out */
     Ears ears;
 };
 
@@ -198,7 +196,7 @@ static uint64_t pace_before(const std::vector<Heard> &h, long s, long i) {
  * 0-3 and come at an even pace. */
 static Request find_request(const Ears &e) {
     const std::vector<Heard> &h = e.heard;
-    const uint64_t pause = (uint64_t)(MARKER_PAUSE_S * DTMF_SAMPLE_RATE);
+    const uint64_t pause = MARKER_PAUSE;
     const long s = e.block;
     Request r;
     for (long i = std::max(s, (long)h.size() - 14); i < (long)h.size(); i++) {
@@ -332,8 +330,8 @@ static int send_answer(Station *st, const std::string &text, double tail_s,
     sb_init(&b);
     int status = cli_build_transmission(CMD, &job, &b);
     if (status == CLI_OK && st->out_path) {
-        sb_append_silence(&st->answers, (uint64_t)(st->pause_s * DTMF_SAMPLE_RATE));
-        sb_append_buf(&st->answers, &b);
+        cli_spool_add(&st->answers, nullptr, (uint64_t)(st->pause_s * DTMF_SAMPLE_RATE));
+        cli_spool_add(&st->answers, b.data, b.len);
     } else if (status == CLI_OK) {
         wait_until(heard_end + std::chrono::milliseconds((long)(tail_s * 1000)));
         double pause = st->pause_s, waited = 0;
@@ -402,7 +400,7 @@ static int request_ready(Ears *e, uint64_t now, Request *r) {
 
 int cmd_serve(int argc, char **argv, const char *argv0) {
     Station st;
-    sb_init(&st.answers);
+    cli_spool_init(&st.answers);
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1};
     const char *in_path = nullptr;
     long exchanges = 0;
@@ -438,8 +436,8 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
     table[1].take = [&](const char *v, double) { return load_dirs(&st, v) ? CLI_BAD_INPUT : -1; };
     cli_decode_options(&table, &ds);
     cli_radio_options(CMD, &table, &st.radio);
-    cli_tx_options(CMD, &table, &st.tx,
-                   &ds.repeater); /* --repeater also listens for disguised tones */
+    /* --repeater also listens for disguised tones */
+    cli_tx_options(CMD, &table, &st.tx, &ds.repeater);
     std::vector<const char *> pos;
     int status = cli_parse(CMD, argc, argv, table, help_serve, &pos);
     if (status >= 0) return status;
@@ -518,10 +516,13 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
             auto heard_end = std::chrono::steady_clock::now();
             const std::vector<Heard> &h = st.ears.heard;
             /* The asking station's block goes on for a tone, a gap and its
-             * closing silence after the last tone began. */
+             * closing silence after the last tone began (at 100 % when the
+             * pace is not known). */
             uint64_t pace = pace_before(h, r.start, r.end);
-            uint64_t tail_end = h.back().at + (pace ? pace : DTMF_SAMPLE_RATE * 27 / 100) +
-                                (uint64_t)(BLOCK_TAIL_S * DTMF_SAMPLE_RATE);
+            uint64_t tail_end =
+                h.back().at +
+                (pace ? pace : (uint64_t)((TONE_S_AT_100 + GAP_S_AT_100) * DTMF_SAMPLE_RATE)) +
+                BLOCK_TAIL_SAMPLES;
             double tail_s =
                 !in_path && tail_end > now ? (double)(tail_end - now) / DTMF_SAMPLE_RATE : 0;
             if (rec) { /* half duplex: deaf while it answers */
@@ -546,13 +547,13 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
     decode_stream_free(&d);
     if (in_path && cli_close_audio(CMD, &file) != CLI_OK) status = CLI_BAD_INPUT;
     /* No answer, no file: an empty WAV would pass for a silent answer. */
-    if (status == CLI_OK && st.out_path && st.answers.len)
-        status = cli_save_wav(CMD, st.out_path, &st.answers);
+    if (status == CLI_OK && st.out_path && st.answers.n)
+        status = cli_spool_save(CMD, st.out_path, &st.answers);
     else if (out_made)
         remove(st.out_path);
-    sb_free(&st.answers);
+    cli_spool_free(&st.answers);
     if (status == CLI_OK && in_path && answered == 0) {
-        cli_error(CMD, in_path, "no request heard");
+        cli_error(CMD, file.shown, "no request heard");
         status = CLI_BAD_INPUT;
     }
     return status;

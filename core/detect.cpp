@@ -29,7 +29,6 @@
 
 static const float RMS_FLOOR = 1e-9f;      /* below this the frame is digital silence: meters 0 */
 static const float MIN_FRAME_RMS = 0.004f; /* about -48 dBFS: quieter frames are only noise */
-static const double REPEATER_CARRIER_HZ = 1800.0; /* the disguise moves f to 1800 +/- f */
 static const float SIDEBAND_GAIN =
     1.4142135f; /* each sideband has half the amplitude, RMS 1/sqrt 2 */
 

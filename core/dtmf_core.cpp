@@ -30,8 +30,17 @@ int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz) {
 
 /* ---- Sample buffer ---------------------------------------------------- */
 
+/* The core's one piece of process state: set once at start-up, before any
+ * thread could need it. */
+static CoreFatalFn g_fatal;
+
+void core_set_fatal_report(CoreFatalFn report) { g_fatal = report; }
+
 void core_out_of_memory(void) {
-    fwrite("out of memory\n", 1, 14, stderr);
+    if (g_fatal)
+        g_fatal("out of memory");
+    else
+        fwrite("out of memory\n", 1, 14, stderr);
     exit(1);
 }
 
@@ -87,6 +96,14 @@ void sb_append_buf(SampleBuf *dst, const SampleBuf *src) {
 /* ---- Digit codes ------------------------------------------------------ */
 
 const char HEX_CHARS[17] = "0123456789abcdef";
+
+uint64_t callsign_clean(const char *in, char *out) {
+    uint64_t n = 0;
+    for (const unsigned char *p = (const unsigned char *)in; *p && n < 255; p++)
+        if (*p < 128 && isalnum(*p)) out[n++] = (char)toupper(*p);
+    out[n] = 0;
+    return n;
+}
 
 int32_t letter_to_num(char c) {
     if (c == ' ') return 0;
@@ -205,9 +222,7 @@ uint8_t *hex_string_to_bytes(const char *chars, uint64_t len, uint64_t *out_n,
 
 /* ---- Synthesis -------------------------------------------------------- */
 
-static const uint64_t DIGIT_RAMP = 529;     /* 12 ms fades: no clicks at the burst edges */
-static const uint64_t BLOCK_LEAD_IN = 2205; /* 50 ms for the receiver's level to settle */
-static const uint64_t BLOCK_TAIL = 6615;    /* 150 ms so the last digit's frames close */
+static const uint64_t DIGIT_RAMP = 529; /* 12 ms fades: no clicks at the burst edges */
 
 void envelope_apply(float *s, uint64_t n, uint64_t ramp) {
     uint64_t r = n / 2 < ramp ? n / 2 : ramp;
@@ -256,11 +271,11 @@ void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s
 uint64_t digit_block_samples(uint64_t count, double tone_s, double gap_s) {
     if (count == 0) return 0;
     uint64_t per = burst_samples(tone_s) + seconds_to_samples(gap_s);
-    if (count > (UINT64_MAX - BLOCK_LEAD_IN - BLOCK_TAIL) / per) return UINT64_MAX;
-    return BLOCK_LEAD_IN + count * per + BLOCK_TAIL;
+    if (count > (UINT64_MAX - BLOCK_LEAD_IN_SAMPLES - BLOCK_TAIL_SAMPLES) / per) return UINT64_MAX;
+    return BLOCK_LEAD_IN_SAMPLES + count * per + BLOCK_TAIL_SAMPLES;
 }
 
-/* The 1800 Hz carrier where the last sample left it. */
+/* The repeater carrier where the last sample left it. */
 struct Carrier {
     double phase, gain;
 };
@@ -280,7 +295,7 @@ static void carrier_apply(Carrier *c, float *s, uint64_t n, double step) {
 void repeater_modulate(float *s, uint64_t n, int32_t rate) {
     if (n == 0 || rate <= 0) return;
     Carrier c = {0.0, 1.0};
-    carrier_apply(&c, s, n, CORE_TWO_PI * 1800.0 / (double)rate);
+    carrier_apply(&c, s, n, CORE_TWO_PI * REPEATER_CARRIER_HZ / (double)rate);
 }
 
 /* A block goes out in pieces of this many samples (64 KiB). */
@@ -301,7 +316,8 @@ struct BlockOut {
 static void block_flush(BlockOut *o) {
     if (o->len == 0 || o->failed) return;
     if (o->repeater)
-        carrier_apply(&o->carrier, o->buf, o->len, CORE_TWO_PI * 1800.0 / DTMF_SAMPLE_RATE);
+        carrier_apply(&o->carrier, o->buf, o->len,
+                      CORE_TWO_PI * REPEATER_CARRIER_HZ / DTMF_SAMPLE_RATE);
     if (o->sink(o->ctx, o->buf, o->len) != 0) o->failed = 1;
     o->len = 0;
 }
@@ -338,7 +354,7 @@ int32_t stream_digits_samples(const uint32_t *digits, uint64_t count, int32_t re
     /* Every burst of a digit is identical (phase 0, same length): each is
      * rendered once, on first use. Digits above 6 are silent. */
     float *burst[7] = {NULL, NULL, NULL, NULL, NULL, NULL, NULL};
-    block_put(&o, NULL, BLOCK_LEAD_IN);
+    block_put(&o, NULL, BLOCK_LEAD_IN_SAMPLES);
     for (uint64_t i = 0; i < count && !o.failed; i++) {
         uint32_t d = digits[i];
         if (d <= 6 && !burst[d]) {
@@ -348,7 +364,7 @@ int32_t stream_digits_samples(const uint32_t *digits, uint64_t count, int32_t re
         block_put(&o, d <= 6 ? burst[d] : NULL, n);
         block_put(&o, NULL, g);
     }
-    block_put(&o, NULL, BLOCK_TAIL);
+    block_put(&o, NULL, BLOCK_TAIL_SAMPLES);
     block_flush(&o);
     for (int d = 0; d < 7; d++) free(burst[d]);
     free(o.buf);
@@ -459,13 +475,11 @@ static void append_clip(const char *path, SampleBuf *out) {
 int32_t load_callsign_audio(const char *folder, const char *callsign, SampleBuf *out, char *err,
                             uint64_t err_size) {
     char chars[256];
-    size_t n = 0;
-    for (const char *c = callsign ? callsign : ""; *c && n < 255; c++)
-        if (isalnum((unsigned char)*c)) chars[n++] = (char)tolower((unsigned char)*c);
+    const uint64_t n = callsign_clean(callsign ? callsign : "", chars);
 
-    for (size_t i = 0; i < n; i++) {
+    for (uint64_t i = 0; i < n; i++) {
         char name[16], path[1024];
-        snprintf(name, sizeof name, "%c.wav", chars[i]);
+        snprintf(name, sizeof name, "%c.wav", tolower((unsigned char)chars[i]));
         if (clip_path(path, sizeof path, folder, name) != 0 || !file_exists(path)) {
             put_error(err, err_size, path);
             return -1;
@@ -578,8 +592,8 @@ void build_transmission_samples(const uint32_t *digits, uint64_t count,
 void speed_to_tone_gap(int32_t percent, double *tone_s, double *gap_s) {
     int32_t p = percent < 1 ? 1 : percent;
     double factor = 100.0 / (double)p;
-    if (tone_s) *tone_s = 0.18 * factor;
-    if (gap_s) *gap_s = 0.09 * factor;
+    if (tone_s) *tone_s = TONE_S_AT_100 * factor;
+    if (gap_s) *gap_s = GAP_S_AT_100 * factor;
 }
 
 int32_t build_callsign_id(const char *audio_dir, const char *callsign, int32_t cw, SampleBuf *out,

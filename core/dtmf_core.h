@@ -79,6 +79,12 @@ int32_t dtmf_col_freq(uint32_t digit);
 int32_t dtmf_pair_to_digit(int32_t row_hz, int32_t col_hz);
 
 /* ---- Sample buffer ---------------------------------------------------- */
+/* A buffer that cannot grow ends the process (status 1): "out of memory" on
+ * the standard error stream, or, once a program without one has set it,
+ * through its report first (a window says so in a box). */
+typedef void (*CoreFatalFn)(const char *what);
+void core_set_fatal_report(CoreFatalFn report);
+
 struct SampleBuf {
     float *data;
     uint64_t len;
@@ -93,6 +99,11 @@ void sb_append_silence(SampleBuf *b, uint64_t n);
 void sb_append_buf(SampleBuf *dst, const SampleBuf *src);
 
 /* ---- Digit codes ------------------------------------------------------ */
+/* The callsign as it goes on the air: ASCII letters and digits only,
+ * upper-cased, at most 255 kept. out holds at least 256 bytes. Returns the
+ * length. */
+uint64_t callsign_clean(const char *in, char *out);
+
 extern const char HEX_CHARS[17];
 
 int32_t letter_to_num(char c);
@@ -109,6 +120,25 @@ uint8_t *hex_string_to_bytes(const char *chars, uint64_t len, uint64_t *out_n,
 
 /* ---- Synthesis -------------------------------------------------------- */
 #define DTMF_SAMPLE_RATE 44100
+
+/* The timing of a digit block on the air, which receivers rely on. At
+ * 100 % a digit is a 180 ms tone and a 90 ms gap; the speed (50-500 %)
+ * divides both. A block opens with 50 ms of silence for the receiver's
+ * level to settle and closes with 150 ms so its last digit's frames end, so
+ * the first tone of a block that follows another starts BLOCK_PAUSE_SAMPLES
+ * later than the pace alone says (the end marker of a request). */
+#define TONE_S_AT_100         0.18
+#define GAP_S_AT_100          0.09
+#define SPEED_MIN_PERCENT     50
+#define SPEED_MAX_PERCENT     500
+#define BLOCK_LEAD_IN_SAMPLES 2205
+#define BLOCK_TAIL_SAMPLES    6615
+#define BLOCK_PAUSE_SAMPLES   (BLOCK_LEAD_IN_SAMPLES + BLOCK_TAIL_SAMPLES)
+static_assert(BLOCK_LEAD_IN_SAMPLES * 20 == DTMF_SAMPLE_RATE, "50 ms");
+static_assert(BLOCK_TAIL_SAMPLES * 20 == DTMF_SAMPLE_RATE * 3, "150 ms");
+
+/* Repeater mode moves each tone f to the sidebands 1800 +/- f. */
+#define REPEATER_CARRIER_HZ 1800.0
 
 void envelope_apply(float *s, uint64_t n, uint64_t ramp);
 void gen_digit_samples(SampleBuf *b, uint32_t digit, double tone_s, double gap_s);
@@ -253,11 +283,12 @@ int32_t wav_read_info_mem(const uint8_t *data, uint64_t size, WavInfo *info, cha
                           uint64_t why_size);
 int32_t wav_read_info_stream(FILE *f, WavInfo *info, char *why, uint64_t why_size);
 
-/* Linear interpolation at a fixed step: output sample i lies at input
- * position i * from_rate / to_rate, and the output ends at the last input
- * sample. The stream form gives the same samples for any split of the input
+/* Linear interpolation, no filtering. resample_linear gives round(n * to /
+ * from) samples (at least 1) spread so that the first and the last equal the
+ * input's first and last. The stream form (Resampler) steps at exactly
+ * from/to instead, which gives the same samples for any split of the input
  * into blocks: feed appends every sample the input so far settles, finish
- * the rest. */
+ * the rest up to the input's end. */
 void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out);
 struct Resampler {
     uint64_t from, to;
@@ -441,6 +472,13 @@ void station_tx_free(StationTx *tx);
 #define RX_DIGIT_LOST       7 /* a digit that went missing; pairs with it read "?" */
 #define DIGIT_PACER_HISTORY 7
 #define DIGIT_PACER_OUT     6
+enum PacerState {
+    PACER_NONE = 0,        /* no digit yet since the reset */
+    PACER_FIRST = 1,       /* the first digit given; no interval yet */
+    PACER_HELD_SECOND = 2, /* the second held until the third shows the pace */
+    PACER_PACED = 3,       /* the pace known: each digit is judged as it comes */
+    PACER_HELD_TWO = 4,    /* the second repeats the first: both wait for the fourth */
+};
 struct DigitPacer {
     int32_t rate;
     int32_t last_digit;
@@ -450,7 +488,7 @@ struct DigitPacer {
     int32_t next_recent;
     uint64_t odd[3]; /* intervals that fit no pace, in a row */
     int32_t n_odd;
-    int32_t seen; /* digits of this stream so far, counted up to 3; 4: two held */
+    PacerState state;
     int32_t held; /* the second one, until the third comes */
     uint64_t held_onset;
     int32_t held2; /* the third, while the second may be the first's rest */

@@ -30,13 +30,14 @@ static const double PACE_TOLERANCE = 0.25;
  * rest of a cut tone starts before the tone ends (two thirds of the pace),
  * while a repeated digit whose start a dropout delayed comes later. */
 static const double SPLIT_FRACTION = 0.7;
-/* A digit block opens with 50 ms and closes with 150 ms of silence. */
-static const double BLOCK_PAUSE_S = 0.2;
 /* Intervals below this many paces are the pace, a little off or quickening. */
 static const double RELEARN_BELOW = 1.6;
-/* Onsets fall on the detector's frame grid (23 ms at 44.1 kHz), so two
- * intervals closer than two steps of it cannot be told apart. */
-static const double ONSET_STEP_S = 0.025;
+/* Onsets fall on the decoder's frame grid, every DECODE_DEFAULT_HOP samples
+ * (23.2 ms at 44.1 kHz): two intervals closer than two of these steps
+ * cannot be told apart. Rounded up to 25 ms; a finer hop (tessary-cli's
+ * --hop) only makes onsets more exact, so the margin still holds there. */
+static constexpr double ONSET_STEP_S = 0.025;
+static_assert(DECODE_DEFAULT_HOP < ONSET_STEP_S * DTMF_SAMPLE_RATE, "the step covers a hop");
 
 void digit_pacer_reset(DigitPacer *p, int32_t rate) {
     memset(p, 0, sizeof *p);
@@ -70,6 +71,11 @@ static void remember(DigitPacer *p, uint64_t interval) {
 
 static double near(double a, double b) { return a > b ? a - b : b - a; }
 
+/* How much later than the pace a block that follows another starts. */
+static double block_pause(const DigitPacer *p) {
+    return (double)BLOCK_PAUSE_SAMPLES * p->rate / DTMF_SAMPLE_RATE;
+}
+
 /* Three intervals in a row that fit neither the pace nor a pause: the
  * sender has changed speed, and they are the new pace. */
 static int32_t relearned(DigitPacer *p, uint64_t interval) {
@@ -88,8 +94,8 @@ static int32_t relearned(DigitPacer *p, uint64_t interval) {
  * its first digit. */
 static int32_t lost_between(const DigitPacer *p, double iv, double pace, int32_t digit) {
     const double lost = near(iv, 2.0 * pace);
-    const double pause = near(iv, pace + (double)p->rate * BLOCK_PAUSE_S);
-    const double apart = near(2.0 * pace, pace + (double)p->rate * BLOCK_PAUSE_S);
+    const double pause = near(iv, pace + block_pause(p));
+    const double apart = near(2.0 * pace, pace + block_pause(p));
     if (lost > PACE_TOLERANCE * pace || lost >= pause) return 0;
     return !(apart < 2.0 * ONSET_STEP_S * p->rate && pause <= PACE_TOLERANCE * pace &&
              digit == (int32_t)SERVER_MARKER[0]);
@@ -119,7 +125,7 @@ static int32_t step(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) 
 
 /* The second digit, held, once the third shows the pace. */
 static int32_t settle_second(DigitPacer *p, int32_t third, uint64_t onset, int32_t *out) {
-    p->seen = 3;
+    p->state = PACER_PACED;
     const double first = (double)(p->held_onset - p->last_onset);
     const double next = (double)(onset - p->held_onset);
     int32_t n = 0;
@@ -143,56 +149,67 @@ static int32_t settle_held(DigitPacer *p, uint64_t onset, int32_t *out) {
      * in its middle would look the same, but leaves too little to report. */
     const int32_t equal = near(i1, i2) <= PACE_TOLERANCE * (i1 > i2 ? i1 : i2);
     if (!equal && near(i1 + i2, i3) <= PACE_TOLERANCE * i3 && i1 < SPLIT_FRACTION * i3) {
-        p->seen = 3; /* the second was the first tone's rest */
+        p->state = PACER_PACED; /* the second was the first tone's rest */
         return step(p, p->held2, p->held2_onset, out);
     }
     return settle_second(p, p->held2, p->held2_onset, out);
 }
 
 int32_t digit_pacer_flush(DigitPacer *p, int32_t *out) {
-    if (p->seen == 4) return settle_second(p, p->held2, p->held2_onset, out);
-    if (p->seen != 2) return 0;
-    p->seen = 3;
+    if (p->state == PACER_HELD_TWO) return settle_second(p, p->held2, p->held2_onset, out);
+    if (p->state != PACER_HELD_SECOND) return 0;
+    p->state = PACER_PACED;
     return step(p, p->held, p->held_onset, out);
 }
 
 int32_t digit_pacer_tick(DigitPacer *p, uint64_t now, int32_t *out) {
     /* the next is due one interval after the last held, two if it went missing */
-    if (p->seen == 4) {
+    if (p->state == PACER_HELD_TWO) {
         uint64_t a = p->held_onset - p->last_onset, b = p->held2_onset - p->held_onset;
         if (now < p->held2_onset + 2 * (a > b ? a : b)) return 0;
         return digit_pacer_flush(p, out);
     }
-    if (p->seen != 2 || now < p->held_onset + 2 * (p->held_onset - p->last_onset)) return 0;
+    if (p->state != PACER_HELD_SECOND) return 0;
+    uint64_t due = p->held_onset + 2 * (p->held_onset - p->last_onset);
+    // A second that repeats the first may be the rest of a first tone cut in
+    // two, not a pace: the third decides, and it may come a whole pace of
+    // the slowest sender after the first.
+    if (p->held == p->last_digit) {
+        const double slowest = (TONE_S_AT_100 + GAP_S_AT_100) * 100.0 / SPEED_MIN_PERCENT;
+        const uint64_t third =
+            p->last_onset + (uint64_t)((1.0 + PACE_TOLERANCE) * slowest * p->rate);
+        if (due < third) due = third;
+    }
+    if (now < due) return 0;
     return digit_pacer_flush(p, out);
 }
 
 int32_t digit_pacer_feed(DigitPacer *p, int32_t digit, uint64_t onset, int32_t *out) {
-    const uint64_t last = p->seen == 4   ? p->held2_onset
-                          : p->seen == 2 ? p->held_onset
-                                         : p->last_onset;
+    const uint64_t last = p->state == PACER_HELD_TWO      ? p->held2_onset
+                          : p->state == PACER_HELD_SECOND ? p->held_onset
+                                                          : p->last_onset;
     if (p->last_digit < 0 || onset < last) { /* a stream starts; a pace learnt still holds */
         int32_t n = digit_pacer_flush(p, out);
         p->last_digit = digit;
         p->last_onset = onset;
-        p->seen = p->n_recent > 0 ? 3 : 1;
+        p->state = p->n_recent > 0 ? PACER_PACED : PACER_FIRST;
         out[n++] = digit;
         return n;
     }
-    if (p->seen == 1) {
+    if (p->state == PACER_FIRST) {
         p->held = digit;
         p->held_onset = onset;
-        p->seen = 2;
+        p->state = PACER_HELD_SECOND;
         return 0;
     }
-    if (p->seen == 3) return step(p, digit, onset, out);
-    if (p->seen == 2 && p->held == p->last_digit) {
+    if (p->state == PACER_PACED) return step(p, digit, onset, out);
+    if (p->state == PACER_HELD_SECOND && p->held == p->last_digit) {
         p->held2 = digit;
         p->held2_onset = onset;
-        p->seen = 4;
+        p->state = PACER_HELD_TWO;
         return 0;
     }
-    if (p->seen == 2) return settle_second(p, digit, onset, out);
+    if (p->state == PACER_HELD_SECOND) return settle_second(p, digit, onset, out);
     int32_t n = settle_held(p, onset, out);
     return n + step(p, digit, onset, out + n);
 }

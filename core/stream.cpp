@@ -63,15 +63,34 @@ void resampler_finish(Resampler *r, SampleBuf *out) {
     }
 }
 
+/* The first and last output samples are the input's first and last, so a
+ * clip keeps its ends; the decoder's stream form steps at from/to instead,
+ * which any split into blocks can repeat. */
 void resample_linear(const SampleBuf *in, int32_t from_rate, int32_t to_rate, SampleBuf *out) {
+    const uint64_t n = in->len;
     if (from_rate == to_rate) {
         sb_append_buf(out, in);
         return;
     }
-    Resampler r;
-    resampler_init(&r, from_rate, to_rate);
-    resampler_feed(&r, in->data, in->len, out);
-    resampler_finish(&r, out);
+    if (n == 0 || from_rate <= 0 || to_rate <= 0) return;
+    const uint64_t m_round = (uint64_t)((double)n / from_rate * to_rate + 0.5);
+    const uint64_t m = m_round ? m_round : 1;
+    sb_reserve(out, m);
+    float *dst = out->data + out->len;
+    for (uint64_t i = 0; i < m; i++) {
+        if (n == 1) {
+            dst[i] = in->data[0];
+            continue;
+        }
+        double p = (double)(n - 1) * (double)i;
+        if (m_round > 1) p /= (double)(m_round - 1);
+        uint64_t k = (uint64_t)p;
+        if (k >= n) k = n - 1;
+        const double t = p - (double)k;
+        const uint64_t k1 = k + 1 < n ? k + 1 : k;
+        dst[i] = (float)((double)in->data[k] * (1.0 - t) + (double)in->data[k1] * t);
+    }
+    out->len += m;
 }
 
 /* ---- The decoder -------------------------------------------------------- */

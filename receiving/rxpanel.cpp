@@ -1,21 +1,31 @@
 /* rxpanel -- the receiving engine of the four receiving pages.
  *
- * Live frames arrive on the capture thread, which detects, feeds the panel's
- * digit stream and posts WM_APP_METERS / WM_APP_DIGIT to the main window.
- * Everything else runs on the GUI thread.
+ * Every way in runs the core's decode stream, as tessary-cli decode does:
+ * live, the capture thread feeds each 2048-sample buffer to the panel's own
+ * stream (which takes the frame straddling it and the last buffer, then the
+ * buffer itself) and posts WM_APP_METERS / WM_APP_DIGIT to the main window;
+ * a file decodes on a thread of its own (see "Decoding a file" below), or at
+ * once from memory. Everything else runs on the GUI thread.
  *
- * Clear while listening: the GUI thread resets the same digit stream the
- * capture thread feeds. One short lock (g_feed_cs) covers the capture
- * thread's feed-and-post and the GUI thread's reset, so the stream is never
- * half-reset; and since a digit is posted inside the lock, every digit of
- * the old run is already queued when the reset takes the lock, where the
- * reset removes it. The detection itself runs outside the lock.
+ * Clear while listening: the GUI thread restarts the stream the capture
+ * thread feeds. One short lock (g_feed_cs) covers the capture thread's
+ * feed (two detections and their posts) and the GUI thread's reset, so the
+ * stream is never half-reset; and since a digit is posted inside the lock,
+ * every digit of the old run is already queued when the reset takes the
+ * lock, where the reset removes it.
+ *
+ * The capture thread reads the panel's threshold and the repeater flag,
+ * which the GUI thread may change at any frame, with one atomic access each.
  */
 #include "receiving/rxpanel.h"
 #include "audio/audio.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <atomic>
+#include <new>
 
 static RxPanel *g_active_panel;
 static HWND g_notify;
@@ -23,7 +33,7 @@ static const int32_t *g_repeater_mode;
 static RxPanelStoppedFn g_stopped_notify;
 
 static CRITICAL_SECTION g_feed_cs;
-static volatile LONG g_feed_cs_ready;
+static int32_t g_feed_cs_ready; /* GUI thread, before any capture thread */
 
 /* GUI thread, before any capture thread exists. */
 static void feed_lock_init(void) {
@@ -62,7 +72,67 @@ void rxpanel_set_target(HWND notify, const int32_t *repeater_mode) {
 }
 
 static int32_t repeater_on(void) {
-    return g_repeater_mode ? *(const volatile int32_t *)g_repeater_mode : 0;
+    return g_repeater_mode ? __atomic_load_n(g_repeater_mode, __ATOMIC_RELAXED) : 0;
+}
+
+static float threshold_of(const RxPanel *p) {
+    float t;
+    __atomic_load(&p->threshold, &t, __ATOMIC_RELAXED);
+    return t;
+}
+
+void rxpanel_set_threshold(RxPanel *p, float threshold) {
+    __atomic_store(&p->threshold, &threshold, __ATOMIC_RELAXED);
+}
+
+/* The panels whose file decode runs, for the window's close. */
+static RxPanel *g_decoding[8];
+
+static void track_decoding(RxPanel *p, int32_t on) {
+    for (RxPanel *&slot : g_decoding)
+        if (on ? !slot : slot == p) {
+            slot = on ? p : NULL;
+            return;
+        }
+}
+
+static DecodeSettings panel_settings(const RxPanel *p) {
+    DecodeSettings set = {};
+    set.threshold = threshold_of(p);
+    set.repeater = repeater_on();
+    set.hop = DECODE_DEFAULT_HOP;
+    set.resample = 1;
+    return set;
+}
+
+static int32_t meter_percent(float ratio) {
+    double v = (double)ratio * 100.0;
+    if (!(v > 0.0)) return 0; /* also NaN */
+    if (v >= 100.0) return 100;
+    return (int32_t)v;
+}
+
+/* Each capture buffer's own frame lights the meters (21.5 times a second);
+ * the frames that straddle two buffers only detect. */
+static int32_t live_frame(void *ctx, uint64_t start, int32_t, int32_t, float row, float col) {
+    const RxPanel *p = (const RxPanel *)ctx;
+    if (start % DECODE_FRAME_LEN != 0 || !g_notify) return 0;
+    uint32_t r = (uint32_t)meter_percent(row), c = (uint32_t)meter_percent(col);
+    PostMessageA(g_notify, WM_APP_METERS, (WPARAM)p->panel_id, (LPARAM)(r | (c << 16)));
+    return 0;
+}
+
+static void live_digit(void *ctx, int32_t digit) {
+    const RxPanel *p = (const RxPanel *)ctx;
+    if (g_notify) PostMessageA(g_notify, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)digit);
+}
+
+/* A new stretch of sound: a tone half-heard before must not complete with
+ * the first frame of the next. Under the panel lock, or with no capture. */
+static void live_restart(RxPanel *p) {
+    decode_stream_free(&p->live);
+    DecodeSettings set = panel_settings(p);
+    decode_stream_init(&p->live, &set, DTMF_SAMPLE_RATE, live_frame, live_digit, p);
 }
 
 void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
@@ -72,18 +142,15 @@ void rxpanel_init(RxPanel *p, int32_t panel_id, int32_t max_digits) {
     p->max_digits = max_digits;
     rx_digits_init(&p->received, max_digits >= 0 ? (uint64_t)max_digits : RX_MAX_DIGITS);
     p->threshold = 0.3f;
-    digit_stream_reset(&p->stream);
+    live_restart(p);
 }
 
 void rxpanel_reset(RxPanel *p) {
     feed_lock_init();
+    rxpanel_decode_file_stop(p);
     EnterCriticalSection(&g_feed_cs);
     rx_digits_clear(&p->received);
-    digit_stream_reset(&p->stream);
-    p->have_tail = 0;
-    p->heard = 0;
-    digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
-    p->resets++;
+    live_restart(p);
     drop_queued(WM_APP_DIGIT, p->panel_id);
     LeaveCriticalSection(&g_feed_cs);
 }
@@ -99,10 +166,7 @@ static void stop_capture_of(RxPanel *p) {
     p->listening = 0;
     drop_queued(WM_APP_METERS, p->panel_id);
     EnterCriticalSection(&g_feed_cs);
-    int32_t out[DIGIT_PACER_OUT];
-    int32_t n = digit_pacer_flush(&p->pacer, out);
-    for (int32_t i = 0; i < n && g_notify; i++)
-        PostMessageA(g_notify, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)out[i]);
+    decode_stream_finish(&p->live);
     LeaveCriticalSection(&g_feed_cs);
 }
 
@@ -118,12 +182,7 @@ int32_t rxpanel_start_listening(RxPanel *p, char *err, uint64_t err_size) {
         stop_capture_of(p);
     else if (g_active_panel)
         displace(g_active_panel);
-    // A new capture is a new stretch of sound: a tone half-heard before must
-    // not complete with the first frame of this one.
-    digit_stream_reset(&p->stream);
-    p->have_tail = 0;
-    p->heard = 0;
-    digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
+    live_restart(p);
     if (!audio_capture_start(capture_frame_callback, p, err, err_size)) return 0;
     g_active_panel = p;
     p->listening = 1;
@@ -141,117 +200,212 @@ void rxpanel_stop_active(void) {
 
 RxPanel *rxpanel_get_active(void) { return g_active_panel; }
 
-static int32_t meter_percent(float ratio) {
-    double v = (double)ratio * 100.0;
-    if (!(v > 0.0)) return 0; /* also NaN */
-    if (v >= 100.0) return 100;
-    return (int32_t)v;
-}
-
-static int32_t detect_live(const float *frame, uint64_t count, float threshold, int32_t repeater,
-                           float *row, float *col, PairTune *tune) {
-    return repeater
-               ? detect_digit_in_frame_repeater(frame, count, DTMF_SAMPLE_RATE, threshold, row, col,
-                                                tune)
-               : detect_digit_in_frame(frame, count, DTMF_SAMPLE_RATE, threshold, row, col, tune);
-}
-
-/* A digit the stream reported in the frame that began at `start` (or -1:
- * none), after the pacer's word on it; a digit the pacer held may come out
- * with either. Under the panel lock. */
-static void post_digit(HWND w, RxPanel *p, int32_t digit, uint64_t start) {
-    int32_t out[DIGIT_PACER_OUT];
-    int32_t n = digit >= 0 ? digit_pacer_feed(&p->pacer, digit, start, out)
-                           : digit_pacer_tick(&p->pacer, start, out);
-    for (int32_t i = 0; i < n && w; i++)
-        PostMessageA(w, WM_APP_DIGIT, (WPARAM)p->panel_id, (LPARAM)out[i]);
-}
-
-/* Each capture buffer gives two frames on the file decoder's grid: the one
- * that straddles it and the last buffer (when there is one), then the
- * buffer itself. A buffer of another length is taken as one frame. */
 void capture_frame_callback(const float *frame, uint64_t count, void *ctx) {
     RxPanel *p = (RxPanel *)ctx;
-    float threshold = *(volatile float *)&p->threshold;
-    int32_t repeater = repeater_on();
-    HWND w = g_notify;
-    const uint64_t hop = DECODE_HOP_SAMPLES;
-    const int32_t whole = count == DECODE_FRAME_SAMPLES;
-
-    float joined[DECODE_FRAME_SAMPLES];
     EnterCriticalSection(&g_feed_cs);
-    uint32_t resets = p->resets;
-    int32_t straddle = whole && p->have_tail;
-    if (straddle) memcpy(joined, p->tail, sizeof p->tail);
-    if (whole) memcpy(p->tail, frame + hop, sizeof p->tail);
-    p->have_tail = whole;
+    p->live.set.threshold = threshold_of(p); /* from this buffer's frames on */
+    p->live.set.repeater = repeater_on();
+    decode_stream_feed(&p->live, frame, count);
     LeaveCriticalSection(&g_feed_cs);
+}
 
-    float row = 0.0f, col = 0.0f;
-    int32_t first = -1;
-    PairTune first_tune, tune;
-    if (straddle) {
-        memcpy(joined + hop, frame, hop * sizeof *frame);
-        first =
-            detect_live(joined, DECODE_FRAME_SAMPLES, threshold, repeater, NULL, NULL, &first_tune);
-    }
-    int32_t det = detect_live(frame, count, threshold, repeater, &row, &col, &tune);
+/* ---- Decoding a file --------------------------------------------------
+ *
+ * Both forms run the core's decode stream with the panel's settings: the
+ * recording brought to 44.1 kHz, the frames every half frame, the digit
+ * stream, the pacer with its ticks and, at the end, its flush. A reception
+ * with a limit (the picture's 64) stops before the first frame after it is
+ * reached; one without stops once it is full and one more came, which is all
+ * the page can still tell ("Reception full"). */
 
-    uint32_t r = (uint32_t)meter_percent(row);
-    uint32_t c = (uint32_t)meter_percent(col);
-    if (w) PostMessageA(w, WM_APP_METERS, (WPARAM)p->panel_id, (LPARAM)(r | (c << 16)));
-
-    EnterCriticalSection(&g_feed_cs);
-    if (p->resets == resets) {
-        if (straddle)
-            post_digit(w, p, digit_stream_feed(&p->stream, first, &first_tune), p->heard - hop);
-        post_digit(w, p, digit_stream_feed(&p->stream, det, &tune), p->heard);
-        p->heard += count;
-    }
-    LeaveCriticalSection(&g_feed_cs);
+static uint64_t stop_count(const RxPanel *p) {
+    return p->max_digits >= 0 ? (uint64_t)p->max_digits : (uint64_t)RX_MAX_DIGITS + 1;
 }
 
 struct DecodeWalk {
-    RxPanel *panel;
     RxDigitHandler handler;
+    uint64_t count, stop_at;
 };
 
-static int32_t limit_reached(const RxPanel *p) {
-    return p->max_digits >= 0 && p->received.count >= (uint64_t)p->max_digits;
+static int32_t walk_frame(void *ctx, uint64_t, int32_t, int32_t, float, float) {
+    const DecodeWalk *w = (const DecodeWalk *)ctx;
+    return w->count >= w->stop_at;
 }
 
-static int32_t decode_visit(void *ctx, uint64_t start, int32_t, int32_t digit, float, float) {
-    DecodeWalk *walk = (DecodeWalk *)ctx;
-    if (digit < 0 || !walk->handler) return 0;
-    int32_t out[DIGIT_PACER_OUT];
-    int32_t n = digit_pacer_feed(&walk->panel->pacer, digit, start, out);
-    for (int32_t i = 0; i < n; i++) walk->handler(out[i]);
-    return limit_reached(walk->panel); /* stop before the next frame */
+static void walk_digit(void *ctx, int32_t digit) {
+    DecodeWalk *w = (DecodeWalk *)ctx;
+    w->count++;
+    if (w->handler) w->handler(digit);
 }
 
 void rxpanel_decode_samples(RxPanel *p, const float *samples, uint64_t count, int32_t rate,
                             RxDigitHandler handler) {
     if (!samples || rate <= 0) return;
-    if (limit_reached(p)) return;
-    /* Frames are counted in samples, so at the file's own rate a low-rate
-     * recording gets long frames (256 ms at 8000 Hz) that swallow the gaps
-     * between repeated digits. Bringing the file to the live rate first
-     * gives it the same 46 ms frames live reception has. */
-    SampleBuf at_live = {};
-    if (rate != DTMF_SAMPLE_RATE) {
-        SampleBuf in = {(float *)samples, count, count};
-        resample_linear(&in, rate, DTMF_SAMPLE_RATE, &at_live);
-        samples = at_live.data;
-        count = at_live.len;
+    DecodeWalk walk = {handler, p->received.count, stop_count(p)};
+    if (walk.count >= walk.stop_at) return;
+    DecodeSettings set = panel_settings(p);
+    DecodeStream d;
+    decode_stream_init(&d, &set, rate, walk_frame, walk_digit, &walk);
+    decode_stream_feed(&d, samples, count);
+    decode_stream_finish(&d);
+    decode_stream_free(&d);
+}
+
+/* Room for every digit a decode can give: the stop count, then what the
+ * frame that reached it and the final flush may add. */
+#define FILE_JOB_DIGITS (RX_MAX_DIGITS + 1 + 2 * DIGIT_PACER_OUT)
+static const uint64_t FILE_BLOCK = 16384; /* samples read at a time */
+static const DWORD FILE_NEWS_MS = 50;     /* at most this often, a message */
+static const DWORD FILE_STOP_WAIT_MS = 5000;
+
+struct RxFileJob {
+    std::atomic<int32_t> refs; /* the panel's and the thread's: the last frees */
+    std::atomic<int32_t> stop, done, posted, percent;
+    HANDLE thread;
+    FILE *f;
+    WavReader reader;
+    DecodeSettings set;
+    HWND notify;
+    int32_t panel_id;
+    uint64_t stop_at;
+    CRITICAL_SECTION cs; /* digits and count */
+    int32_t digits[FILE_JOB_DIGITS];
+    uint64_t count, taken;
+};
+
+static void job_release(RxFileJob *j) {
+    if (--j->refs > 0) return;
+    wav_reader_close(&j->reader);
+    if (j->f) fclose(j->f);
+    DeleteCriticalSection(&j->cs);
+    free(j);
+}
+
+/* One message waits at a time: the take that answers it sees all news. */
+static void job_post(RxFileJob *j) {
+    if (!j->posted.exchange(1) && j->notify)
+        PostMessageA(j->notify, WM_APP_FILE, (WPARAM)j->panel_id, 0);
+}
+
+static int32_t job_frame(void *ctx, uint64_t, int32_t, int32_t, float, float) {
+    RxFileJob *j = (RxFileJob *)ctx;
+    EnterCriticalSection(&j->cs);
+    int32_t enough = j->count >= j->stop_at;
+    LeaveCriticalSection(&j->cs);
+    return enough || j->stop;
+}
+
+static void job_digit(void *ctx, int32_t digit) {
+    RxFileJob *j = (RxFileJob *)ctx;
+    EnterCriticalSection(&j->cs);
+    if (j->count < FILE_JOB_DIGITS) j->digits[j->count++] = digit;
+    LeaveCriticalSection(&j->cs);
+}
+
+static DWORD WINAPI file_thread(LPVOID arg) {
+    RxFileJob *j = (RxFileJob *)arg;
+    DecodeStream d;
+    decode_stream_init(&d, &j->set, (int32_t)j->reader.info.rate, job_frame, job_digit, j);
+    float *block = (float *)malloc(FILE_BLOCK * sizeof *block);
+    const uint64_t size = j->reader.size;
+    DWORD last = GetTickCount();
+    while (block && !j->stop && !d.stopped) {
+        uint64_t n = wav_reader_read(&j->reader, block, FILE_BLOCK);
+        if (n == 0) {
+            decode_stream_finish(&d);
+            break;
+        }
+        decode_stream_feed(&d, block, n);
+        if (size && size != UINT64_MAX) j->percent = (int32_t)(j->reader.pos * 100 / size);
+        if (GetTickCount() - last >= FILE_NEWS_MS) {
+            last = GetTickCount();
+            job_post(j);
+        }
     }
-    if (count >= DECODE_FRAME_SAMPLES) {
-        DecodeWalk walk = {p, handler};
-        digit_pacer_reset(&p->pacer, DTMF_SAMPLE_RATE);
-        detect_frames(samples, count, DTMF_SAMPLE_RATE, DECODE_FRAME_SAMPLES, DECODE_HOP_SAMPLES,
-                      p->threshold, repeater_on(), &p->stream, decode_visit, &walk);
-        int32_t out[DIGIT_PACER_OUT];
-        int32_t n = handler && !limit_reached(p) ? digit_pacer_flush(&p->pacer, out) : 0;
-        for (int32_t i = 0; i < n; i++) handler(out[i]);
+    free(block);
+    decode_stream_free(&d);
+    j->percent = 100;
+    j->done = 1;
+    job_post(j);
+    job_release(j);
+    return 0;
+}
+
+int32_t rxpanel_decode_file_start(RxPanel *p, const char *path) {
+    rxpanel_decode_file_stop(p);
+    RxFileJob *j = (RxFileJob *)calloc(1, sizeof *j);
+    if (!j) return 0;
+    new (j) RxFileJob();
+    InitializeCriticalSection(&j->cs);
+    j->refs = 1;
+    j->f = path ? fopen(path, "rb") : NULL;
+    char why[128];
+    if (!j->f || wav_reader_open_file(&j->reader, j->f, why, sizeof why) != 0 ||
+        !j->reader.readable || j->reader.info.rate == 0) {
+        job_release(j);
+        return 0;
     }
-    sb_free(&at_live);
+    j->set = panel_settings(p);
+    j->notify = g_notify;
+    j->panel_id = p->panel_id;
+    j->stop_at = stop_count(p) > p->received.count ? stop_count(p) - p->received.count : 0;
+    j->refs = 2;
+    j->thread = CreateThread(NULL, 0, file_thread, j, 0, NULL);
+    if (!j->thread) {
+        j->refs = 1;
+        job_release(j);
+        return 0;
+    }
+    p->file = j;
+    track_decoding(p, 1);
+    return 1;
+}
+
+uint64_t rxpanel_decode_file_take(RxPanel *p, int32_t *out, uint64_t max, int32_t *percent,
+                                  int32_t *done) {
+    RxFileJob *j = p->file;
+    if (done) *done = 0;
+    if (!j) {
+        if (done) *done = 1;
+        return 0;
+    }
+    j->posted = 0; /* before reading: news after this point posts again */
+    const int32_t ended = j->done;
+    EnterCriticalSection(&j->cs);
+    uint64_t n = j->count - j->taken;
+    if (n > max) n = max;
+    if (n) memcpy(out, j->digits + j->taken, (size_t)n * sizeof *out);
+    j->taken += n;
+    const int32_t all = j->taken == j->count;
+    LeaveCriticalSection(&j->cs);
+    if (percent) *percent = j->percent;
+    if (ended && all) {
+        WaitForSingleObject(j->thread, FILE_STOP_WAIT_MS); /* it has only its return left */
+        CloseHandle(j->thread);
+        p->file = NULL;
+        track_decoding(p, 0);
+        job_release(j);
+        if (done) *done = 1;
+    }
+    return n;
+}
+
+void rxpanel_decode_file_stop(RxPanel *p) {
+    RxFileJob *j = p->file;
+    if (!j) return;
+    p->file = NULL;
+    track_decoding(p, 0);
+    j->stop = 1;
+    /* A block takes milliseconds; a file on a hung network share may not
+     * come back, and then the thread frees the job when it does. */
+    WaitForSingleObject(j->thread, FILE_STOP_WAIT_MS);
+    CloseHandle(j->thread);
+    job_release(j);
+}
+
+int32_t rxpanel_decoding_file(const RxPanel *p) { return p->file != NULL; }
+
+void rxpanel_decode_file_stop_all(void) {
+    for (RxPanel *p : g_decoding)
+        if (p) rxpanel_decode_file_stop(p);
 }

@@ -7,14 +7,6 @@
 #include <ctype.h>
 #include <string.h>
 
-uint64_t callsign_clean(const char *in, char *out) {
-    uint64_t n = 0;
-    for (const unsigned char *p = (const unsigned char *)in; *p && n < 255; p++)
-        if (*p < 128 && isalnum(*p)) out[n++] = (char)toupper(*p);
-    out[n] = 0;
-    return n;
-}
-
 void callsign_sanitise(HWND edit) {
     char text[256];
     char clean[256];
@@ -84,31 +76,31 @@ void handle_hscroll(HWND control, WPARAM) {
     }
     float t = (float)pos / 100.0f;
     if (control == g_app.rx.threshold_bar)
-        g_app.rx.panel.threshold = t;
+        rxpanel_set_threshold(&g_app.rx.panel, t);
     else if (control == g_app.imgdec.threshold_bar)
-        g_app.imgdec.panel.threshold = t;
+        rxpanel_set_threshold(&g_app.imgdec.panel, t);
     else if (control == g_app.hex.threshold_bar)
-        g_app.hex.panel.threshold = t;
+        rxpanel_set_threshold(&g_app.hex.panel, t);
     else if (control == g_app.server.threshold_bar)
-        g_app.server.panel.threshold = t;
+        rxpanel_set_threshold(&g_app.server.panel, t);
 }
 
 void handle_app_digit(int32_t panel_id, int32_t digit) {
     switch (panel_id) {
-    case 0: rx_on_digit(digit); break;
-    case 1: imgdec_on_digit(digit); break;
-    case 2: hex_on_digit(digit); break;
-    case 3: servertab_on_digit(digit); break;
+    case PANEL_RX: rx_on_digit(digit); break;
+    case PANEL_IMGDEC: imgdec_on_digit(digit); break;
+    case PANEL_HEX: hex_on_digit(digit); break;
+    case PANEL_SERVER: servertab_on_digit(digit); break;
     default: break;
     }
 }
 
 void handle_app_meters(int32_t panel_id, int32_t row, int32_t col) {
     switch (panel_id) {
-    case 0: rx_on_meters(row, col); break;
-    case 1: imgdec_on_meters(row, col); break;
-    case 2: hex_on_meters(row, col); break;
-    case 3: servertab_on_meters(row, col); break;
+    case PANEL_RX: rx_on_meters(row, col); break;
+    case PANEL_IMGDEC: imgdec_on_meters(row, col); break;
+    case PANEL_HEX: hex_on_meters(row, col); break;
+    case PANEL_SERVER: servertab_on_meters(row, col); break;
     default: break;
     }
 }

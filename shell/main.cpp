@@ -2,6 +2,7 @@
  * pages) and MainWndProc, which only routes. */
 #include "shell/shell.h"
 #include "tabs/tabs.h"
+#include "tabs/rxpage.h"
 #include "audio/audio.h"
 
 #include <commctrl.h>
@@ -33,6 +34,13 @@ void audio_dir_from_module_path(const char *path, char *out, uint64_t size) {
     snprintf(out, (size_t)size, "%s\\audio", dir);
 }
 
+/* A program without a console cannot just print this and vanish. */
+static void report_fatal(const char *what) {
+    char text[160];
+    snprintf(text, sizeof text, "Tessary ran %s and has to close.", what);
+    app_box(BOX_FATAL, "Out of memory", text);
+}
+
 static HFONT make_font(int height) {
     return CreateFontA(-height, 0, 0, 0, 400, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -54,11 +62,16 @@ static void create_header(HWND w) {
     g_app.tx_status = mk_static(w, "", 894, 10, 110, 18, small, 2);
     set_control_id(g_app.tx_status, IDC_TX_STATUS);
     g_app.callsign_button = mk_button(w, "Callsign", 10, 40, 90, 24, IDC_CALLSIGN_BUTTON);
-    g_app.repeater_check = mk_checkbox(w, "Repeater mode", 112, 42, 140, 20, IDC_REPEATER_CHECK);
-    mk_static(w,
-              "(disguises tones with a modulated carrier so they don't sound like DTMF -- "
-              "decoding handles it automatically)",
-              260, 44, 740, 16, small, 2);
+    // The long caption gets what the check box's text leaves, so that it
+    // stays on one line in whichever font stands in for Consolas.
+    static const char repeater_caption[] =
+        "(disguises tones with a modulated carrier so they don't sound like DTMF -- "
+        "decoding handles it automatically)";
+    int box_w = 24 + text_width(w, small, "Repeater mode");
+    if (box_w > 140) box_w = 140;
+    g_app.repeater_check = mk_checkbox(w, "Repeater mode", 112, 42, box_w, 20, IDC_REPEATER_CHECK);
+    const int cap_x = 112 + box_w + 8;
+    mk_static(w, repeater_caption, cap_x, 44, CLIENT_W - 4 - cap_x, 16, small, 2);
     g_app.cw_check = mk_checkbox(w, "CW ID (fast Morse)", 10, 74, 170, 20, IDC_CW_CHECK);
     mk_static(w,
               "(sends the callsign as fast Morse instead of speech -- periodic ID, Sign off, "
@@ -68,8 +81,11 @@ static void create_header(HWND w) {
     g_app.speed_slider =
         CreateWindowExA(0, TRACKBAR_CLASSA, "", WS_CHILD | WS_VISIBLE | TBS_AUTOTICKS, 104, 104,
                         240, 30, w, (HMENU)(INT_PTR)IDC_SPEED_SLIDER, g_app.instance, NULL);
-    SendMessageA(g_app.speed_slider, TBM_SETRANGE, TRUE, MAKELPARAM(50, 500));
+    SendMessageA(g_app.speed_slider, TBM_SETRANGE, TRUE,
+                 MAKELPARAM(SPEED_MIN_PERCENT, SPEED_MAX_PERCENT));
     SendMessageA(g_app.speed_slider, TBM_SETPOS, TRUE, 100);
+    // A tick every unit would be 450 of them, a solid grey bar: one every 50 %.
+    SendMessageA(g_app.speed_slider, TBM_SETTICFREQ, 50, 0);
     g_app.speed_label = mk_static(w, "", 352, 110, 340, 16, small, 2);
     set_control_id(g_app.speed_label, IDC_SPEED_LABEL);
 }
@@ -107,6 +123,7 @@ HWND app_create_main_window(HINSTANCE instance, int show) {
     InitCommonControlsEx(&icc);
 
     memset(&g_app, 0, sizeof g_app);
+    core_set_fatal_report(report_fatal);
     g_app.instance = instance;
 
     char path[260];
@@ -167,6 +184,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CREATE: return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_CLOSE:
+        rxpanel_decode_file_stop_all();
         rxpanel_stop_active();
         audio_shutdown();
         DestroyWindow(hwnd);
@@ -192,6 +210,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_APP_METERS:
         handle_app_meters((int32_t)wp, (int32_t)(lp & 0xFFFF), (int32_t)((lp >> 16) & 0xFFFF));
         return 0;
+    case WM_APP_FILE: rxpage_file_news((int32_t)wp); return 0;
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }

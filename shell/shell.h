@@ -12,9 +12,7 @@
 HWND app_create_main_window(HINSTANCE instance, int show);
 /* "<folder of path>\audio" into out (at most size bytes with the NUL). */
 void audio_dir_from_module_path(const char *path, char *out, uint64_t size);
-/* The callsign rule: ASCII letters and digits only, upper-cased, at most
- * 255 kept. out holds at least 256 bytes. Returns the length. */
-uint64_t callsign_clean(const char *in, char *out);
+/* Keeps the callsign box to what goes on the air (the core's callsign_clean). */
 void callsign_sanitise(HWND edit);
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 void route_command(WPARAM wp, LPARAM lp);

@@ -34,10 +34,10 @@ int32_t save_wav_reporting(const char *path, const SampleBuf *buf) {
     char msg[400];
     if (save_wav(path, buf) != 0) {
         snprintf(msg, sizeof msg, "Could not write the WAV file:\n%s", path);
-        MessageBoxA(g_app.main_wnd, msg, "Save failed", MB_ICONERROR);
+        app_box(BOX_ERROR, "Save failed", msg);
         return -1;
     }
     snprintf(msg, sizeof msg, "Saved to %s", path);
-    MessageBoxA(g_app.main_wnd, msg, "Saved", MB_ICONINFORMATION);
+    app_box(BOX_SAVED, "Saved", msg);
     return 0;
 }

@@ -8,13 +8,18 @@
 #include <stdio.h>
 #include <string.h>
 
-/* The pages that asked to be told when another page takes the microphone,
- * by panel id. */
-static RxPageUi g_registered[4];
+/* The pages by panel id: told when another page takes the microphone, and
+ * handed what a file decode finds. */
+static RxPageUi g_registered[PANEL_COUNT];
+/* The name of the file each panel decodes, for its status line. */
+static char g_decoding_name[PANEL_COUNT][260];
+
+#define DECODE_BUTTON_TEXT "Decode an audio file..."
+#define STOP_DECODE_TEXT   "Stop decoding"
 
 HWND rxpage_make_buttons(HWND page, int y, int first_id) {
     HWND listen = mk_button(page, "Start listening", 14, y, 130, 26, first_id);
-    mk_button(page, "Decode an audio file...", 152, y, 170, 26, first_id + 1);
+    mk_button(page, DECODE_BUTTON_TEXT, 152, y, 170, 26, first_id + 1);
     mk_button(page, "Clear", 330, y, 70, 26, first_id + 2);
     return listen;
 }
@@ -63,7 +68,7 @@ static void show_idle(const RxPageUi *ui) {
 }
 
 static void on_panel_stopped(RxPanel *p) {
-    for (int i = 0; i < 4; i++) {
+    for (int i = 0; i < PANEL_COUNT; i++) {
         if (g_registered[i].panel != p) continue;
         if (g_registered[i].displaced)
             g_registered[i].displaced();
@@ -75,19 +80,20 @@ static void on_panel_stopped(RxPanel *p) {
 void rxpage_register(const RxPageUi *ui) {
     if (!ui->panel) return;
     int32_t id = ui->panel->panel_id;
-    if (id < 0 || id >= 4) return;
+    if (id < 0 || id >= PANEL_COUNT) return;
     g_registered[id] = *ui;
     rxpanel_set_stopped_notify(on_panel_stopped);
 }
 
 int32_t rxpage_toggle_listen(const RxPageUi *ui) {
+    rxpage_stop_decode(ui);
     if (ui->panel->listening) {
         rxpage_stop_listening(ui);
         return 0;
     }
     char err[256] = "";
     if (!rxpanel_start_listening(ui->panel, err, sizeof err)) {
-        MessageBoxA(g_app.main_wnd, err, "Microphone error", MB_ICONERROR);
+        app_box(BOX_ERROR, "Microphone error", err);
         return 0;
     }
     SetWindowTextA(ui->listen_button, "Stop listening");
@@ -114,8 +120,11 @@ int32_t rxpage_ask_wav_path(char *path, uint64_t size) {
     return ask_open_path(path, n, "WAV audio\0*.wav\0All files\0*.*\0");
 }
 
-int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(void),
-                          RxDigitHandler on_digit) {
+static HWND decode_button(const RxPageUi *ui) {
+    return GetDlgItem(GetParent(ui->listen_button), GetDlgCtrlID(ui->listen_button) + 1);
+}
+
+int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(void)) {
     rxpage_stop_listening(ui);
     if (clear)
         clear();
@@ -125,20 +134,69 @@ int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(vo
     char status[320];
     snprintf(status, sizeof status, "Decoding %s...", filename_only(path));
     SetWindowTextA(ui->status_label, status);
-    UpdateWindow(ui->status_label); /* the decode below holds the GUI thread */
-
-    SampleBuf buf;
-    sb_init(&buf);
-    uint32_t rate = DTMF_SAMPLE_RATE;
-    // Only what decodes to real sound: a compressed file would read as noise.
-    if (wav_read_info(path, NULL, NULL, 0) != 0 || load_wav_mono_float(path, &buf, &rate) != 0) {
-        sb_free(&buf);
-        MessageBoxA(g_app.main_wnd, "Could not read that WAV file.", "Decode error", MB_ICONERROR);
+    if (!rxpanel_decode_file_start(ui->panel, path)) {
+        // Only what decodes to real sound: a compressed file would read as noise.
+        app_box(BOX_ERROR, "Decode error", "Could not read that WAV file.");
         return -1;
     }
-    rxpanel_decode_samples(ui->panel, buf.data, buf.len, (int32_t)rate, on_digit);
-    sb_free(&buf);
-    return (int32_t)ui->panel->received.count;
+    int32_t id = ui->panel->panel_id;
+    if (id >= 0 && id < PANEL_COUNT)
+        snprintf(g_decoding_name[id], sizeof g_decoding_name[id], "%s", filename_only(path));
+    SetWindowTextA(decode_button(ui), STOP_DECODE_TEXT);
+    return 0;
+}
+
+/* Every digit found so far into the page, then one redraw. */
+static int32_t take_found(const RxPageUi *ui, int32_t *percent) {
+    int32_t batch[512], done = 0;
+    uint64_t n, total = 0;
+    do {
+        n = rxpanel_decode_file_take(ui->panel, batch, 512, percent, &done);
+        for (uint64_t i = 0; i < n && ui->take; i++) ui->take(batch[i]);
+        total += n;
+    } while (n == 512 && !done);
+    if (total && ui->show) ui->show();
+    return done;
+}
+
+void rxpage_file_news(int32_t panel_id) {
+    if (panel_id < 0 || panel_id >= PANEL_COUNT) return;
+    const RxPageUi *ui = &g_registered[panel_id];
+    if (!ui->panel || !rxpanel_decoding_file(ui->panel)) return; /* ended meanwhile */
+    int32_t percent = 0;
+    if (take_found(ui, &percent)) {
+        SetWindowTextA(decode_button(ui), DECODE_BUTTON_TEXT);
+        if (ui->decoded) ui->decoded();
+        return;
+    }
+    char status[320];
+    snprintf(status, sizeof status, "Decoding %s... %d %%", g_decoding_name[panel_id], percent);
+    SetWindowTextA(ui->status_label, status);
+}
+
+int32_t rxpage_stop_decode(const RxPageUi *ui) {
+    if (!rxpanel_decoding_file(ui->panel)) return 0;
+    int32_t percent = 0;
+    if (take_found(ui, &percent)) { /* it ended on its own meanwhile */
+        SetWindowTextA(decode_button(ui), DECODE_BUTTON_TEXT);
+        if (ui->decoded) ui->decoded();
+        return 1;
+    }
+    rxpanel_decode_file_stop(ui->panel);
+    SetWindowTextA(decode_button(ui), DECODE_BUTTON_TEXT);
+    char status[320];
+    const uint64_t n = ui->panel->received.count;
+    snprintf(status, sizeof status, "Decoding stopped at %d %% -- %d digit%s", percent, (int)n,
+             n == 1 ? "" : "s");
+    SetWindowTextA(ui->status_label, status);
+    return 1;
+}
+
+void rxpage_drop_decode(const RxPageUi *ui) {
+    if (!rxpanel_decoding_file(ui->panel)) return;
+    rxpanel_decode_file_stop(ui->panel);
+    SetWindowTextA(decode_button(ui), DECODE_BUTTON_TEXT);
+    SetWindowTextA(ui->status_label, RXPAGE_IDLE_TEXT);
 }
 
 static_assert(RX_MAX_DIGITS == 4096, "RXPAGE_FULL_TEXT names the size");

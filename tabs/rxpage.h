@@ -1,8 +1,8 @@
 /* rxpage -- the parts the receiving pages (Receive text, Image decode, Hex,
  * Server) share: building the listening block (buttons, LED and status line,
  * level meters, threshold slider), the listen toggle with its status texts
- * and "Microphone error" box, the meters, and decoding a WAV file at its own
- * rate. Everything here runs on the GUI thread.
+ * and "Microphone error" box, the meters, and decoding a WAV file through
+ * the core's decode stream. Everything here runs on the GUI thread.
  *
  * How a page uses it
  *
@@ -19,37 +19,44 @@
  *   The Server page, whose status line and LED sit apart, makes its LED with
  *   rxpage_make_led and its own status label, and uses the rest as is.
  *
- *   Actions: describe the page's controls and panel with an RxPageUi, made
- *   afresh from the page's record whenever needed, and register it once at
- *   the end of the build (rxpage_register):
+ *   Actions: describe the page's controls, panel and digit handling with an
+ *   RxPageUi, made afresh from the page's record whenever needed, and
+ *   register it once at the end of the build (rxpage_register):
  *     static RxPageUi hex_ui(void) {
  *         RxPageUi u = { g_app.hex.listen_button, g_app.hex.led, g_app.hex.status_label,
- *                        g_app.hex.row_meter, g_app.hex.col_meter, &g_app.hex.panel };
+ *                        g_app.hex.row_meter, g_app.hex.col_meter, &g_app.hex.panel, NULL,
+ *                        hex_take_digit, hex_show_reception, hex_decode_done };
  *         return u;
  *     }
  *     void hex_toggle_listen(void) { RxPageUi u = hex_ui(); rxpage_toggle_listen(&u); }
  *     void hex_on_meters(int32_t r, int32_t c) { RxPageUi u = hex_ui(); rxpage_set_meters(&u, r, c); }
  *
- *   Decoding a file is two steps, so that tests can skip the dialog:
+ *   Decoding a file is two steps, so that tests can skip the dialog; the
+ *   decode button stops a decode that runs:
  *     void hex_decode_file(void) {
+ *         RxPageUi u = hex_ui();
  *         char path[260];
- *         if (rxpage_ask_wav_path(path, sizeof path)) hex_decode_path(path);
+ *         if (!rxpage_stop_decode(&u) && rxpage_ask_wav_path(path, sizeof path))
+ *             hex_decode_path(path);
  *     }
  *     int32_t hex_decode_path(const char *path) {   // the testable step
  *         RxPageUi u = hex_ui();
- *         int32_t n = rxpage_decode_wav(&u, path, hex_clear, hex_on_digit);
- *         if (n >= 0) { rxpage_decode_summary(text, sizeof text, &u.panel->received); ... }
- *         return n < 0 ? -1 : 0;
+ *         return rxpage_decode_wav(&u, path, hex_clear);
  *     }
  *   rxpage_decode_wav stops listening (as the toggle does), calls the page's
- *   clear (which must reset the panel), shows "Decoding <name>...", reads the
+ *   clear (which must reset the panel), shows "Decoding <name>...", opens the
  *   file, and then either shows the "Decode error" box and returns -1, or
- *   runs the panel's decoder with the page's digit handler and returns the
- *   panel's digit count.
+ *   starts the panel's file decode and returns 0. The decode runs on its own
+ *   thread; on the GUI thread (WM_APP_FILE, rxpage_file_news) each digit it
+ *   found goes to the page's take, the page's show redraws the readouts once
+ *   per batch, the status line says "Decoding <name>... 40 %", and at the end
+ *   the page's decoded sets its summary (rxpage_decode_summary). Clear, the
+ *   listen button and another file end a decode first.
  *
- *   Digits: a page's handler stores each with rxpage_store_digit (which
- *   says when the reception is full) and shows them with rxpage_show_digits;
- *   the pairs they complete come from the core's rx_digits_last_pair.
+ *   Digits: a page's take stores each with rxpage_store_digit (which says
+ *   when the reception is full); its show draws them with rxpage_show_digits;
+ *   the pairs they complete come from the core's rx_digits_last_pair. The
+ *   live handler (WM_APP_DIGIT) is take and then show.
  */
 #ifndef TESSARY_RXPAGE_H
 #define TESSARY_RXPAGE_H
@@ -73,6 +80,11 @@ struct RxPageUi {
     /* What the page does when another page takes its microphone; null:
      * the idle look of the listening block. */
     void (*displaced)(void);
+    /* A digit into the reception without redrawing (1 when stored); the
+     * readouts redrawn; the status line once a file decode has ended. */
+    int32_t (*take)(int32_t digit);
+    void (*show)(void);
+    void (*decoded)(void);
 };
 
 /* ---- building ---- */
@@ -100,10 +112,16 @@ void rxpage_set_meters(const RxPageUi *ui, int32_t row, int32_t col);
 /* The open-file dialog: "WAV audio" / "All files", the file must exist.
  * Returns 1 with the path in `path`, 0 when the user cancelled. */
 int32_t rxpage_ask_wav_path(char *path, uint64_t size);
-/* See above. Returns the panel's digit count, or -1 when the file could not
+/* See above. Returns 0 once the decode runs, or -1 when the file could not
  * be read (the user has been told). */
-int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(void),
-                          RxDigitHandler on_digit);
+int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(void));
+/* WM_APP_FILE for the page registered with that panel id. */
+void rxpage_file_news(int32_t panel_id);
+/* Ends the page's file decode, keeping the digits found so far, and says
+ * so in the status line. Returns 1 when one was running. */
+int32_t rxpage_stop_decode(const RxPageUi *ui);
+/* Ends it quietly (the page is clearing): the listening block looks idle. */
+void rxpage_drop_decode(const RxPageUi *ui);
 /* "Decoded %d digit%s from file", the no-tones text for 0 digits, or the
  * full text when digits were dropped: a cut-off file must not look whole. */
 void rxpage_decode_summary(char *out, uint64_t size, const RxDigits *r);

@@ -10,8 +10,21 @@
 
 static HexTab &H = g_app.hex;
 
+static int32_t take_digit(int32_t digit);
+static void show_reception(void);
+static void decode_done(void);
+
+/* Whole minutes (rounded up) that n digits take at the slowest speed. */
+static int slowest_minutes(uint64_t n) {
+    double tone, gap;
+    speed_to_tone_gap(SPEED_MIN_PERCENT, &tone, &gap);
+    const uint64_t minute = 60 * (uint64_t)DTMF_SAMPLE_RATE;
+    return (int)((digit_block_samples(n, tone, gap) - BLOCK_PAUSE_SAMPLES + minute - 1) / minute);
+}
+
 static RxPageUi hex_ui(void) {
-    RxPageUi u = {H.listen_button, H.led, H.status_label, H.row_meter, H.col_meter, &H.panel, NULL};
+    RxPageUi u = {H.listen_button, H.led, H.status_label, H.row_meter,    H.col_meter,
+                  &H.panel,        NULL,  take_digit,     show_reception, decode_done};
     return u;
 }
 
@@ -20,7 +33,7 @@ HWND build_hex_tab(HWND page) {
     GetClientRect(page, &rc);
     int w = rc.right - rc.left;
 
-    rxpanel_init(&H.panel, 2, -1);
+    rxpanel_init(&H.panel, PANEL_HEX, -1);
     H.hex_text[0] = '\0';
     H.hex_len = 0;
 
@@ -64,14 +77,14 @@ HWND build_hex_tab(HWND page) {
 static void refuse_file(const char *title, const char *fmt, const char *name, long long size) {
     char msg[700];
     snprintf(msg, sizeof msg, fmt, name, size);
-    MessageBoxA(g_app.main_wnd, msg, title, MB_ICONERROR);
+    app_box(BOX_ERROR, title, msg);
 }
 
 int32_t hex_open_path(const char *path) {
     const char *name = filename_only(path);
     FILE *f = fopen(path, "rb");
     if (!f) {
-        MessageBoxA(g_app.main_wnd, "Could not open that file.", "Open failed", MB_ICONERROR);
+        app_box(BOX_ERROR, "Open failed", "Could not open that file.");
         return -1;
     }
     long long size = -1;
@@ -89,7 +102,7 @@ int32_t hex_open_path(const char *path) {
                  "The largest file is %d bytes -> %d hex chars -> %d tones: all that one "
                  "reception can hold, and about %d minutes of tones at the slowest speed.",
                  HEX_MAX_FILE_BYTES, HEX_MAX_FILE_BYTES * 2, HEX_MAX_FILE_BYTES * 4,
-                 (HEX_MAX_FILE_BYTES * 4 * 54 + 5999) / 6000);
+                 slowest_minutes(HEX_MAX_FILE_BYTES * 4));
         refuse_file("File too large", fmt, name, size);
         return -1;
     }
@@ -99,7 +112,7 @@ int32_t hex_open_path(const char *path) {
     fclose(f);
     if (!bytes || got != (size_t)size) {
         free(bytes);
-        MessageBoxA(g_app.main_wnd, "Could not read that file.", "Open failed", MB_ICONERROR);
+        app_box(BOX_ERROR, "Open failed", "Could not read that file.");
         return -1;
     }
 
@@ -160,16 +173,26 @@ void hex_save_audio(void) {
 
 void hex_update_digits_label(void) { rxpage_show_digits(H.rx_digits_label, &H.panel.received); }
 
-void hex_on_digit(int32_t digit) {
+/* Stores the digit and the hex character its pair completes; 1 when stored. */
+static int32_t take_digit(int32_t digit) {
     RxPageUi u = hex_ui();
-    if (!rxpage_store_digit(&u, digit)) return;
-    hex_update_digits_label();
+    if (!rxpage_store_digit(&u, digit)) return 0;
     char c = rx_digits_last_pair(&H.panel.received, RX_READ_HEX);
-    if (!c || H.hex_len >= RX_TEXT_MAX - 1) return;
-    H.hex_text[H.hex_len++] = c;
-    H.hex_text[H.hex_len] = '\0';
+    if (c && H.hex_len < RX_TEXT_MAX - 1) {
+        H.hex_text[H.hex_len++] = c;
+        H.hex_text[H.hex_len] = '\0';
+    }
+    return 1;
+}
+
+static void show_reception(void) {
+    hex_update_digits_label();
     SetWindowTextA(H.hex_label, H.hex_text);
-    EnableWindow(H.save_hex_button, TRUE);
+    EnableWindow(H.save_hex_button, H.hex_len > 0);
+}
+
+void hex_on_digit(int32_t digit) {
+    if (take_digit(digit)) show_reception();
 }
 
 void hex_on_meters(int32_t row, int32_t col) {
@@ -183,6 +206,8 @@ void hex_toggle_listen(void) {
 }
 
 void hex_clear(void) {
+    RxPageUi u = hex_ui();
+    rxpage_drop_decode(&u);
     rxpanel_reset(&H.panel);
     H.hex_len = 0;
     H.hex_text[0] = '\0';
@@ -191,26 +216,28 @@ void hex_clear(void) {
     EnableWindow(H.save_hex_button, FALSE);
 }
 
-int32_t hex_decode_path(const char *path) {
-    RxPageUi u = hex_ui();
-    int32_t n = rxpage_decode_wav(&u, path, hex_clear, hex_on_digit);
-    if (n < 0) return -1;
+static void decode_done(void) {
     char text[128];
     rxpage_decode_summary(text, sizeof text, &H.panel.received);
     SetWindowTextA(H.status_label, text);
-    return 0;
+}
+
+int32_t hex_decode_path(const char *path) {
+    RxPageUi u = hex_ui();
+    return rxpage_decode_wav(&u, path, hex_clear);
 }
 
 void hex_decode_file(void) {
+    RxPageUi u = hex_ui();
     char path[260];
-    if (rxpage_ask_wav_path(path, sizeof path)) hex_decode_path(path);
+    if (!rxpage_stop_decode(&u) && rxpage_ask_wav_path(path, sizeof path)) hex_decode_path(path);
 }
 
 /* The received bytes, or null after telling the user why they cannot be saved. */
 static uint8_t *decoded_bytes(uint64_t *n) {
     const char *why = NULL;
     uint8_t *bytes = hex_string_to_bytes(H.hex_text, (uint64_t)H.hex_len, n, &why);
-    if (!bytes) MessageBoxA(g_app.main_wnd, why, "Cannot save", MB_ICONERROR);
+    if (!bytes) app_box(BOX_ERROR, "Cannot save", why);
     return bytes;
 }
 
@@ -226,11 +253,11 @@ static int32_t write_bytes(const char *path, const uint8_t *bytes, uint64_t n) {
     }
     if (!ok) {
         snprintf(msg, sizeof msg, "Could not write that file.\n\n%s", path);
-        MessageBoxA(g_app.main_wnd, msg, "Save failed", MB_ICONERROR);
+        app_box(BOX_ERROR, "Save failed", msg);
         return -1;
     }
     snprintf(msg, 308, "Saved %llu bytes to %s", (unsigned long long)n, path);
-    MessageBoxA(g_app.main_wnd, msg, "Saved", MB_ICONINFORMATION);
+    app_box(BOX_SAVED, "Saved", msg);
     return 0;
 }
 

@@ -6,8 +6,13 @@
 
 static ImgDecTab &D = g_app.imgdec;
 
+static int32_t take_digit(int32_t digit);
+static void show_reception(void);
+static void decode_done(void);
+
 static RxPageUi imgdec_ui(void) {
-    RxPageUi u = {D.listen_button, D.led, D.status_label, D.row_meter, D.col_meter, &D.panel, NULL};
+    RxPageUi u = {D.listen_button, D.led, D.status_label, D.row_meter,    D.col_meter,
+                  &D.panel,        NULL,  take_digit,     show_reception, decode_done};
     return u;
 }
 
@@ -16,7 +21,7 @@ HWND build_img_dec_tab(HWND page) {
     GetClientRect(page, &rc);
     int w = rc.right - rc.left;
 
-    rxpanel_init(&D.panel, 1, IMG_PIXELS);
+    rxpanel_init(&D.panel, PANEL_IMGDEC, IMG_PIXELS);
     for (int i = 0; i < IMG_PIXELS; i++) D.pixels[i] = -1;
 
     D.listen_button = rxpage_make_buttons(page, 14, IDC_IMGDEC_LISTEN);
@@ -34,18 +39,26 @@ HWND build_img_dec_tab(HWND page) {
     return page;
 }
 
-void imgdec_on_digit(int32_t digit) {
-    // The picture is the first 64 digits; the rest are ignored until Clear.
-    if (rx_digits_add(&D.panel.received, digit) != 1) return;
+/* The picture is the first 64 digits; the rest are ignored until Clear. */
+static int32_t take_digit(int32_t digit) {
+    if (rx_digits_add(&D.panel.received, digit) != 1) return 0;
     int32_t n = (int32_t)D.panel.received.count;
     D.pixels[n - 1] = digit;
-    rxpage_show_digits(D.digits_label, &D.panel.received);
-    InvalidateRect(D.grid, NULL, FALSE);
     if (n == IMG_PIXELS) {
         char status[64];
         snprintf(status, sizeof status, "Image complete (%d/%d pixels)", IMG_PIXELS, IMG_PIXELS);
         SetWindowTextA(D.status_label, status);
     }
+    return 1;
+}
+
+static void show_reception(void) {
+    rxpage_show_digits(D.digits_label, &D.panel.received);
+    InvalidateRect(D.grid, NULL, FALSE);
+}
+
+void imgdec_on_digit(int32_t digit) {
+    if (take_digit(digit)) show_reception();
 }
 
 void imgdec_on_meters(int32_t row, int32_t col) {
@@ -59,6 +72,8 @@ void imgdec_toggle_listen(void) {
 }
 
 void imgdec_clear(void) {
+    RxPageUi u = imgdec_ui();
+    rxpage_drop_decode(&u);
     rxpanel_reset(&D.panel);
     for (int i = 0; i < IMG_PIXELS; i++) D.pixels[i] = -1;
     SetWindowTextA(D.digits_label, " ");
@@ -75,17 +90,19 @@ void imgdec_status_text(char *out, uint64_t size, int32_t count) {
                  IMG_PIXELS);
 }
 
+static void decode_done(void) {
+    char status[96];
+    imgdec_status_text(status, sizeof status, (int32_t)D.panel.received.count);
+    SetWindowTextA(D.status_label, status);
+}
+
 int32_t imgdec_decode_path(const char *path) {
     RxPageUi u = imgdec_ui();
-    int32_t n = rxpage_decode_wav(&u, path, imgdec_clear, imgdec_on_digit);
-    if (n < 0) return -1;
-    char status[96];
-    imgdec_status_text(status, sizeof status, n);
-    SetWindowTextA(D.status_label, status);
-    return 0;
+    return rxpage_decode_wav(&u, path, imgdec_clear);
 }
 
 void imgdec_decode_file(void) {
+    RxPageUi u = imgdec_ui();
     char path[260];
-    if (rxpage_ask_wav_path(path, sizeof path)) imgdec_decode_path(path);
+    if (!rxpage_stop_decode(&u) && rxpage_ask_wav_path(path, sizeof path)) imgdec_decode_path(path);
 }

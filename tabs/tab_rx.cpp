@@ -5,16 +5,20 @@
 
 #include <stdio.h>
 
+static int32_t take_digit(int32_t digit);
+static void show_reception(void);
+static void decode_done(void);
+
 static RxPageUi rx_ui(void) {
     RxTab *t = &g_app.rx;
-    RxPageUi u = {t->listen_button, t->led, t->status_label, t->row_meter, t->col_meter,
-                  &t->panel,        NULL};
+    RxPageUi u = {t->listen_button, t->led, t->status_label, t->row_meter,   t->col_meter,
+                  &t->panel,        NULL,   take_digit,      show_reception, decode_done};
     return u;
 }
 
 HWND build_rx_tab(HWND page) {
     RxTab *t = &g_app.rx;
-    rxpanel_init(&t->panel, 0, -1);
+    rxpanel_init(&t->panel, PANEL_RX, -1);
     t->text_len = 0;
     t->text[0] = 0;
 
@@ -44,6 +48,8 @@ void rx_toggle_listen(void) {
 
 void rx_clear(void) {
     RxTab *t = &g_app.rx;
+    RxPageUi u = rx_ui();
+    rxpage_drop_decode(&u);
     rxpanel_reset(&t->panel);
     t->text_len = 0;
     t->text[0] = 0;
@@ -55,16 +61,26 @@ void rx_update_digits_label(void) {
     rxpage_show_digits(g_app.rx.digits_label, &g_app.rx.panel.received);
 }
 
-void rx_on_digit(int32_t digit) {
+/* Stores the digit and the letter its pair completes; 1 when stored. */
+static int32_t take_digit(int32_t digit) {
     RxTab *t = &g_app.rx;
     RxPageUi u = rx_ui();
-    if (!rxpage_store_digit(&u, digit)) return;
-    rx_update_digits_label();
+    if (!rxpage_store_digit(&u, digit)) return 0;
     char c = rx_digits_last_pair(&t->panel.received, RX_READ_TEXT);
-    if (!c || t->text_len >= RX_TEXT_MAX - 1) return;
-    t->text[t->text_len++] = c;
-    t->text[t->text_len] = 0;
-    SetWindowTextA(t->text_label, t->text);
+    if (c && t->text_len < RX_TEXT_MAX - 1) {
+        t->text[t->text_len++] = c;
+        t->text[t->text_len] = 0;
+    }
+    return 1;
+}
+
+static void show_reception(void) {
+    rx_update_digits_label();
+    SetWindowTextA(g_app.rx.text_label, g_app.rx.text);
+}
+
+void rx_on_digit(int32_t digit) {
+    if (take_digit(digit)) show_reception();
 }
 
 void rx_on_meters(int32_t row, int32_t col) {
@@ -72,17 +88,19 @@ void rx_on_meters(int32_t row, int32_t col) {
     rxpage_set_meters(&u, row, col);
 }
 
-int32_t rx_decode_path(const char *path) {
-    RxPageUi u = rx_ui();
-    int32_t n = rxpage_decode_wav(&u, path, rx_clear, rx_on_digit);
-    if (n < 0) return -1;
+static void decode_done(void) {
     char status[96];
     rxpage_decode_summary(status, sizeof status, &g_app.rx.panel.received);
     SetWindowTextA(g_app.rx.status_label, status);
-    return 0;
+}
+
+int32_t rx_decode_path(const char *path) {
+    RxPageUi u = rx_ui();
+    return rxpage_decode_wav(&u, path, rx_clear);
 }
 
 void rx_decode_file(void) {
+    RxPageUi u = rx_ui();
     char path[260];
-    if (rxpage_ask_wav_path(path, sizeof path)) rx_decode_path(path);
+    if (!rxpage_stop_decode(&u) && rxpage_ask_wav_path(path, sizeof path)) rx_decode_path(path);
 }

@@ -34,7 +34,8 @@ uint64_t server_preview_text(const char *dir, const char *message, char *out, ui
 static void show_idle(void);
 
 static RxPageUi server_ui(void) {
-    RxPageUi u = {NULL, S.led, S.status_label, S.row_meter, S.col_meter, &S.panel, show_idle};
+    RxPageUi u = {NULL,     S.led,     S.status_label, S.row_meter, S.col_meter,
+                  &S.panel, show_idle, NULL,           NULL,        NULL};
     return u;
 }
 
@@ -45,20 +46,10 @@ static void set_meters(int32_t row, int32_t col) {
 
 /* Also when another page takes the microphone: the exchange is over. */
 static void show_idle(void) {
-    S.exchange_state = 0;
+    S.exchange_state = EXCHANGE_IDLE;
     set_led(S.led, 0, LED_ON_COLOR);
     SetWindowTextA(S.status_label, "Idle");
     set_meters(0, 0);
-}
-
-static int caption_width(HWND page, const char *text) {
-    HDC dc = GetDC(page);
-    HGDIOBJ old = SelectObject(dc, g_app.font_small);
-    SIZE size = {0, 0};
-    GetTextExtentPoint32A(dc, text, (int)strlen(text), &size);
-    SelectObject(dc, old);
-    ReleaseDC(page, dc);
-    return size.cx + 2;
 }
 
 HWND build_server_tab(HWND page) {
@@ -66,15 +57,15 @@ HWND build_server_tab(HWND page) {
     GetClientRect(page, &rc);
     int w = rc.right - rc.left;
 
-    rxpanel_init(&S.panel, 3, -1);
+    rxpanel_init(&S.panel, PANEL_SERVER, -1);
     S.response_text[0] = '\0';
     S.response_len = 0;
-    S.exchange_state = 0;
+    S.exchange_state = EXCHANGE_IDLE;
 
     // The caption says what 0000 reaches, so it must not be cut: where the font
     // runs wider than 260 pixels the box moves right to make room.
     static const char dir_caption[] = "Dir (4 digits, 0-6) -- 0000 = AI assistant";
-    int cap_w = caption_width(page, dir_caption);
+    int cap_w = text_width(page, g_app.font_small, dir_caption) + 2;
     int cap_box = cap_w > 260 ? cap_w : 260;
     mk_static(page, dir_caption, 14, 14, cap_box, 18, g_app.font_small, 1);
     S.dir_edit = mk_edit(page, 20 + cap_box, 12, 60, 24, IDC_SERVER_DIR_EDIT, g_app.font_text);
@@ -145,8 +136,7 @@ void servertab_send_click(void) {
     GetWindowTextA(S.message_edit, message, sizeof message);
     char kept[8];
     if (strlen(dir) != 4 || server_filter_dir(dir, kept) != 4) {
-        MessageBoxA(g_app.main_wnd, "Enter exactly 4 dir digits (0-6) first.", "Server",
-                    MB_ICONERROR);
+        app_box(BOX_ERROR, "Server", "Enter exactly 4 dir digits (0-6) first.");
         return;
     }
 
@@ -156,7 +146,7 @@ void servertab_send_click(void) {
     SampleBuf buf;
     sb_init(&buf);
     if (build_request_samples(dir, message, &buf) == 0) {
-        S.exchange_state = 1;
+        S.exchange_state = EXCHANGE_SENDING;
         SetWindowTextA(S.status_label, "Sending...");
         start_tx(&buf);
     }
@@ -164,16 +154,16 @@ void servertab_send_click(void) {
 }
 
 void servertab_on_tx_complete(void) {
-    if (S.exchange_state != 1) return;
+    if (S.exchange_state != EXCHANGE_SENDING) return;
     clear_response();
     char err[256];
     if (rxpanel_start_listening(&S.panel, err, sizeof err)) {
-        S.exchange_state = 2;
+        S.exchange_state = EXCHANGE_LISTENING;
         set_led(S.led, 1, LED_ON_COLOR);
         SetWindowTextA(S.status_label, "Listening for response...");
     } else {
-        S.exchange_state = 0;
-        MessageBoxA(g_app.main_wnd, err, "Microphone error", MB_ICONERROR);
+        S.exchange_state = EXCHANGE_IDLE;
+        app_box(BOX_ERROR, "Microphone error", err);
         SetWindowTextA(S.status_label, "Idle (mic error)");
     }
 }

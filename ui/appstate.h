@@ -81,6 +81,10 @@ struct HexTab {
     int32_t hex_len;
 };
 
+/* Where the Server page's exchange stands: the request is on the air
+ * until the transmission ends, then the page listens for the answer. */
+enum ServerExchange { EXCHANGE_IDLE = 0, EXCHANGE_SENDING = 1, EXCHANGE_LISTENING = 2 };
+
 struct ServerTab {
     HWND dir_edit;
     HWND message_edit;
@@ -97,7 +101,7 @@ struct ServerTab {
     RxPanel panel;
     char response_text[RX_TEXT_MAX];
     int32_t response_len;
-    int32_t exchange_state;
+    ServerExchange exchange_state;
 };
 
 struct AppState {

@@ -96,3 +96,21 @@ const char *filename_only(const char *path) {
     const char *cut = bs > fs ? bs : fs;
     return cut ? cut + 1 : path;
 }
+
+void app_box(AppBox kind, const char *title, const char *text) {
+    if (kind == BOX_FATAL)
+        MessageBoxA(NULL, text, title, MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    else
+        MessageBoxA(g_app.main_wnd, text, title,
+                    kind == BOX_SAVED ? MB_ICONINFORMATION : MB_ICONERROR);
+}
+
+int text_width(HWND w, HFONT font, const char *text) {
+    HDC dc = GetDC(w);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size = {0, 0};
+    GetTextExtentPoint32A(dc, text, (int)strlen(text), &size);
+    SelectObject(dc, old);
+    ReleaseDC(w, dc);
+    return size.cx;
+}

@@ -88,7 +88,7 @@ static void read_callsign(char *out) {
 static void missing_clip_box(const char *err) {
     char text[1200];
     snprintf(text, sizeof text, "Missing callsign clip: %s", err);
-    MessageBoxA(g_app.main_wnd, text, "Callsign audio missing", MB_ICONERROR);
+    app_box(BOX_ERROR, "Callsign audio missing", text);
 }
 
 int32_t build_full_samples(const uint32_t *digits, uint64_t count, SampleBuf *out) {
@@ -121,7 +121,7 @@ static int32_t header_callsign_id(const char *title, SampleBuf *id) {
     char callsign[256];
     read_callsign(callsign);
     if (!callsign[0]) {
-        MessageBoxA(g_app.main_wnd, "Enter a callsign first.", title, MB_ICONERROR);
+        app_box(BOX_ERROR, title, "Enter a callsign first.");
         return -1;
     }
     char err[1024] = "";
@@ -141,7 +141,7 @@ void signoff_click(void) {
         if (build_signoff(g_app.audio_dir, &id, &tx, err, sizeof err) == 0)
             start_tx(&tx);
         else
-            MessageBoxA(g_app.main_wnd, err, "Sign-off audio missing", MB_ICONERROR);
+            app_box(BOX_ERROR, "Sign-off audio missing", err);
     }
     sb_free(&id);
     sb_free(&tx);
@@ -154,8 +154,10 @@ void callsign_click(void) {
     sb_free(&id);
 }
 
+/* The capture thread reads the flag at every frame. */
 void repeater_mode_toggle(void) {
-    g_app.repeater_mode = SendMessageA(g_app.repeater_check, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    int32_t on = SendMessageA(g_app.repeater_check, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    __atomic_store_n(&g_app.repeater_mode, on, __ATOMIC_RELAXED);
 }
 
 void morse_mode_toggle(void) {

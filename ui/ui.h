@@ -30,6 +30,15 @@ void set_control_id(HWND control, int id);
  * through it too). */
 HBRUSH theme_ctlcolor(HDC dc, HWND control);
 const char *filename_only(const char *path);
+/* How wide text is drawn in font on window w, in pixels: for captions that
+ * must not wrap whatever font stands in for the program's own. */
+int text_width(HWND w, HFONT font, const char *text);
+/* Every message box of the program: owned by the main window, the error
+ * icon for what failed, the information icon for a save ("Saved"). A fatal
+ * one may come from any thread, while the GUI thread waits for that very
+ * thread: it has no owner, and holds the whole program until it is read. */
+enum AppBox { BOX_ERROR, BOX_SAVED, BOX_FATAL };
+void app_box(AppBox kind, const char *title, const char *text);
 
 /* ---- the program's window classes (ui/winclasses) ---- */
 extern const uint32_t PALETTE_COLORS[7];

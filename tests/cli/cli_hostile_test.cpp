@@ -3,6 +3,7 @@
 // what is wrong in the user's terms.
 #include "tests/cli/cli_fixture.h"
 #include <sys/stat.h>
+#include <algorithm>
 
 namespace {
 
@@ -33,6 +34,18 @@ TEST_F(Cli, MemoryStaysFlatWhateverComesIn) {
     r = sh(CAP + "{ cat h8; head -c 200000000 /dev/zero; } | $T serve --dir 1111=cat --in -");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("<stdin>: no request heard"), std::string::npos) << r.err;
+
+    // Forty long answers, more than fit as floats, wait on disk for --out.
+    Buf air, one;
+    build_server_transmission("1111", "hi", "", "", 0, 0, 0.18, 0.09, &one, nullptr, 0);
+    for (int i = 0; i < 40; i++) {
+        sb_append_buf(&air, &one);
+        sb_append_silence(&air, 3 * 44100);
+    }
+    ASSERT_EQ(save_wav(at("many.wav").c_str(), &air), 0);
+    r = sh(CAP + "$T serve --dir '1111=yes abcdefghij | head -c 400' --in many.wav --out a.wav");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 41) << r.err;
 }
 
 TEST_F(Cli, ServeAnswersAtOnceAndNeverWithAnEmptyFile) {

@@ -76,4 +76,8 @@ inline std::vector<int32_t> text_digits(const char *t) {
     return v;
 }
 
+// One digit's tone and gap at 100 %, in samples: the pace of a block.
+static const uint64_t DIGIT_PER_100 =
+    digit_block_samples(1, TONE_S_AT_100, GAP_S_AT_100) - BLOCK_PAUSE_SAMPLES;
+
 #endif

@@ -1,27 +1,22 @@
 // Digit pace: a lost tone or a tone cut in two damages one pair, not the rest.
 #include "core_test_util.h"
 
-// What a receiving page would hold: the digits as characters ('?' lost).
+// What a receiving page would hold, through the decoder every caller runs:
+// the digits as characters ('?' lost).
 static std::string received(const SampleBuf &b) {
-    struct Walk {
-        DigitPacer pacer;
-        RxDigits rx;
-    } w;
-    digit_pacer_reset(&w.pacer, 44100);
-    rx_digits_init(&w.rx, 0);
-    auto visit = [](void *ctx, uint64_t start, int32_t, int32_t digit, float, float) {
-        int32_t out[DIGIT_PACER_OUT],
-            n = digit >= 0 ? digit_pacer_feed(&((Walk *)ctx)->pacer, digit, start, out) : 0;
-        for (int32_t i = 0; i < n; i++) rx_digits_add(&((Walk *)ctx)->rx, out[i]);
-        return 0;
-    };
-    detect_frames(b.data, b.len, 44100, 2048, 1024, 0.3f, 0, NULL, visit, &w);
-    int32_t out[DIGIT_PACER_OUT];
-    for (int32_t i = 0, n = digit_pacer_flush(&w.pacer, out); i < n; i++)
-        rx_digits_add(&w.rx, out[i]);
-    std::string s(w.rx.count + 1, '\0');
-    s.resize(rx_digits_chars(&w.rx, &s[0], s.size()));
-    rx_digits_free(&w.rx);
+    RxDigits rx;
+    rx_digits_init(&rx, 0);
+    DecodeSettings set = {0.3f, 0, DECODE_DEFAULT_HOP, 1};
+    DecodeStream d;
+    decode_stream_init(
+        &d, &set, 44100, nullptr,
+        [](void *ctx, int32_t digit) { rx_digits_add((RxDigits *)ctx, digit); }, &rx);
+    decode_stream_feed(&d, b.data, b.len);
+    decode_stream_finish(&d);
+    decode_stream_free(&d);
+    std::string s(rx.count + 1, '\0');
+    s.resize(rx_digits_chars(&rx, &s[0], s.size()));
+    rx_digits_free(&rx);
     return s;
 }
 
@@ -48,7 +43,7 @@ TEST(Pace, ALostToneOrAToneCutInTwoCostsOnePair) {
             if (k == 3 && speed > 1.0) continue;
             Buf lost;
             sb_append_buf(&lost, &clean);
-            uint64_t at = 2205 + k * per;
+            uint64_t at = BLOCK_LEAD_IN_SAMPLES + k * per;
             for (uint64_t i = 0; i < (uint64_t)(tone * 44100); i++) lost.data[at + i] = 0.0f;
             std::string want = chars(sent);
             want[k] = '?';
@@ -56,8 +51,9 @@ TEST(Pace, ALostToneOrAToneCutInTwoCostsOnePair) {
         }
         Buf cut;
         sb_append_buf(&cut, &clean);
-        uint64_t at = 2205 + 31 * per;
-        for (uint64_t i = 0; i < 2646; i++) cut.data[at + 2205 + i] = 0.0f; // 60 ms, inside
+        uint64_t at = BLOCK_LEAD_IN_SAMPLES + 31 * per;
+        for (uint64_t i = 0; i < 2646; i++)
+            cut.data[at + BLOCK_LEAD_IN_SAMPLES + i] = 0.0f; // 60 ms, inside
         std::string want = chars(sent);
         want[31] = '?';
         std::string got = received(cut);
@@ -75,11 +71,11 @@ TEST(Pace, CutToneIsOneDigitRepeatedDigitIsTwo) {
     for (double hole_at : {0.02, 0.05}) { // a cut in the middle stays ambiguous
         Buf cut;
         sb_append_buf(&cut, &clean);
-        uint64_t at = 2205 + (uint64_t)(hole_at * 44100);
+        uint64_t at = BLOCK_LEAD_IN_SAMPLES + (uint64_t)(hole_at * 44100);
         for (uint64_t i = 0; i < 2646; i++) cut.data[at + i] = 0.0f; // 60 ms
         uint64_t raw = 0;
         detect_frames(
-            cut.data, cut.len, 44100, 2048, 1024, 0.3f, 0, NULL,
+            cut.data, cut.len, 44100, DECODE_FRAME_LEN, DECODE_DEFAULT_HOP, 0.3f, 0, NULL,
             [](void *ctx, uint64_t, int32_t, int32_t digit, float, float) {
                 *(uint64_t *)ctx += digit >= 0;
                 return 0;
@@ -93,7 +89,8 @@ TEST(Pace, CutToneIsOneDigitRepeatedDigitIsTwo) {
     const std::vector<uint32_t> repeat = {3, 0, 4, 0, 0, 1, 3, 2, 5, 6};
     Buf late;
     gen_digits_samples(&late, repeat.data(), repeat.size(), 0, 0.18, 0.09);
-    for (uint64_t i = 0; i < 2646; i++) late.data[2205 + 3 * 11907 + 220 + i] = 0.0f;
+    for (uint64_t i = 0; i < 2646; i++)
+        late.data[BLOCK_LEAD_IN_SAMPLES + 3 * DIGIT_PER_100 + 220 + i] = 0.0f;
     EXPECT_EQ(received(late), chars(repeat));
 
     std::vector<uint32_t> twice = {2, 2, 1, 4, 3, 5};
@@ -129,7 +126,7 @@ TEST(Pace, PausesOfTheTransmissionAreNoLosses) {
 // The second digit waits for the third; live, not longer than the third is
 // overdue, and a recording's end gives it up. Onsets by hand.
 TEST(Pace, HeldDigitsAndCloseCalls) {
-    const uint64_t per = 11907; // 270 ms
+    const uint64_t per = DIGIT_PER_100; // 270 ms
     DigitPacer p;
     int32_t out[DIGIT_PACER_OUT];
     digit_pacer_reset(&p, 44100);

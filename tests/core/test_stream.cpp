@@ -36,7 +36,32 @@ Seen decode_in_blocks(const SampleBuf &x, int32_t rate, uint64_t most, unsigned 
 
 } // namespace
 
-TEST(Stream, ResamplerGivesTheWholeBuffersSamplesForAnySplit) {
+TEST(Stream, ClipResamplingKeepsBothEnds) {
+    Buf abc, up, single, down, none;
+    const float in[3] = {1.0f, -0.5f, 0.25f};
+    sb_append(&abc, in, 3);
+    resample_linear(&abc, 22050, 44100, &up);
+    const double at[6] = {0, 0.4, 0.8, 1.2, 1.6, 2.0};
+    ASSERT_EQ(up.len, 6u);
+    for (int i = 0; i < 6; i++) {
+        int k = (int)at[i];
+        double t = at[i] - k, want = in[k] * (1 - t) + (k < 2 ? in[k + 1] : in[k]) * t;
+        EXPECT_FLOAT_EQ(up.data[i], (float)want) << i;
+    }
+    sb_append(&single, in, 1);
+    resample_linear(&single, 8000, 44100, &down);
+    EXPECT_EQ(down.len, 6u); // 5.5 rounds up; every one the sample itself
+    for (uint64_t i = 0; i < down.len; i++) EXPECT_EQ(down.data[i], 1.0f);
+    Buf thousand, fewer;
+    for (int i = 0; i < 1000; i++) sb_append(&thousand, in + i % 3, 1);
+    resample_linear(&thousand, 48000, 44100, &fewer);
+    EXPECT_EQ(fewer.len, 919u);
+    EXPECT_EQ(fewer.data[918], thousand.data[999]);
+    resample_linear(&none, 22050, 44100, &down);
+    EXPECT_EQ(down.len, 6u);
+}
+
+TEST(Stream, ResamplerGivesTheSameSamplesForAnySplit) {
     Buf x;
     std::mt19937 rng(7);
     for (int i = 0; i < 5000; i++) {
@@ -46,7 +71,10 @@ TEST(Stream, ResamplerGivesTheWholeBuffersSamplesForAnySplit) {
     const int32_t rates[][2] = {{8000, 44100}, {48000, 44100}, {96000, 44100}, {22050, 44100}};
     for (auto &r : rates) {
         Buf whole;
-        resample_linear(&x, r[0], r[1], &whole);
+        Resampler one;
+        resampler_init(&one, r[0], r[1]);
+        resampler_feed(&one, x.data, x.len, &whole);
+        resampler_finish(&one, &whole);
         // Steps on to the input's end; upsampled, the last ones hold its last sample.
         EXPECT_NEAR((double)whole.len, 5000.0 * r[1] / r[0], 1.0) << r[0];
         if (r[0] < r[1]) {
@@ -75,8 +103,8 @@ TEST(Stream, BlocksFindTheFramesAndDigitsOfTheWholeRecording) {
     std::vector<int32_t> sent = text_digits("HELLO THERE");
     std::vector<uint32_t> tx(sent.begin(), sent.end());
     gen_digits_samples(&at44, tx.data(), tx.size(), 0, 0.18, 0.09);
-    uint64_t tone = digit_block_samples(1, 0.18, 0.09) - (uint64_t)(0.2 * 44100);
-    uint64_t third = (uint64_t)(0.05 * 44100) + 4 * tone;
+    uint64_t tone = digit_block_samples(1, 0.18, 0.09) - BLOCK_PAUSE_SAMPLES;
+    uint64_t third = BLOCK_LEAD_IN_SAMPLES + 4 * tone;
     memset(at44.data + third, 0, (size_t)(0.18 * 44100) * sizeof(float));
     resample_linear(&at44, 44100, 22050, &at22);
 

@@ -18,9 +18,9 @@ TEST(Synth, CopiedBurstsAndTheRepeater) {
     for (int rep = 0; rep < 2; rep++) {
         Buf fast, slow;
         gen_digits_samples(&fast, digits, 13, rep, 0.05, 0.02);
-        sb_append_silence(&slow, 2205);
+        sb_append_silence(&slow, BLOCK_LEAD_IN_SAMPLES);
         for (uint32_t d : digits) gen_digit_samples(&slow, d, 0.05, 0.02);
-        sb_append_silence(&slow, 6615);
+        sb_append_silence(&slow, BLOCK_TAIL_SAMPLES);
         if (rep) repeater_modulate(slow.data, slow.len, 44100);
         ASSERT_TRUE(fast.len == slow.len && digit_block_samples(13, 0.05, 0.02) == fast.len);
         EXPECT_EQ(memcmp(fast.data, slow.data, fast.len * sizeof(float)), 0) << "repeater " << rep;
@@ -28,7 +28,7 @@ TEST(Synth, CopiedBurstsAndTheRepeater) {
 
     // No digits: nothing at all; a tone is at least one sample; a length that cannot be held saturates.
     EXPECT_EQ(digit_block_samples(0, 0.18, 0.09) + digit_block_samples(2, 1e-9, -1),
-              2205u + 2 + 6615);
+              BLOCK_LEAD_IN_SAMPLES + 2u + BLOCK_TAIL_SAMPLES);
     EXPECT_EQ(digit_block_samples(UINT64_MAX / 2, 0.18, 0.09), UINT64_MAX);
     sb_append_silence(&b, 7); // what the caller already had stays untouched
     b.data[3] = 0.75f;
@@ -36,8 +36,10 @@ TEST(Synth, CopiedBurstsAndTheRepeater) {
     sb_append_buf(&b, &b); // from itself, across a reallocation
     EXPECT_TRUE(b.data[3] == 0.75f && b.data[b.len / 2 + 3] == 0.75f);
     for (uint64_t i = 0; i < one.len; i++) // the disguise multiplies by an 1800 Hz carrier
-        ASSERT_NEAR(b.data[7 + 2205 + i],
-                    one.data[i] * cos(CORE_TWO_PI * 1800.0 * (2205 + i) / 44100.0), 1e-6)
+        ASSERT_NEAR(b.data[7 + BLOCK_LEAD_IN_SAMPLES + i],
+                    one.data[i] * cos(CORE_TWO_PI * REPEATER_CARRIER_HZ *
+                                      (BLOCK_LEAD_IN_SAMPLES + i) / 44100.0),
+                    1e-6)
             << i;
 }
 

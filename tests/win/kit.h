@@ -59,6 +59,20 @@ struct BoxWatch {
     }
 };
 
+// A page's file decode, to its end: the decode runs on a thread of its own
+// and its news come as messages. Returns what the page's decode returned.
+inline int32_t kit_decode(int32_t (*decode_path)(const char *), const std::string &wav) {
+    int32_t r = decode_path(wav.c_str());
+    drv_until(
+        [] {
+            return !rxpanel_decoding_file(&g_app.rx.panel) &&
+                   !rxpanel_decoding_file(&g_app.imgdec.panel) &&
+                   !rxpanel_decoding_file(&g_app.hex.panel);
+        },
+        60000, 2);
+    return r;
+}
+
 // A WAV file holding the given digits as a plain digit block (at 100 % speed).
 inline bool kit_make_wav(const std::string &path, const std::vector<uint32_t> &digits,
                          double tone_s = 0.18, double gap_s = 0.09) {

@@ -182,7 +182,7 @@ TEST_F(HexPage, AFileThatOverfillsTheReceptionDoesNotLookComplete) {
     for (size_t i = 0; i < many.size(); i++) many[i] = (uint32_t)(i % 2);
     std::string wav = temp_path("overfull.wav");
     ASSERT_TRUE(kit_make_wav(wav, many, 0.12, 0.06)); // 150 %
-    ASSERT_EQ(hex_decode_path(wav.c_str()), 0);
+    ASSERT_EQ(kit_decode(hex_decode_path, wav), 0);
     EXPECT_EQ(H.panel.received.count, (uint64_t)RX_MAX_DIGITS);
     EXPECT_EQ(drv_text(H.hex_label), std::string(RX_MAX_DIGITS / 2, '1'));
     EXPECT_EQ(drv_text(H.status_label), "Reception full (4096 digits) -- later digits dropped");
@@ -234,12 +234,12 @@ TEST_F(ServerPage, SendNeedsFourDigitsAndThenWaitsForTheRequestToPlay) {
     servertab_send_click();
     EXPECT_EQ(boxes.said(),
               std::vector<std::string>{"Server|Enter exactly 4 dir digits (0-6) first."});
-    EXPECT_TRUE(S.exchange_state == 0 && g_app.tx_active == 0);
+    EXPECT_TRUE(S.exchange_state == EXCHANGE_IDLE && g_app.tx_active == 0);
 
     SetWindowTextA(S.dir_edit, "0123");
     SetWindowTextA(S.message_edit, "hi");
     servertab_send_click();
-    EXPECT_TRUE(S.exchange_state == 1 && g_app.tx_active == 1);
+    EXPECT_TRUE(S.exchange_state == EXCHANGE_SENDING && g_app.tx_active == 1);
     EXPECT_EQ(drv_text(S.status_label), "Sending...");
     Buf request; // what goes out is the request the edits spell
     ASSERT_EQ(build_request_samples("0123", "hi", &request), 0);
@@ -248,14 +248,14 @@ TEST_F(ServerPage, SendNeedsFourDigitsAndThenWaitsForTheRequestToPlay) {
     servertab_stop_click();
     EXPECT_EQ(drv_text(S.status_label), "Idle");
     servertab_on_tx_complete();
-    EXPECT_EQ(S.exchange_state, 0);
+    EXPECT_EQ(S.exchange_state, EXCHANGE_IDLE);
     EXPECT_FALSE(S.panel.listening);
     KillTimer(g_app.main_wnd, TX_TIMER_ID);
     g_app.tx_active = 0;
 }
 
 TEST_F(ServerPage, AnotherPageTakingTheMicrophoneEndsTheWaitForTheAnswer) {
-    S.exchange_state = 1; // the request has just played
+    S.exchange_state = EXCHANGE_SENDING; // the request has just played
     servertab_on_tx_complete();
     if (!S.panel.listening) GTEST_SKIP() << "no recording device here";
     EXPECT_EQ(drv_text(S.status_label), "Listening for response...");
@@ -265,7 +265,7 @@ TEST_F(ServerPage, AnotherPageTakingTheMicrophoneEndsTheWaitForTheAnswer) {
     EXPECT_EQ(rxpanel_get_active(), &g_app.rx.panel);
     EXPECT_EQ(drv_text(S.status_label), "Idle");
     EXPECT_NE(GetWindowLongPtrA(S.led, GWLP_USERDATA), (LONG_PTR)LED_ON_COLOR);
-    EXPECT_EQ(S.exchange_state, 0);
+    EXPECT_EQ(S.exchange_state, EXCHANGE_IDLE);
     EXPECT_EQ(drv_text(g_app.rx.status_label), "Listening...");
 
     rxpanel_stop_listening(&S.panel); // not active: disturbs nothing
@@ -273,7 +273,7 @@ TEST_F(ServerPage, AnotherPageTakingTheMicrophoneEndsTheWaitForTheAnswer) {
     // Decoding a file stops listening first; the page says so.
     std::string wav = temp_path("listen.wav");
     ASSERT_TRUE(kit_make_wav(wav, {0, 1}));
-    ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
+    ASSERT_EQ(kit_decode(rx_decode_path, wav), 0);
     EXPECT_EQ(rxpanel_get_active(), nullptr);
     EXPECT_EQ(drv_text(g_app.rx.listen_button), "Start listening");
 }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include "tests/win/kit.h"
 
+#include <random>
+
 static RxTab &R = g_app.rx;
 
 // Decodes samples with a fresh panel and returns the digits it reports.
@@ -71,11 +73,11 @@ TEST_F(RxPage, FileDecodeReportsWhatItFound) {
     ASSERT_EQ(save_wav(tiny.c_str(), &b), 0);
     write_file(junk, "not a wav");
 
-    ASSERT_EQ(rx_decode_path(tiny.c_str()), 0);
+    ASSERT_EQ(kit_decode(rx_decode_path, tiny), 0);
     EXPECT_EQ(drv_text(R.status_label), "No tones detected -- try lowering the threshold");
-    ASSERT_EQ(rx_decode_path(coffee.c_str()), 0); // (counts and the next file: the sox test)
+    ASSERT_EQ(kit_decode(rx_decode_path, coffee), 0); // (counts and the next file: the sox test)
     BoxWatch boxes;
-    EXPECT_EQ(rx_decode_path(junk.c_str()), -1);
+    EXPECT_EQ(kit_decode(rx_decode_path, junk), -1);
     EXPECT_EQ(boxes.said(), std::vector<std::string>{"Decode error|Could not read that WAV file."});
     EXPECT_TRUE(boxes.boxes()[0].error_icon);
     EXPECT_EQ(drv_text(R.digits_label), " ") << "the failed decode still cleared the page";
@@ -151,4 +153,130 @@ TEST_F(RxPage, ClearWhileListeningForgetsTheOldRunEntirely) {
     EXPECT_EQ(R.panel.received.count, 0u);
     EXPECT_EQ(drv_text(R.digits_label), " ");
     EXPECT_EQ(drv_text(R.text_label), "");
+}
+
+// What tessary-cli.exe prints for a command line, run as its own process.
+static std::string run_cli(const std::string &args) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    HANDLE rd, wr;
+    if (!CreatePipe(&rd, &wr, &sa, 0)) return "(no pipe)";
+    SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = wr;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi;
+    std::string cmd = std::string("\"") + TESSARY_CLI_WIN + "\" " + args;
+    if (!CreateProcessA(NULL, &cmd[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+        CloseHandle(rd);
+        CloseHandle(wr);
+        return "(cannot start)";
+    }
+    CloseHandle(wr);
+    std::string out;
+    char buf[4096];
+    DWORD n;
+    while (ReadFile(rd, buf, sizeof buf, &n, NULL) && n > 0) out.append(buf, n);
+    WaitForSingleObject(pi.hProcess, 60000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CloseHandle(rd);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+// The window's file decoding and tessary-cli decode are one decoder: the
+// same recordings give the same digits, lost tones and all.
+TEST_F(RxPage, WindowAndCliDecodeARecordingAlike) {
+    std::vector<int32_t> msg = text_digits("same digits either way");
+    std::vector<uint32_t> sent(msg.begin(), msg.end());
+    std::mt19937 rng(11);
+    std::normal_distribution<float> noise(0.0f, 0.25f);
+    struct Case {
+        const char *name;
+        int32_t repeater;
+        int32_t rate;
+    };
+    for (Case c : {Case{"clean", 0, 44100}, Case{"noisy", 0, 44100}, Case{"lost", 0, 44100},
+                   Case{"8k", 0, 8000}, Case{"repeater", 1, 44100}}) {
+        Buf b, at_rate;
+        gen_digits_samples(&b, sent.data(), sent.size(), c.repeater, 0.12, 0.06);
+        std::string name = c.name;
+        if (name == "noisy")
+            for (uint64_t i = 0; i < b.len; i++) b.data[i] += noise(rng);
+        if (name == "lost") // the seventh tone goes missing
+            memset(b.data + BLOCK_LEAD_IN_SAMPLES + 6 * (5292 + 2646), 0, 5292 * sizeof(float));
+        resample_linear(&b, 44100, c.rate, &at_rate);
+        std::string wav = temp_path("alike-" + name + ".wav");
+        write_file(wav, wav_image(&at_rate, (uint32_t)c.rate, 1, 16));
+
+        g_app.repeater_mode = c.repeater;
+        ASSERT_EQ(kit_decode(rx_decode_path, wav), 0) << name;
+        std::string window(RX_MAX_DIGITS + 1, '\0');
+        window.resize(rx_digits_chars(&R.panel.received, &window[0], window.size()));
+        std::string cli =
+            run_cli("decode \"" + wav + "\" --as digits" + (c.repeater ? " --repeater" : ""));
+        EXPECT_EQ(window, cli) << name;
+        EXPECT_GE(window.size(), sent.size() - 1) << name;
+        if (name == "lost") {
+            EXPECT_NE(window.find('?'), std::string::npos);
+        }
+        DeleteFileA(wav.c_str());
+    }
+    g_app.repeater_mode = 0;
+}
+
+// A long recording decodes on its own thread: the page shows how far it has
+// got, the decode button stops it with what was found so far, Clear drops
+// it, and left alone it ends with the usual summary.
+TEST_F(RxPage, ALongFileShowsProgressAndCanBeStopped) {
+    std::vector<int32_t> msg = text_digits("hello");
+    std::vector<uint32_t> sent(msg.begin(), msg.end());
+    Buf b, at8k;
+    gen_digits_samples(&b, sent.data(), sent.size(), 0, 0.18, 0.09);
+    std::mt19937 rng(5);
+    std::normal_distribution<float> noise(0.0f, 0.05f);
+    const uint64_t tones = b.len;
+    sb_append_silence(&b, 44100ull * 60 * 4); // four minutes of noise after it
+    for (uint64_t i = tones; i < b.len; i++) b.data[i] = noise(rng);
+    resample_linear(&b, 44100, 8000, &at8k);
+    std::string wav = temp_path("long-noise.wav");
+    write_file(wav, wav_image(&at8k, 8000, 1, 16));
+    HWND decode_button = GetDlgItem(GetParent(R.listen_button), IDC_RX_DECODE_FILE);
+    const std::string decoding = std::string("Decoding ") + filename_only(wav.c_str()) + "... ";
+    auto progress = [&] {
+        int pct = -1;
+        std::string s = drv_text(R.status_label);
+        return s.compare(0, decoding.size(), decoding) == 0 &&
+               sscanf(s.c_str() + decoding.size(), "%d %%", &pct) == 1 && pct > 0 && pct < 100;
+    };
+
+    ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
+    EXPECT_EQ(drv_text(decode_button), "Stop decoding");
+    ASSERT_TRUE(drv_until(progress, 20000, 2)) << drv_text(R.status_label);
+    ASSERT_TRUE(rxpanel_decoding_file(&R.panel)) << "over before it could be stopped";
+    rx_decode_file(); // the same button, now "Stop decoding"
+    EXPECT_FALSE(rxpanel_decoding_file(&R.panel));
+    EXPECT_EQ(drv_text(decode_button), "Decode an audio file...");
+    int pct = -1, n = -1;
+    ASSERT_EQ(
+        sscanf(drv_text(R.status_label).c_str(), "Decoding stopped at %d %% -- %d digit", &pct, &n),
+        2)
+        << drv_text(R.status_label);
+    EXPECT_EQ((uint64_t)n, R.panel.received.count);
+    EXPECT_EQ(drv_text(R.text_label).substr(0, 5), std::string("hello").substr(0, n / 2));
+
+    ASSERT_EQ(rx_decode_path(wav.c_str()), 0);
+    rx_clear();
+    EXPECT_FALSE(rxpanel_decoding_file(&R.panel));
+    EXPECT_EQ(drv_text(R.status_label), "Microphone idle");
+    EXPECT_EQ(drv_text(R.digits_label), " ");
+    EXPECT_EQ(drv_text(decode_button), "Decode an audio file...");
+
+    ASSERT_EQ(kit_decode(rx_decode_path, wav), 0);
+    EXPECT_EQ(drv_text(R.text_label), "hello");
+    EXPECT_EQ(drv_text(R.status_label), "Decoded 10 digits from file");
+    DeleteFileA(wav.c_str());
 }

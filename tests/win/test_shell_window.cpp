@@ -58,7 +58,7 @@ class ShellWindow : public ::testing::Test {
         KillTimer(g_app.main_wnd, TX_TIMER_ID);
         rxpanel_stop_active();
         audio_stop();
-        g_app.server.exchange_state = 0;
+        g_app.server.exchange_state = EXCHANGE_IDLE;
     }
 };
 
@@ -101,7 +101,7 @@ TEST_F(ShellWindow, CaptureMessagesAndThresholdsReachTheirOwnPage) {
 
 TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
     BoxWatch boxes;
-    g_app.server.exchange_state = 1; // the Server page moves on when told of the end
+    g_app.server.exchange_state = EXCHANGE_SENDING; // the Server page moves on when told of the end
     start_silence(0.2);
     EXPECT_EQ(drv_text(g_app.tx_status), "TX in 3...");
 
@@ -110,7 +110,7 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
         bool lit = led_color() == LED_ON_COLOR; // lit, or sounding, only after the countdown
         led_on |= lit;
         early |= g_app.tx_countdown > 0 && (lit || audio_play_threads_alive() > 0);
-        told_early |= g_app.tx_active && g_app.server.exchange_state != 1;
+        told_early |= g_app.tx_active && g_app.server.exchange_state != EXCHANGE_SENDING;
     });
     ASSERT_GE(texts.size(), 5u);
     EXPECT_EQ(texts[0] + texts[1] + texts[2], "TX in 3...TX in 2...TX in 1...");
@@ -124,11 +124,11 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
         last = shown;
     }
     EXPECT_TRUE(led_on && !early && !told_early);
-    EXPECT_TRUE(led_color() == LED_OFF && g_app.server.exchange_state != 1);
+    EXPECT_TRUE(led_color() == LED_OFF && g_app.server.exchange_state != EXCHANGE_SENDING);
 
     // A second transmission during playback cuts the sounding one short and
     // starts afresh; the LED waits for the new countdown.
-    g_app.server.exchange_state = 1;
+    g_app.server.exchange_state = EXCHANGE_SENDING;
     start_silence(30);
     ASSERT_TRUE(
         drv_until([] { return g_app.tx_countdown == 0 && audio_play_threads_alive() == 1; }, 5000));
@@ -137,10 +137,10 @@ TEST_F(ShellWindow, CountdownProgressRestartsAndTheEndIsTold) {
     EXPECT_EQ(drv_text(g_app.tx_status), "TX in 3...");
     EXPECT_EQ(led_color(), LED_OFF);
     EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 2000));
-    EXPECT_EQ(g_app.server.exchange_state, 1);
+    EXPECT_EQ(g_app.server.exchange_state, EXCHANGE_SENDING);
 
     EXPECT_EQ(run_tx(15000).back(), "");
-    EXPECT_NE(g_app.server.exchange_state, 1);
+    EXPECT_NE(g_app.server.exchange_state, EXCHANGE_SENDING);
     EXPECT_NEAR(g_app.tx_total_seconds, 1.2, 1e-9);
 }
 
@@ -192,3 +192,70 @@ TEST_F(ShellWindow, StationButtonsSayWhatIsMissingAndTheBuiltClipsSpeak) {
 }
 
 } // namespace
+
+// A window program has no console to print "out of memory" on: it says so
+// in a box before it ends with status 1. The failing half runs as a child.
+TEST(ShellWindowAlone, RunningOutOfMemorySaysSoInABoxAndEnds) {
+    if (GetEnvironmentVariableA("TESSARY_OOM_CHILD", NULL, 0)) {
+        shell_app();
+        SampleBuf b;
+        sb_init(&b);
+        sb_reserve(&b, UINT64_MAX / 2); // no heap holds this
+        return;                         // not reached
+    }
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    std::string cmd = std::string("\"") + self +
+                      "\" --gtest_filter=ShellWindowAlone.RunningOutOfMemorySaysSoInABoxAndEnds";
+    SetEnvironmentVariableA("TESSARY_OOM_CHILD", "1");
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    BOOL started = CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi);
+    SetEnvironmentVariableA("TESSARY_OOM_CHILD", NULL);
+    ASSERT_TRUE(started);
+    HWND box = NULL;
+    drv_until([&] { return (box = drv_top_window(pi.dwProcessId, "#32770", NULL)) != NULL; }, 30000,
+              50);
+    ASSERT_TRUE(box != NULL) << "the program vanished without a word";
+    EXPECT_EQ(drv_text(box), "Out of memory");
+    EXPECT_EQ(drv_box_message(box), "Tessary ran out of memory and has to close.");
+    drv_close_box(box);
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, 1u);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+}
+
+// A one-line caption or check box whose text runs past its box wraps, and
+// its second line peeks out below; in the font the scripts give Wine, every
+// one fits.
+TEST(ShellWindowAlone, EveryOneLineCaptionFitsItsBox) {
+    shell_app();
+    std::vector<HWND> all;
+    EnumChildWindows(
+        g_app.main_wnd,
+        [](HWND w, LPARAM l) {
+            ((std::vector<HWND> *)l)->push_back(w);
+            return TRUE;
+        },
+        (LPARAM)&all);
+    int checked = 0;
+    for (HWND w : all) {
+        std::string cls = drv_class(w), text = drv_text(w);
+        RECT r;
+        GetClientRect(w, &r);
+        LONG style = GetWindowLongA(w, GWL_STYLE);
+        bool check = cls == "Button" && (style & BS_TYPEMASK) == BS_AUTOCHECKBOX;
+        if (text.empty() || r.bottom > 20 || !(cls == "Static" || check)) continue;
+        HFONT font = (HFONT)SendMessageA(w, WM_GETFONT, 0, 0);
+        int need = text_width(w, font, text.c_str()) + (check ? 20 : 0);
+        EXPECT_LE(need, r.right) << "\"" << text << "\"";
+        checked++;
+    }
+    EXPECT_GT(checked, 20);
+    // A tick per percent drew the speed slider's ticks as one grey bar.
+    EXPECT_LE(SendMessageA(g_app.speed_slider, TBM_GETNUMTICS, 0, 0), 12);
+}

@@ -10,19 +10,19 @@ namespace {
 struct Heard {
     DigitStream ds;
     int32_t digits[64];
-    volatile LONG count = 0, frames = 0;
+    std::atomic<LONG> count{0}, frames{0};
     Heard() { digit_stream_reset(&ds); }
     std::vector<int32_t> get() { return std::vector<int32_t>(digits, digits + count); }
 };
 
 void on_frame(const float *frame, uint64_t count, void *user) {
     Heard *h = (Heard *)user;
-    InterlockedIncrement(&h->frames);
+    h->frames++;
     int32_t got = digit_stream_feed(
         &h->ds, detect_digit_in_frame(frame, count, AUDIO_RATE, 0.3f, NULL, NULL));
     if (got >= 0 && h->count < 64) {
         h->digits[h->count] = got;
-        InterlockedIncrement(&h->count); // published after the digit is written
+        h->count++; // published after the digit is written
     }
 }
 
@@ -107,11 +107,11 @@ TEST(SoundLoopback, TwoHundredCaptureCyclesLeaveNothingBehind) {
     EXPECT_TRUE(drv_until([] { return audio_play_threads_alive() == 0; }, 3000));
 }
 
-volatile LONG g_in_slow_frame;
+std::atomic<LONG> g_in_slow_frame;
 void slow_frame(const float *, uint64_t, void *) {
-    InterlockedExchange(&g_in_slow_frame, 1);
+    g_in_slow_frame = 1;
     Sleep(1500); // longer than any fixed wait a stop might give up after
-    InterlockedExchange(&g_in_slow_frame, 0);
+    g_in_slow_frame = 0;
 }
 
 TEST(SoundLoopback, StopWaitsForACallbackStillRunning) {
@@ -132,8 +132,8 @@ TEST(SoundLoopback, StopWaitsForACallbackStillRunning) {
 // occasional short dropouts only thin a frame out.
 struct Pitches {
     double hz[400];
-    volatile LONG count = 0;
-    volatile DWORD thread = 0;
+    std::atomic<LONG> count{0};
+    std::atomic<DWORD> thread{0};
 };
 double frame_pitch(const float *x, uint64_t n) {
     double first = -1, last = -1;
@@ -154,7 +154,7 @@ void heard_frame(const float *frame, uint64_t count, void *user) {
     Pitches *p = (Pitches *)user;
     p->thread = GetCurrentThreadId();
     if (p->count < 400) p->hz[p->count] = frame_pitch(frame, count);
-    InterlockedIncrement(&p->count);
+    p->count++;
 }
 
 TEST(SoundLoopback, FramesOfAHeldUpCaptureThreadStillArriveInTheOrderTheyWereHeard) {
