@@ -87,7 +87,7 @@ void lines_end(TxLines *t) {
         for (int32_t v : d) lost += v == RX_DIGIT_LOST;
         char times[96];
         snprintf(times, sizeof times, "{\"start\": %.2f, \"end\": %.2f, ",
-                 (double)t->start_at / t->rate, (double)(t->last_at + CLI_FRAME_LEN) / t->rate);
+                 (double)t->start_at / t->rate, (double)(t->last_at + DECODE_FRAME_LEN) / t->rate);
         s = times + std::string("\"digits\": \"") + digits + "\"";
         if (request) s += ", \"dir\": \"" + dir + "\"";
         if (t->as == 't' || t->as == 'h')
