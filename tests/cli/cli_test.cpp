@@ -102,6 +102,11 @@ TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
         {"transmit", 2, "unknown command"},
         {"serve --dir 0789=date", 2, "'0789=date' is not NNNN=COMMAND"},
         {"listen now", 2, "takes no file"},
+        // A serial PTT is found to be one before any sound (no port to key here).
+        {"play text hi --ptt serial:/dev/null:rts", 1, "/dev/null (RTS): not a serial port"},
+        {"serve --dir 0123=cat --ptt serial:adir:dtr", 1, "adir (DTR): cannot open it"},
+        {"play text hi --ptt serial:/dev/ttyS0", 2, "--ptt 'serial:/dev/ttyS0': it is"},
+        {"decode one.wav --json -o x.txt", 2, "-o does not go with it"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);
@@ -214,6 +219,31 @@ TEST_F(Cli, ServeAnswersEachRequestOrSaysWhyNot) {
     }
     // What was sent is what the log says, each answer after its pause.
     EXPECT_EQ(cli("decode ans.wav").out.rfind("you said hellounknown directory zero", 0), 0u);
+}
+
+TEST_F(Cli, DecodeJsonTellsARequestFromItsAnswer) {
+    // A request and its answer 2 s later: the marker, not the pause, parts them.
+    Buf air, answer;
+    build_server_transmission("0123", "radio", "", "", 0, 0, 0.18, 0.09, &air, nullptr, 0);
+    sb_append_silence(&air, 2 * 44100);
+    std::vector<int32_t> t = text_digits("oidar");
+    std::vector<uint32_t> digits(t.begin(), t.end());
+    build_station_transmission(digits.data(), digits.size(), "", "", 0, 0, 0.18, 0.09, &answer,
+                               nullptr, 0);
+    sb_append_buf(&air, &answer);
+    ASSERT_EQ(save_wav(at("air.wav").c_str(), &air), 0);
+    Outcome r = cli("decode air.wav --json");
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string req, ans, more;
+    std::getline(lines, req);
+    std::getline(lines, ans);
+    EXPECT_NE(req.find("\"digits\": \"012324010412216543210\", \"dir\": \"0123\", "
+                       "\"text\": \"radio\", \"lost\": 0}"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(ans.find("\"text\": \"oidar\""), std::string::npos) << r.out;
+    EXPECT_FALSE(std::getline(lines, more));
 }
 
 // Whether any process whose pid is listed in the file still runs.
