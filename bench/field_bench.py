@@ -38,11 +38,11 @@ SEED = 20240611
 # ---------------------------------------------------------------- audio
 
 
-def tone_pair(row_hz, col_hz, row_amp, col_amp, n, rng_phase):
+def tone_pair(row_hz, col_hz, row_amp, col_amp, n, rng_phase, fade_s=FADE_S):
     t = np.arange(n) / RATE
     x = row_amp * np.sin(2 * np.pi * row_hz * t + rng_phase[0])
     x += col_amp * np.sin(2 * np.pi * col_hz * t + rng_phase[1])
-    nf = int(FADE_S * RATE)
+    nf = int(fade_s * RATE)
     env = np.ones(n)
     env[:nf] = np.linspace(0, 1, nf, endpoint=False)
     env[-nf:] = np.linspace(1, 0, nf, endpoint=False)
@@ -50,19 +50,22 @@ def tone_pair(row_hz, col_hz, row_amp, col_amp, n, rng_phase):
 
 
 def synth_digits(digits, rng, scale=1.0, offset_hz=0.0, twist_db=0.0,
-                 silent_tone=None, hole=None):
+                 silent_tone=None, hole=None, tone_s=TONE_S, gap_s=GAP_S, disguise=False):
     """Digits as tones. twist_db: row level over column level; the louder of
     the two stays at AMP. silent_tone: index whose tone is replaced by
-    silence. hole: (index, start_s, length_s) of silence cut into a tone."""
+    silence. hole: (index, start_s, length_s) of silence cut into a tone.
+    disguise: multiplied by an 1800 Hz carrier, as the repeater mode sends.
+    Tones shorter than 100 ms (dialers) rise and fall in 3 ms."""
     if twist_db >= 0:
         row_amp, col_amp = AMP, AMP * 10 ** (-twist_db / 20)
     else:
         row_amp, col_amp = AMP * 10 ** (twist_db / 20), AMP
-    nt, ng = round(TONE_S * RATE), round(GAP_S * RATE)
+    nt, ng = round(tone_s * RATE), round(gap_s * RATE)
     parts = [np.zeros(round(LEAD_S * RATE))]
     for i, d in enumerate(digits):
         tone = tone_pair(ROWS_HZ[d] * scale + offset_hz, COLS_HZ[d] * scale + offset_hz,
-                         row_amp, col_amp, nt, rng.uniform(0, 2 * np.pi, 2))
+                         row_amp, col_amp, nt, rng.uniform(0, 2 * np.pi, 2),
+                         FADE_S if tone_s >= 0.1 else 0.003)
         if silent_tone == i:
             tone[:] = 0
         if hole is not None and hole[0] == i:
@@ -70,7 +73,10 @@ def synth_digits(digits, rng, scale=1.0, offset_hz=0.0, twist_db=0.0,
             tone[a:a + round(hole[2] * RATE)] = 0
         parts += [tone, np.zeros(ng)]
     parts.append(np.zeros(round(TAIL_S * RATE)))
-    return np.concatenate(parts)
+    x = np.concatenate(parts)
+    if disguise:
+        x = x * np.cos(2 * np.pi * 1800.0 * np.arange(len(x)) / RATE)
+    return x
 
 
 def tone_pair_power():
@@ -130,17 +136,20 @@ class TessaryDecoder(Decoder):
         super().__init__(name)
         self.exe, self.threshold = exe, threshold
 
-    def decode(self, wav, raw, as_what='digits'):
+    def decode(self, wav, raw, as_what='digits', repeater=False):
         t0 = time.monotonic()
         rc, out, cpu = run_timed([self.exe, 'decode', wav, '--threshold',
-                                  '%.2f' % self.threshold, '--as', as_what])
+                                  '%.2f' % self.threshold, '--as', as_what] +
+                                 (['--repeater'] if repeater else []))
         self._account(cpu, time.monotonic() - t0)
         # exit 1 is "nothing found" (or too little for a pair): an empty result
         return out.rstrip('\n') if rc == 0 else ''
 
 
 class MultimonDecoder(Decoder):
-    def decode(self, wav, raw, as_what='digits'):
+    def decode(self, wav, raw, as_what='digits', repeater=False):
+        if repeater:  # no disguise of its own: nothing to compare
+            return None
         t0 = time.monotonic()
         rc, out, cpu = run_timed(['multimon-ng', '-q', '-a', 'DTMF', '-t', 'raw', '-'],
                                  stdin_path=raw)
@@ -328,8 +337,9 @@ def make_music(path, n_segments, rng, tmp):
 
 
 class Row:
-    def __init__(self, label, kind):
+    def __init__(self, label, kind, repeater=False):
         self.label, self.kind = label, kind  # kind: 'err', 'false', 'dmg'
+        self.repeater = repeater  # decoded with --repeater
         self.results = []  # per decoder: one figure per file
 
 
@@ -379,12 +389,18 @@ def main():
         seed = zlib.crc32(row.label.encode()) * 1000 + sum(t[0] is row for t in tasks)
         tasks.append((row, make, seed, as_what))
 
-    def digit_row(label, **kw):
-        row = Row(label, 'err')
+    def digit_row(label, repeats=False, **kw):
+        row = Row(label, 'err', kw.get('disguise', False))
         rows.append(row)
 
         def make(path, rng, kw=kw):
-            d = [int(x) for x in rng.integers(0, 7, n_digits)]
+            if repeats:  # runs of one to three of the same digit
+                d = []
+                while len(d) < n_digits:
+                    d += [int(rng.integers(0, 7))] * int(rng.integers(1, 4))
+                d = d[:n_digits]
+            else:
+                d = [int(x) for x in rng.integers(0, 7, n_digits)]
             kw = dict(kw)
             noise_snr = kw.pop('snr_db', None)
             x = synth_digits(d, rng, **kw)
@@ -406,6 +422,24 @@ def main():
         digit_row('all tones %+.1f %%' % pct, scale=1 + pct / 100)
     for hz in (-20, 20):
         digit_row('all tones %+d Hz (SSB off tune)' % hz, offset_hz=hz)
+    # fast senders: dialers and radios' auto-dial
+    for ms_t, ms_g in ((40, 8), (45, 10), (52, 8), (50, 50), (70, 20)):
+        fast = dict(tone_s=ms_t / 1000, gap_s=ms_g / 1000)
+        digit_row('fast %d ms tone / %d ms gap' % (ms_t, ms_g), **fast)
+    for ms_t, ms_g in ((40, 8), (52, 8)):
+        fast = dict(tone_s=ms_t / 1000, gap_s=ms_g / 1000)
+        pre = 'fast %d/%d ms' % (ms_t, ms_g)
+        digit_row(pre + ', digits repeated', repeats=True, **fast)
+        digit_row(pre + ', white noise, SNR -9 dB', snr_db=-9, **fast)
+        digit_row(pre + ', twist -9 dB', twist_db=-9, **fast)
+        digit_row(pre + ', twist +9 dB', twist_db=9, **fast)
+        for pct in (-1.5, 1.5):
+            digit_row(pre + ', all tones %+.1f %%' % pct, scale=1 + pct / 100, **fast)
+    # repeater mode: disguised tones, decoded with --repeater
+    digit_row('repeater: clean', disguise=True)
+    digit_row('repeater: white noise, SNR -9 dB', snr_db=-9, disguise=True)
+    for pct in (-1.5, 1.5):
+        digit_row('repeater: all tones %+.1f %%' % pct, scale=1 + pct / 100, disguise=True)
 
     voices = espeak_voices(args.voices.split(','))
     speech = Row('speech only (%d voices x 140/200 wpm)' % len(voices), 'false')
@@ -424,6 +458,13 @@ def main():
             make_music(path, music_segments, random.Random(int(rng.integers(1 << 30))), tmp)
             return None
         add(music, make)
+
+    # speech and music (other sentences, other chords) heard in repeater mode
+    for base in (speech, music):
+        row = Row('repeater: ' + base.label, 'false', True)
+        rows.append(row)
+        for t in [t for t in tasks if t[0] is base]:
+            add(row, t[1])
 
     for what, width, label in (('text', 1, 'letters'), ('hex', 2, 'bytes')):
         for damage in ('tone', 'hole'):
@@ -466,14 +507,16 @@ def main():
         ref = make(path, np.random.default_rng([args.seed, seed]))
         secs = wav_seconds(path)
         to_raw(path, raw)
-        got = [dec.decode(path, raw, as_what) for dec in decoders]
+        got = [dec.decode(path, raw, as_what, row.repeater) for dec in decoders]
         if not args.keep:
             os.remove(path)
         os.remove(raw)
         with lock:
             audio_s[0] += secs
             for di, g in enumerate(got):
-                if row.kind == 'err':
+                if g is None:
+                    row.results[di] = None
+                elif row.kind == 'err':
                     row.results[di].append((levenshtein(ref, g), len(ref)))
                 elif row.kind == 'false':
                     row.results[di].append((len(g), secs))
@@ -495,6 +538,8 @@ def main():
     # ---- the table
     def cell(row, di):
         r = row.results[di]
+        if r is None:
+            return '-'
         if row.kind == 'err':
             e, n = sum(a for a, _ in r), sum(b for _, b in r)
             return '%.2f %%' % (100.0 * e / n)
@@ -506,7 +551,7 @@ def main():
         if row.kind == 'err':
             return '%s: digit error' % row.label
         if row.kind == 'false':
-            mins = sum(b for _, b in row.results[0]) / 60
+            mins = sum(b for _, b in next(r for r in row.results if r)) / 60
             return '%s, %.1f min: false digits' % (row.label, mins)
         return row.label
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Streaming decode benchmark: tessary-cli decode beside multimon-ng on the
-# same ten minutes of numpy-made tones (wall time, best of RUNS, and peak
-# memory), then decode's peak memory on one and ten hours through a pipe.
+# same ten minutes of numpy-made tones, clean and in white noise (wall time,
+# best of RUNS, the speed ratio, peak memory and digit errors), then decode's
+# peak memory on one and ten hours through a pipe.
 # Prints figures; passes or fails nothing.
 # Usage: bench/stream_bench.sh [PATH_TO_TESSARY_CLI] [RUNS]
 set -euo pipefail
@@ -25,9 +26,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Ten minutes of random digits 0-6 (180 ms tone, 90 ms gap, 44.1 kHz 16-bit
-# mono), clean and in white noise (sigma 0.05 against tones of 0.4 each),
-# and a header whose sizes are untold, as a recorder writing to a pipe
-# leaves them.
+# mono), clean and in white noise: sigma 0.05 against tones of 0.4 each
+# ("noisy"), and at an SNR of 0 and -6 dB (the pair's power while it sounds
+# over the noise's across the band, then one gain for the whole file so it
+# does not clip); and a header whose sizes are untold, as a recorder
+# writing to a pipe leaves them.
 /usr/bin/python3 - "$work" <<'EOF'
 import sys, wave
 import numpy as np
@@ -47,7 +50,11 @@ for d in digits:
     parts += [tone, np.zeros(ng)]
 parts.append(np.zeros(round(0.15 * rate)))
 clean = np.concatenate(parts)
-for name, x in (("clean", clean), ("noisy", clean + rng.normal(0, 0.05, len(clean)))):
+def snr(db):
+    x = clean + rng.normal(0, (0.16 / 10 ** (db / 10)) ** 0.5, len(clean))
+    return x * min(1.0, 0.97 / np.max(np.abs(x)))
+for name, x in (("clean", clean), ("noisy", clean + rng.normal(0, 0.05, len(clean))),
+                ("snr0", snr(0)), ("snr-6", snr(-6))):
     with wave.open(f"{out}/{name}.wav", "wb") as w:
         w.setnchannels(1)
         w.setsampwidth(2)
@@ -59,7 +66,8 @@ with open(f"{out}/untold.hdr", "wb") as f:
     f.write((44100).to_bytes(4, "little") + (88200).to_bytes(4, "little"))
     f.write(b"\x02\x00\x10\x00data\xff\xff\xff\xff")
 EOF
-for a in clean noisy; do
+audios="clean noisy snr0 snr-6"
+for a in $audios; do
     sox -V1 "$work/$a.wav" -t raw -r 22050 -e signed -b 16 -c 1 "$work/$a.raw"
     tail -c +45 "$work/$a.wav" >"$work/$a.pcm"
 done
@@ -82,18 +90,43 @@ peak() {
     awk '{ printf "%.1f", $1 / 1024 }' "$work/rss"
 }
 
+# Digit errors: edit distance between the digits sent and those found.
+errors() {
+    /usr/bin/python3 - "$work/sent.txt" "$1" <<'EOF'
+import sys
+a = open(sys.argv[1]).read().strip()
+b = "".join(c for c in open(sys.argv[2]).read() if c in "0123456789ABCD*#?")
+band = 64 + abs(len(a) - len(b))  # errors are few: a band of the table will do
+big = len(a) + len(b)
+prev = {j: j for j in range(0, min(len(b), band) + 1)}
+for i in range(1, len(a) + 1):
+    cur = {}
+    for j in range(max(0, i - band), min(len(b), i + band) + 1):
+        if j == 0:
+            cur[j] = i
+            continue
+        cur[j] = min(prev.get(j, big) + 1, cur.get(j - 1, big) + 1,
+                     prev.get(j - 1, big) + (a[i - 1] != b[j - 1]))
+    prev = cur
+print(prev.get(len(b), big))
+EOF
+}
+
 echo "tessary-cli decode ($cli) beside multimon-ng, 10 minutes, best of $runs:"
-printf '%-14s %-26s %9s %10s %s\n' audio decoder "wall s" "peak MiB" "digits found/sent"
+printf '%-7s %-26s %8s %9s %9s %s\n' audio decoder "wall s" "speed" "peak MiB" "found/sent, errors"
 sent=$(($(wc -c <"$work/sent.txt") - 1))
-for a in clean noisy; do
-    found=$("$cli" decode "$work/$a.wav" --as digits | tr -d '\n?' | wc -c)
-    printf '%-14s %-26s %9s %10s %s\n' "$a" "tessary-cli decode" \
-        "$(best "$cli" decode "$work/$a.wav" --as digits)" \
-        "$(peak "$cli" decode "$work/$a.wav" --as digits)" "$found/$sent"
-    found=$(multimon-ng -q -a DTMF -t raw "$work/$a.raw" | grep -c '^DTMF:' || true)
-    printf '%-14s %-26s %9s %10s %s\n' "" "multimon-ng (22050 Hz raw)" \
-        "$(best multimon-ng -q -a DTMF -t raw "$work/$a.raw")" \
-        "$(peak multimon-ng -q -a DTMF -t raw "$work/$a.raw")" "$found/$sent"
+for a in $audios; do
+    "$cli" decode "$work/$a.wav" --as digits >"$work/t.txt" || true
+    multimon-ng -q -a DTMF -t raw "$work/$a.raw" | sed -n 's/^DTMF: //p' >"$work/m.txt" || true
+    tt=$(best "$cli" decode "$work/$a.wav" --as digits)
+    tm=$(best multimon-ng -q -a DTMF -t raw "$work/$a.raw")
+    printf '%-7s %-26s %8s %9s %9s %s\n' "$a" "tessary-cli decode" "$tt" \
+        "$(awk -v a="$tm" -v b="$tt" 'BEGIN { printf "%.2fx", a / b }')" \
+        "$(peak "$cli" decode "$work/$a.wav" --as digits)" \
+        "$(tr -d '\n?' <"$work/t.txt" | wc -c)/$sent, $(errors "$work/t.txt")"
+    printf '%-7s %-26s %8s %9s %9s %s\n' "" "multimon-ng (22050 Hz raw)" "$tm" "1x" \
+        "$(peak multimon-ng -q -a DTMF -t raw "$work/$a.raw")" \
+        "$(wc -l <"$work/m.txt")/$sent, $(errors "$work/m.txt")"
 done
 
 echo

@@ -318,12 +318,17 @@ static double frame_mags(const BinPlan *p, const Sums *a, const Sums *b, float *
 
 /* For every tone (and sideband) the bins OFFTUNE_HZ away, at any
  * frequency: phase rows of a half-frame from sample 0, and per bin the turn
- * e^(i 2 pi f h1 / rate) that brings the second half's sums into phase. */
+ * e^(i 2 pi f h1 / rate) that brings the second half's sums into phase.
+ * Rows and columns have tables of their own: a frame whose row cannot reach
+ * the threshold even off tune needs no column measured. Most frames that
+ * get here hold noise, and a bound in single precision (the same rows in
+ * float) shows that no off-tune tone of theirs can reach it. */
 struct OfftuneTable {
-    int nbins;
-    uint64_t n, h1, h2; /* frame length, first and second half */
+    int nbins, per_group; /* bins in all, in each group */
+    uint64_t n, h1, h2;   /* frame length, first and second half */
     double rot[2 * MAX_EXTRA];
-    double *tab; /* h2 rows of nbins {cos, sin} */
+    double *tab[2]; /* per group, h2 rows of per_group {cos, sin} */
+    float *ftab[2]; /* the same in float */
 };
 
 static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeater) {
@@ -339,31 +344,131 @@ static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeate
                 for (int o = 0; o < N_OFFTUNE; o++) freqs[nb++] = f + OFFTUNE_HZ[o];
             }
     t->nbins = nb;
+    t->per_group = nb / 2;
     t->n = n;
     t->h1 = n / 2;
     t->h2 = n - n / 2;
-    t->tab = (double *)malloc((size_t)t->h2 * 2 * nb * sizeof(double));
-    if (!t->tab) core_out_of_memory();
+    const int pg = t->per_group;
+    for (int g = 0; g < 2; g++) {
+        t->tab[g] = (double *)malloc((size_t)t->h2 * 2 * pg * sizeof(double));
+        t->ftab[g] = (float *)malloc((size_t)t->h2 * 2 * pg * sizeof(float));
+        if (!t->tab[g] || !t->ftab[g]) core_out_of_memory();
+    }
     for (int b = 0; b < nb; b++) {
         const double w = CORE_TWO_PI * freqs[b] / (double)rate;
+        double *col = t->tab[b / pg] + 2 * (b % pg);
         for (uint64_t i = 0; i < t->h2; i++) {
             double ph = fmod(w * (double)i, CORE_TWO_PI);
-            t->tab[(i * nb + b) * 2] = cos(ph);
-            t->tab[(i * nb + b) * 2 + 1] = sin(ph);
+            col[i * 2 * pg] = cos(ph);
+            col[i * 2 * pg + 1] = sin(ph);
         }
         double ph = fmod(w * (double)t->h1, CORE_TWO_PI);
         t->rot[2 * b] = cos(ph);
         t->rot[2 * b + 1] = sin(ph);
     }
+    for (int g = 0; g < 2; g++)
+        for (uint64_t i = 0; i < t->h2 * 2 * pg; i++) t->ftab[g][i] = (float)t->tab[g][i];
 }
 
-static void offtune_sum(const OfftuneTable *t, const float *x, uint64_t count, double *acc) {
-    double sq = 0.0;
-    memset(acc, 0, sizeof(double) * 2 * MAX_EXTRA);
-    if (t->nbins == 24)
-        accumulate_nb<24>(x, count, t->tab, acc, &sq);
+static void offtune_free(OfftuneTable *t) {
+    for (int g = 0; g < 2; g++) {
+        free(t->tab[g]);
+        free(t->ftab[g]);
+    }
+}
+
+/* Rough sums in float of NB bins (of rows tab) into acc, 2 NB floats: only
+ * a bound is made of them, so the order of the additions is free. Off by
+ * far less than ROUGH_SLACK allows for. */
+template <int NB>
+static void rough_nb(const float *x, uint64_t count, const float *tab, float *acc) {
+    for (int b = 0; b < 2 * NB; b++) acc[b] = 0.0f;
+    for (uint64_t i = 0; i < count; i++)
+        for (int b = 0; b < 2 * NB; b++) acc[b] += x[i] * tab[i * 2 * NB + b];
+}
+
+/* Where the processor has AVX2, eight lanes a vector; two sets of sums,
+ * even and odd samples, keep the adders busy. */
+#if CORE_AVX2
+template <int NB>
+__attribute__((target("avx2"))) static void rough_wide_nb(const float *x, uint64_t count,
+                                                          const float *tab, float *acc) {
+    constexpr int NV = NB / 4;
+    __m256 a[NV], b[NV];
+    for (int v = 0; v < NV; v++) a[v] = b[v] = _mm256_setzero_ps();
+    uint64_t i = 0;
+    for (; i + 1 < count; i += 2) {
+        const __m256 xa = _mm256_set1_ps(x[i]), xb = _mm256_set1_ps(x[i + 1]);
+        const float *t = tab + i * 2 * NB;
+        for (int v = 0; v < NV; v++) {
+            a[v] = _mm256_add_ps(a[v], _mm256_mul_ps(xa, _mm256_loadu_ps(t + 8 * v)));
+            b[v] = _mm256_add_ps(b[v], _mm256_mul_ps(xb, _mm256_loadu_ps(t + 2 * NB + 8 * v)));
+        }
+    }
+    for (; i < count; i++) {
+        const __m256 xa = _mm256_set1_ps(x[i]);
+        for (int v = 0; v < NV; v++)
+            a[v] = _mm256_add_ps(a[v], _mm256_mul_ps(xa, _mm256_loadu_ps(tab + i * 2 * NB + 8 * v)));
+    }
+    for (int v = 0; v < NV; v++) _mm256_storeu_ps(acc + 8 * v, _mm256_add_ps(a[v], b[v]));
+}
+#endif
+
+static void rough_sum(const OfftuneTable *t, int g, const float *x, uint64_t count, float *acc) {
+#if CORE_AVX2
+    static const int avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        if (t->per_group == 12)
+            rough_wide_nb<12>(x, count, t->ftab[g], acc);
+        else
+            rough_wide_nb<24>(x, count, t->ftab[g], acc);
+        return;
+    }
+#endif
+    if (t->per_group == 12)
+        rough_nb<12>(x, count, t->ftab[g], acc);
     else
-        accumulate_nb<48>(x, count, t->tab, acc, &sq);
+        rough_nb<24>(x, count, t->ftab[g], acc);
+}
+
+/* As accumulate_nb, four lanes a vector: the same products and sums per
+ * lane, so the same bits. */
+#if CORE_AVX2
+template <int NB>
+__attribute__((target("avx2"))) static void accumulate_wide_nb(const float *x, uint64_t count,
+                                                               const double *tab, double *acc) {
+    constexpr int NV = NB / 2;
+    __m256d a[NV];
+    for (int v = 0; v < NV; v++) a[v] = _mm256_loadu_pd(acc + 4 * v);
+    for (uint64_t i = 0; i < count; i++) {
+        const __m256d xv = _mm256_set1_pd((double)x[i]);
+        const double *t = tab + i * 2 * NB;
+        for (int v = 0; v < NV; v++)
+            a[v] = _mm256_add_pd(a[v], _mm256_mul_pd(xv, _mm256_loadu_pd(t + 4 * v)));
+    }
+    for (int v = 0; v < NV; v++) _mm256_storeu_pd(acc + 4 * v, a[v]);
+}
+#endif
+
+/* One group's sums over count samples of a half, from its sample 0. */
+static void offtune_sum(const OfftuneTable *t, int g, const float *x, uint64_t count,
+                        double *acc) {
+    memset(acc, 0, sizeof(double) * 2 * t->per_group);
+#if CORE_AVX2
+    static const int avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        if (t->per_group == 12)
+            accumulate_wide_nb<12>(x, count, t->tab[g], acc);
+        else
+            accumulate_wide_nb<24>(x, count, t->tab[g], acc);
+        return;
+    }
+#endif
+    double sq = 0.0;
+    if (t->per_group == 12)
+        accumulate_nb<12>(x, count, t->tab[g], acc, &sq);
+    else
+        accumulate_nb<24>(x, count, t->tab[g], acc, &sq);
 }
 
 /* The live frame's table is made once per mode and then only read. */
@@ -379,22 +484,115 @@ static const OfftuneTable *live_offtune(int repeater) {
     return &live.t[repeater];
 }
 
-/* Magnitudes of the off-tune bins of frame x (and of either half). */
-static void offtune_mags(const OfftuneTable *t, const float *x, float *mags, float *ha, float *hb,
-                         float *cross) {
-    double a[2 * MAX_EXTRA], b[2 * MAX_EXTRA];
-    offtune_sum(t, x, t->h1, a);
-    offtune_sum(t, x + t->h1, t->h2, b);
+/* A walk over frames that overlap by half sums each half once: the second
+ * half of one frame is the first of the next. Two halves are kept, each
+ * with the groups summed so far. */
+struct OfftuneHalf {
+    const float *at; /* the half's first sample, or NULL */
+    int have[2], have_rough[2];
+    double acc[2][MAX_EXTRA];
+    float rough[2][MAX_EXTRA];
+};
+struct OfftuneMemo {
+    OfftuneHalf half[2];
+    int next; /* the one to replace */
+};
+
+/* The memo's place for the half at x, taken over from an older half
+ * unless that one is in slot avoid. */
+static OfftuneHalf *memo_half(OfftuneMemo *memo, const float *x, int avoid, int *slot) {
+    int s = memo->half[0].at == x ? 0 : memo->half[1].at == x ? 1 : -1;
+    if (s < 0) {
+        s = memo->next == avoid ? 1 - avoid : memo->next;
+        memo->next = 1 - s;
+        memset(&memo->half[s], 0, sizeof memo->half[s]);
+        memo->half[s].at = x;
+    }
+    *slot = s;
+    return &memo->half[s];
+}
+
+/* Group g's sums of the half at x (count samples, from its sample 0); with
+ * a memo, kept there unless the half is kept in slot avoid. *slot: where. */
+static const double *offtune_half(const OfftuneTable *t, OfftuneMemo *memo, int g,
+                                  const float *x, uint64_t count, int avoid, int *slot,
+                                  double *scratch) {
+    *slot = -1;
+    if (!memo) {
+        offtune_sum(t, g, x, count, scratch);
+        return scratch;
+    }
+    OfftuneHalf *h = memo_half(memo, x, avoid, slot);
+    if (!h->have[g]) {
+        offtune_sum(t, g, x, count, h->acc[g]);
+        h->have[g] = 1;
+    }
+    return h->acc[g];
+}
+
+/* The same in float. */
+static const float *rough_half(const OfftuneTable *t, OfftuneMemo *memo, int g, const float *x,
+                               uint64_t count, int avoid, int *slot, float *scratch) {
+    *slot = -1;
+    if (!memo) {
+        rough_sum(t, g, x, count, scratch);
+        return scratch;
+    }
+    OfftuneHalf *h = memo_half(memo, x, avoid, slot);
+    if (!h->have_rough[g]) {
+        rough_sum(t, g, x, count, h->rough[g]);
+        h->have_rough[g] = 1;
+    }
+    return h->rough[g];
+}
+
+/* Room for float's rounding in a sum over a half, per unit of
+ * sqrt(h * its sum of squares), which no sum of its samples times
+ * numbers of at most 1 exceeds: some 40 times what 1024 roundings can do. */
+static const double ROUGH_SLACK = 1e-3;
+
+/* No more than any of group g's off-tune magnitudes over frame x (of
+ * halves' sums of squares qa, qb): |A| + |B| <= |A + rot B| bounds it. */
+static double offtune_bound(const OfftuneTable *t, OfftuneMemo *memo, int g, const float *x,
+                            double qa, double qb) {
+    float sa[MAX_EXTRA], sb[MAX_EXTRA];
+    int slot;
+    const float *a = rough_half(t, memo, g, x, t->h1, -1, &slot, sa);
+    const float *b =
+        t->h1 == t->h2 ? rough_half(t, memo, g, x + t->h1, t->h2, slot, &slot, sb)
+                       : rough_half(t, NULL, g, x + t->h1, t->h2, -1, &slot, sb);
+    double top = 0.0;
+    for (int j = 0; j < t->per_group; j++) {
+        const double ma = sqrt((double)a[2 * j] * a[2 * j] + (double)a[2 * j + 1] * a[2 * j + 1]);
+        const double mb = sqrt((double)b[2 * j] * b[2 * j] + (double)b[2 * j + 1] * b[2 * j + 1]);
+        if (ma + mb > top) top = ma + mb;
+    }
+    const double slack =
+        ROUGH_SLACK * (sqrt((double)t->h1 * qa) + sqrt((double)t->h2 * qb));
+    return (top + slack) / ((double)t->n * 0.5);
+}
+
+/* Magnitudes of group g's off-tune bins of frame x (and of either half),
+ * and the second half times the conjugate of the first, in phase. */
+static void offtune_mags(const OfftuneTable *t, OfftuneMemo *memo, int g, const float *x,
+                         float *mags, float *ha, float *hb, float *cross) {
+    double sa[MAX_EXTRA], sb[MAX_EXTRA];
+    int slot;
+    const double *a = offtune_half(t, memo, g, x, t->h1, -1, &slot, sa);
+    const double *b =
+        t->h1 == t->h2 ? offtune_half(t, memo, g, x + t->h1, t->h2, slot, &slot, sb)
+                       : offtune_half(t, NULL, g, x + t->h1, t->h2, -1, &slot, sb);
     const double norm = (double)t->n * 0.5;
-    for (int i = 0; i < t->nbins; i++) {
+    for (int j = 0; j < t->per_group; j++) {
+        const int i = g * t->per_group + j;
         double cr = t->rot[2 * i], ci = t->rot[2 * i + 1];
-        double bre = b[2 * i] * cr - b[2 * i + 1] * ci, bim = b[2 * i] * ci + b[2 * i + 1] * cr;
-        double re = a[2 * i] + bre, im = a[2 * i + 1] + bim;
-        mags[i] = (float)(sqrt(re * re + im * im) / norm);
-        ha[i] = (float)(2.0 * sqrt(a[2 * i] * a[2 * i] + a[2 * i + 1] * a[2 * i + 1]) / norm);
-        hb[i] = (float)(2.0 * sqrt(bre * bre + bim * bim) / norm);
-        cross[2 * i] = (float)(bre * a[2 * i] + bim * a[2 * i + 1]);
-        cross[2 * i + 1] = (float)(bim * a[2 * i] - bre * a[2 * i + 1]);
+        double bre = b[2 * j] * cr - b[2 * j + 1] * ci, bim = b[2 * j] * ci + b[2 * j + 1] * cr;
+        double re = a[2 * j] + bre, im = a[2 * j + 1] + bim;
+        mags[j] = (float)(sqrt(re * re + im * im) / norm);
+        ha[j] = (float)(2.0 * sqrt(a[2 * j] * a[2 * j] + a[2 * j + 1] * a[2 * j + 1]) / norm);
+        hb[j] = (float)(2.0 * sqrt(bre * bre + bim * bim) / norm);
+        cross[2 * j] = (float)(bre * a[2 * j] + bim * a[2 * j + 1]);
+        cross[2 * j + 1] = (float)(bim * a[2 * j] - bre * a[2 * j + 1]);
     }
 }
 
@@ -402,13 +600,16 @@ static void offtune_mags(const OfftuneTable *t, const float *x, float *mags, flo
 
 /* One frame as decide sees it: its samples (for the off-tune bins), its
  * sums (b null for a frame summed in one piece) and, if the caller keeps
- * one, the off-tune table for its length and rate. */
+ * them, the off-tune table for its length and rate and the off-tune sums
+ * of the halves before. */
 struct FrameIn {
     const float *x;
     uint64_t n;
     int32_t rate;
     const Sums *a, *b;
     const OfftuneTable *offtune;
+    OfftuneMemo *memo;
+    int alone; /* it vouches for a short tone with one other frame close by */
 };
 
 /* Each tone's best measure: v its magnitude, ha/hb over either half (-1
@@ -468,6 +669,119 @@ static void goertzel(const float *y, uint64_t m, const float *c2, float *out, in
     for (int b = 0; b < nk; b++) out[b] = s1[b] * s1[b] + s2[b] * s2[b] - c2[b] * s1[b] * s2[b];
 }
 
+/* As goertzel, eight bins a vector: the same steps per lane, the same bits. */
+#if CORE_AVX2
+template <int NV>
+__attribute__((target("avx2"))) static void goertzel_wide(const float *y, uint64_t m,
+                                                          const float *c2, float *out, int nk) {
+    float s1[8 * NV], s2[8 * NV];
+    __m256 c[NV], a1[NV], a2[NV];
+    for (int v = 0; v < NV; v++) {
+        c[v] = _mm256_loadu_ps(c2 + 8 * v);
+        a1[v] = a2[v] = _mm256_setzero_ps();
+    }
+    for (uint64_t j = 0; j < m; j++) {
+        const __m256 x = _mm256_set1_ps(y[j]);
+        for (int v = 0; v < NV; v++) {
+            __m256 s0 = _mm256_add_ps(_mm256_sub_ps(x, a2[v]), _mm256_mul_ps(c[v], a1[v]));
+            a2[v] = a1[v];
+            a1[v] = s0;
+        }
+    }
+    for (int v = 0; v < NV; v++) {
+        _mm256_storeu_ps(s1 + 8 * v, a1[v]);
+        _mm256_storeu_ps(s2 + 8 * v, a2[v]);
+    }
+    for (int b = 0; b < nk; b++) out[b] = s1[b] * s1[b] + s2[b] * s2[b] - c2[b] * s1[b] * s2[b];
+}
+#endif
+
+/* Squared Goertzel magnitudes of nk bins, c2 padded with zeros to a
+ * multiple of 8. */
+static void goertzel_bins(const float *y, uint64_t m, const float *c2, float *mag, int nk) {
+#if CORE_AVX2
+    static const int avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        for (int b = 0; b < nk; b += 48) {
+            const int left = nk - b < 48 ? nk - b : 48;
+            switch ((left + 7) / 8) {
+            case 1: goertzel_wide<1>(y, m, c2 + b, mag + b, left); break;
+            case 2: goertzel_wide<2>(y, m, c2 + b, mag + b, left); break;
+            case 3: goertzel_wide<3>(y, m, c2 + b, mag + b, left); break;
+            case 4: goertzel_wide<4>(y, m, c2 + b, mag + b, left); break;
+            case 5: goertzel_wide<5>(y, m, c2 + b, mag + b, left); break;
+            default: goertzel_wide<6>(y, m, c2 + b, mag + b, left); break;
+            }
+        }
+        return;
+    }
+#endif
+    for (int b = 0; b < nk;) {
+        const int left = nk - b;
+        if (left > 16) {
+            goertzel<8>(y, m, c2 + b, mag + b, left < 32 ? left : 32);
+            b += 32;
+        } else if (left > 8) {
+            goertzel<4>(y, m, c2 + b, mag + b, left);
+            b += 16;
+        } else {
+            goertzel<2>(y, m, c2 + b, mag + b, left);
+            b += 8;
+        }
+    }
+}
+
+/* y[j]: the sum of x[j d] .. x[j d + d - 1], added in sample order. */
+#if CORE_AVX2
+/* Eight sums at once: eight rows of eight samples, turned into eight
+ * columns, each added to the sums in turn. */
+__attribute__((target("avx2"))) static void box_sums_8(const float *x, uint64_t m, float *y) {
+    uint64_t j = 0;
+    for (; j + 8 <= m; j += 8) {
+        __m256 r[8], t[8];
+        for (int k = 0; k < 8; k++) r[k] = _mm256_loadu_ps(x + (j + k) * 8);
+        for (int k = 0; k < 8; k += 2) {
+            t[k] = _mm256_unpacklo_ps(r[k], r[k + 1]);
+            t[k + 1] = _mm256_unpackhi_ps(r[k], r[k + 1]);
+        }
+        for (int k = 0; k < 8; k += 4) {
+            r[k] = _mm256_shuffle_ps(t[k], t[k + 2], 0x44);
+            r[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], 0xEE);
+            r[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0x44);
+            r[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0xEE);
+        }
+        /* r[0..3]: samples 0, 1, 2, 3 (low lanes) and 4, 5, 6, 7 (high) of
+         * rows 0-3; r[4..7] the same of rows 4-7 */
+        __m256 col[8];
+        for (int k = 0; k < 4; k++) {
+            col[k] = _mm256_permute2f128_ps(r[k], r[k + 4], 0x20);
+            col[k + 4] = _mm256_permute2f128_ps(r[k], r[k + 4], 0x31);
+        }
+        __m256 acc = _mm256_setzero_ps();
+        for (int k = 0; k < 8; k++) acc = _mm256_add_ps(acc, col[k]);
+        _mm256_storeu_ps(y + j, acc);
+    }
+    for (; j < m; j++) {
+        float v = 0.0f;
+        for (int k = 0; k < 8; k++) v += x[j * 8 + k];
+        y[j] = v;
+    }
+}
+#endif
+
+static void box_sums(const float *x, uint64_t m, uint64_t d, float *y) {
+#if CORE_AVX2
+    static const int avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && d == 8) {
+        box_sums_8(x, m, y);
+        return;
+    }
+#endif
+    for (uint64_t j = 0; j < m; j++) y[j] = 0.0f;
+    for (uint64_t i = 0; i < d; i++) /* sums side by side */
+        for (uint64_t j = 0; j < m; j++) y[j] += x[j * d + i];
+}
+
 /* Of the bins within NEIGHBOUR_HZ of each tone, the loudest more than lobe
  * bins from the tone's peak, over that peak (the larger of the two tones);
  * 0 when that bin is no louder than white noise of power noise2 might make.
@@ -482,9 +796,7 @@ static float crowding(const float *x, uint64_t n, int32_t rate, const double hz[
     float stack[512];
     float *y = m <= 512 ? stack : (float *)malloc((size_t)m * sizeof(float));
     if (!y) core_out_of_memory();
-    for (uint64_t j = 0; j < m; j++) y[j] = 0.0f;
-    for (uint64_t i = 0; i < d; i++) /* sample order within each sum, sums side by side */
-        for (uint64_t j = 0; j < m; j++) y[j] += x[j * d + i];
+    box_sums(x, m, d, y);
     int owned;
     const double *trig = trig_table(n, &owned);
     const double bin_hz = (double)rate / (double)n;
@@ -505,19 +817,7 @@ static float crowding(const float *x, uint64_t n, int32_t rate, const double hz[
             c2[nk++] = (float)(2.0 * trig[2 * (((uint64_t)k * d) % n)]);
     }
     for (int b = nk; b % 8; b++) c2[b] = 0.0f;
-    for (int b = 0; b < nk;) {
-        const int left = nk - b;
-        if (left > 16) {
-            goertzel<8>(y, m, c2 + b, mag + b, left < 32 ? left : 32);
-            b += 32;
-        } else if (left > 8) {
-            goertzel<4>(y, m, c2 + b, mag + b, left);
-            b += 16;
-        } else {
-            goertzel<2>(y, m, c2 + b, mag + b, left);
-            b += 8;
-        }
-    }
+    goertzel_bins(y, m, c2, mag, nk);
     float worst = 0.0f;
     for (int t = 0; t < 2; t++) {
         if (k0[t] - 2 < lo[t] || k0[t] + 2 > hi[t]) continue;
@@ -590,11 +890,20 @@ static int one_sender(double er, double ec, double rf, double cf, double tol) {
     return by_hz || by_clock;
 }
 
-/* The power per sample of what is not the two tones, of amplitudes a0, a1
- * over the square root of gain2 against the frame's level. */
-static double rest_power(double a0, double a1, float gain2, float level) {
-    const double share = 0.5 * (a0 * a0 + a1 * a1) / gain2;
-    return (double)level * level * (share < 1.0 ? 1.0 - share : 0.0);
+/* The power that is not the tones. Levels are on the plain scale (tone
+ * magnitude over the frame's RMS, times SIDEBAND_GAIN in repeater mode), on
+ * which a pair of levels l0, l1 holds (l0^2 + l1^2) / 2 of the frame's power
+ * in either mode: a disguised tone's two sidebands carry together what the
+ * plain tone would, and the gain is what makes the scales meet. Every check
+ * takes the rest from here: its share of the frame's power ... */
+static double rest_share(double l0, double l1) {
+    const double share = 0.5 * (l0 * l0 + l1 * l1);
+    return share < 1.0 ? 1.0 - share : 0.0;
+}
+
+/* ... and its power per sample. */
+static double rest_power(double l0, double l1, float level) {
+    return (double)level * level * rest_share(l0, l1);
 }
 
 /* Where tone f is heard (in repeater mode, in the sideband w was found in);
@@ -605,14 +914,27 @@ static double heard_at(const BinPlan *p, const ToneMeasure *w, double f, double 
     return p->repeater ? REPEATER_CARRIER_HZ + s * f : f;
 }
 
-/* Whether the winning row r and column c (tones rf, cf) are off tune as
- * one sender's would be; lv: their levels. In repeater mode the tones or
- * the sidebands may be what went off. */
-static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
-                         const ToneMeasure *c, double rf, double cf, const float lv[2], float level,
-                         float gain) {
+/* What decide knows of a frame: its level and each tone's best measure so
+ * far (rows 0-2, columns 3-5), and the pair it points at. */
+struct Measured {
+    float level;
+    float gain; /* a sideband's magnitude times this is on the plain scale */
+    ToneMeasure tm[6];
+};
+
+struct Pair {
+    int best[2]; /* row, column: index within the group */
+    float lv[2]; /* their levels */
+    const ToneMeasure *r, *c;
+    double rf, cf; /* their nominal tones */
+};
+
+/* Whether the pair's tones are off tune as one sender's would be. In
+ * repeater mode the tones or the sidebands may be what went off. */
+static int offsets_agree(const BinPlan *p, const FrameIn *fr, const Measured *m, const Pair *pr) {
     /* the usual case, both tones near where their nominal bins say, the
      * quick way: within AGREE_HZ / 2 each, then within tol / 2 */
+    const ToneMeasure *r = pr->r, *c = pr->c;
     const int nominal = r->bin >= 0 && c->bin >= 0;
     double xy[4];
     if (nominal) {
@@ -620,15 +942,15 @@ static int offsets_agree(const BinPlan *p, const FrameIn *fr, const ToneMeasure 
         turn_off_tune(p, fr, c->bin, &xy[2], &xy[3]);
         if (both_within(xy, 0.5 * AGREE_HZ, fr)) return 1;
     }
-    const double noise2 = rest_power(lv[0], lv[1], gain * gain, level);
+    const double noise2 = rest_power(pr->lv[0], pr->lv[1], m->level);
     const double tol =
         AGREE_HZ + AGREE_SIGMAS * sqrt(offset_var(fr, r, noise2) + offset_var(fr, c, noise2));
     if (nominal && both_within(xy, 0.5 * tol, fr)) return 1;
     double sr, sc;
-    const double rb = heard_at(p, r, rf, &sr), cb = heard_at(p, c, cf, &sc);
+    const double rb = heard_at(p, r, pr->rf, &sr), cb = heard_at(p, c, pr->cf, &sc);
     const double er = tone_offset(p, fr, r, rb), ec = tone_offset(p, fr, c, cb);
     return one_sender(er, ec, rb, cb, tol) ||
-           (p->repeater && one_sender(sr * er, sc * ec, rf, cf, tol));
+           (p->repeater && one_sender(sr * er, sc * ec, pr->rf, pr->cf, tol));
 }
 
 /* tone_offset takes the turn to span a half's length, as it does for a
@@ -643,14 +965,165 @@ static double turn_span(const ToneMeasure *w) {
     return lo >= MIN_FILL * hi && hi > 0.0 ? 0.5 * (1.0 + lo / hi) : 0.0;
 }
 
-/* The pair's tuning. The power that is not the tones is what makes the
- * offsets wander; a tone between bins shows weaker there than it is, so its
- * level is first brought back up by the frame's response that far off. */
-static void pair_tune(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
-                      const ToneMeasure *c, double rf, double cf, const float lv[2], float level,
-                      float gain, PairTune *t) {
-    const ToneMeasure *w[2] = {r, c};
-    const double f[2] = {rf, cf};
+static void tune_unknown(PairTune *t) {
+    t->row_hz = t->col_hz = 0.0;
+    t->row_spread_hz = t->col_spread_hz = HUGE_VAL;
+}
+
+/* Whether a pair stayed tuned as it was a frame before, to within drift
+ * (Hz, and the spreads); unknown counts as yes. */
+static int tune_held(const PairTune *was, const PairTune *now, double drift = DRIFT_HZ) {
+    const double r2 =
+        was->row_spread_hz * was->row_spread_hz + now->row_spread_hz * now->row_spread_hz;
+    const double c2 =
+        was->col_spread_hz * was->col_spread_hz + now->col_spread_hz * now->col_spread_hz;
+    if (!(r2 + c2 < HUGE_VAL)) return 1;
+    const double row = now->row_hz - was->row_hz, col = now->col_hz - was->col_hz;
+    return fabs(row) <= drift + DRIFT_SIGMAS * sqrt(r2) &&
+           fabs(col) <= drift + DRIFT_SIGMAS * sqrt(c2) &&
+           fabs(row - col) <= drift + DRIFT_SIGMAS * sqrt(r2 + c2);
+}
+
+/* A steady frame: neither half holds much less power than the other. */
+static int halves_balanced(const FrameIn *fr) {
+    const double qa = fr->a->sq, qb = fr->b->sq;
+    return (qa < qb ? qa : qb) >= MIN_HALF_BALANCE * (qa < qb ? qb : qa);
+}
+
+/* The frame's level and its tones measured at their nominal bins. */
+static void measure_nominal(const BinPlan *p, const FrameIn *fr, Measured *m) {
+    float mags[MAX_BINS], ha[MAX_BINS], hb[MAX_BINS];
+    const int halves = fr->b != NULL;
+    const double sumsq = frame_mags(p, fr->a, fr->b, mags, ha, hb);
+    m->level = (float)sqrt(sumsq / (double)p->n);
+    m->gain = p->repeater ? SIDEBAND_GAIN : 1.0f;
+    const int per = p->repeater ? 2 : 1;
+    for (int t = 0; t < 6; t++) {
+        m->tm[t].v = -1.0f;
+        for (int s = 0; s < per; s++) {
+            const int i = t * per + s;
+            take_best(&m->tm[t], mags[i], halves ? ha[i] : -1.0f, halves ? hb[i] : -1.0f,
+                      p->hz[i], i);
+        }
+    }
+}
+
+/* The loudest row and column; a tie keeps the lower frequency. */
+static void pick_pair(const Measured *m, Pair *pr) {
+    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
+    for (int g = 0; g < 2; g++) {
+        pr->best[g] = 0;
+        for (int i = 1; i < 3; i++)
+            if (m->tm[g * 3 + i].v > m->tm[g * 3 + pr->best[g]].v) pr->best[g] = i;
+        pr->lv[g] = m->tm[g * 3 + pr->best[g]].v / m->level * m->gain;
+    }
+    pr->r = &m->tm[pr->best[0]];
+    pr->c = &m->tm[3 + pr->best[1]];
+    pr->rf = groups[0][pr->best[0]];
+    pr->cf = groups[1][pr->best[1]];
+}
+
+static int both_reach(const Pair *pr, float threshold) {
+    return pr->lv[0] >= threshold && pr->lv[1] >= threshold;
+}
+
+/* Stage 1, the nominal bins: a digit, none, or a pair worth looking for
+ * off tune. */
+enum NominalVerdict { NOMINAL_DIGIT, NOMINAL_NONE, NOMINAL_LOOK_OFF_TUNE };
+
+static NominalVerdict nominal_pick(const BinPlan *p, const FrameIn *fr, const Measured *m,
+                                   const Pair *pr, float threshold) {
+    if (!both_reach(pr, threshold)) return NOMINAL_LOOK_OFF_TUNE;
+    if (!fr->b || offsets_agree(p, fr, m, pr)) return NOMINAL_DIGIT;
+    /* A tone more than a bin off reaches its nominal bin only through the
+     * skirt, weakly and with its phase a whole bin wrong: such a pair is
+     * measured again off tune. A strong pair placed as no sender would is
+     * no digit. */
+    const float weaker = pr->lv[0] < pr->lv[1] ? pr->lv[0] : pr->lv[1];
+    return weaker >= SKIRT_LEVEL ? NOMINAL_NONE : NOMINAL_LOOK_OFF_TUNE;
+}
+
+/* Stage 2, the off-tune retry: the bins OFFTUNE_HZ from each tone join the
+ * measures, and the pair is picked again. Only in a steady frame: this
+ * search is where speech would otherwise get in. Whether the new pair
+ * reaches the threshold. A group that fell short is measured first: if it
+ * still does, the other is not needed. */
+static int offtune_pick(const BinPlan *p, const FrameIn *fr, Measured *m, Pair *pr,
+                        float threshold) {
+    if (!fr->b || !halves_balanced(fr)) return 0;
+    OfftuneTable own;
+    const OfftuneTable *ot = fr->offtune;
+    if (!ot) {
+        offtune_build(&own, fr->n, fr->rate, p->repeater);
+        ot = &own;
+    }
+    const int per = p->repeater ? 2 : 1;
+    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
+    const int first = pr->lv[0] >= threshold ? 1 : 0;
+    int reach = 1;
+    for (int k = 0; k < 2 && reach; k++) {
+        const int g = k == 0 ? first : 1 - first;
+        if (pr->lv[g] < threshold && offtune_bound(ot, fr->memo, g, fr->x, fr->a->sq, fr->b->sq) <
+                                         0.999 * threshold * m->level / m->gain) {
+            reach = 0;
+            break;
+        }
+        float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA], ecross[2 * MAX_EXTRA];
+        offtune_mags(ot, fr->memo, g, fr->x, em, eha, ehb, ecross);
+        float top = -1.0f;
+        for (int t = 3 * g; t < 3 * g + 3; t++) {
+            for (int j = 0; j < per * N_OFFTUNE; j++) {
+                const int i = (t - 3 * g) * per * N_OFFTUNE + j;
+                double f = groups[g][t % 3];
+                if (p->repeater)
+                    f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
+                take_best(&m->tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE], -1,
+                          ecross[2 * i], ecross[2 * i + 1]);
+            }
+            if (m->tm[t].v > top) top = m->tm[t].v;
+        }
+        reach = top / m->level * m->gain >= threshold;
+    }
+    if (!fr->offtune) offtune_free(&own);
+    if (!reach) return 0;
+    pick_pair(m, pr);
+    return both_reach(pr, threshold);
+}
+
+/* Stage 3, the speech guards; each only vetoes. An off-tune pair must also
+ * stand alone in its group and hold its level across the halves (its
+ * half magnitudes are a sideband's own: the noise term is brought to their
+ * scale by the gain). A pair holding little of the frame must stand clear
+ * of the spectrum around it. */
+static int speech_guards(const FrameIn *fr, const Measured *m, const Pair *pr, int offtune) {
+    const double rest = rest_share(pr->lv[0], pr->lv[1]);
+    for (int g = 0; offtune && g < 2; g++) {
+        const ToneMeasure *w = g == 0 ? pr->r : pr->c;
+        for (int i = 0; i < 3; i++)
+            if (i != pr->best[g] && m->tm[g * 3 + i].v > MAX_RUNNER_UP * w->v) return 0;
+        const float hi = w->ha > w->hb ? w->ha : w->hb, lo = w->ha > w->hb ? w->hb : w->ha;
+        if (hi - lo > HALF_DRIFT * hi + HALF_DRIFT_NOISE * (float)sqrt(rest) * m->level / m->gain)
+            return 0;
+    }
+    /* A voice's vowel holds still for a few frames close together: a short
+     * tone's frames are checked whatever their share. */
+    if (rest <= 1.0 - CLEAN_SHARE && !fr->alone) return 1;
+    const double hz[2] = {pr->r->hz, pr->c->hz};
+    /* A tone that starts or stops inside the frame is shorter than it, and
+     * its main lobe wider: up to three bins for a third of it. */
+    const int64_t lobe = fr->b && !halves_balanced(fr) ? 3 : 1;
+    return crowding(fr->x, fr->n, fr->rate, hz, rest_power(pr->lv[0], pr->lv[1], m->level),
+                    lobe) <= MAX_NEIGHBOUR;
+}
+
+/* Stage 4, the pair's tuning, for the digit stream's drift check. The power
+ * that is not the tones is what makes the offsets wander; a tone between
+ * bins shows weaker there than it is, so its level is first brought back up
+ * by the frame's response that far off. */
+static void pair_tune(const BinPlan *p, const FrameIn *fr, const Measured *m, const Pair *pr,
+                      PairTune *t) {
+    const ToneMeasure *w[2] = {pr->r, pr->c};
+    const double f[2] = {pr->rf, pr->cf};
     double off[2], span[2], a[2];
     for (int g = 0; g < 2; g++) {
         const double at = heard_at(p, w[g], f[g]);
@@ -660,147 +1133,44 @@ static void pair_tune(const BinPlan *p, const FrameIn *fr, const ToneMeasure *r,
         off[g] = (w[g]->hz - at) + from_bin;
         const double x = 0.5 * CORE_TWO_PI * from_bin * (double)fr->n / (double)fr->rate;
         const double response = fabs(x) < 1e-6 ? 1.0 : fmax(fabs(sin(x) / x), 0.5);
-        a[g] = (double)lv[g] / response;
+        a[g] = (double)pr->lv[g] / response;
     }
-    const double noise2 = rest_power(a[0], a[1], gain * gain, level);
+    const double noise2 = rest_power(a[0], a[1], m->level);
     t->row_hz = off[0];
     t->col_hz = off[1];
-    t->row_spread_hz = sqrt(offset_var(fr, r, noise2)) / span[0];
-    t->col_spread_hz = sqrt(offset_var(fr, c, noise2)) / span[1];
-}
-
-static void tune_unknown(PairTune *t) {
-    t->row_hz = t->col_hz = 0.0;
-    t->row_spread_hz = t->col_spread_hz = HUGE_VAL;
-}
-
-/* Whether a pair stayed tuned as it was a frame before; unknown counts as yes. */
-static int tune_held(const PairTune *was, const PairTune *now) {
-    const double r2 =
-        was->row_spread_hz * was->row_spread_hz + now->row_spread_hz * now->row_spread_hz;
-    const double c2 =
-        was->col_spread_hz * was->col_spread_hz + now->col_spread_hz * now->col_spread_hz;
-    if (!(r2 + c2 < HUGE_VAL)) return 1;
-    const double row = now->row_hz - was->row_hz, col = now->col_hz - was->col_hz;
-    return fabs(row) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(r2) &&
-           fabs(col) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(c2) &&
-           fabs(row - col) <= DRIFT_HZ + DRIFT_SIGMAS * sqrt(r2 + c2);
+    t->row_spread_hz = sqrt(offset_var(fr, pr->r, noise2)) / span[0];
+    t->col_spread_hz = sqrt(offset_var(fr, pr->c, noise2)) / span[1];
 }
 
 static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, float *row_level,
                       float *col_level, PairTune *tune) {
     if (tune) tune_unknown(tune);
-    float mags[MAX_BINS], ha[MAX_BINS], hb[MAX_BINS];
-    const int halves = fr->b != NULL;
-    double sumsq = frame_mags(p, fr->a, fr->b, mags, ha, hb);
-    float level = (float)sqrt(sumsq / (double)p->n);
-    const int per = p->repeater ? 2 : 1;
-    ToneMeasure tm[6];
-    const int32_t *groups[2] = {ROW_FREQS, COL_FREQS};
-    for (int t = 0; t < 6; t++) {
-        tm[t].v = -1.0f;
-        for (int s = 0; s < per; s++) {
-            int i = t * per + s;
-            double f = groups[t / 3][t % 3];
-            if (p->repeater) f = s == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
-            take_best(&tm[t], mags[i], halves ? ha[i] : -1.0f, halves ? hb[i] : -1.0f, p->hz[i], i);
-        }
-    }
-
-    if (!(level > RMS_FLOOR)) {
+    Measured m;
+    measure_nominal(p, fr, &m);
+    if (!(m.level > RMS_FLOOR)) {
         if (row_level) *row_level = 0.0f;
         if (col_level) *col_level = 0.0f;
         return -1;
     }
-    const float gain = p->repeater ? SIDEBAND_GAIN : 1.0f;
-    int best[2];
-    float lv[2];
-    int offtune = 0;
-    for (;;) {
-        for (int g = 0; g < 2; g++) {
-            best[g] = 0;
-            for (int i = 1; i < 3; i++) /* a tie keeps the lower frequency */
-                if (tm[g * 3 + i].v > tm[g * 3 + best[g]].v) best[g] = i;
-            lv[g] = tm[g * 3 + best[g]].v / level * gain;
-        }
-        if (!offtune) { /* off-tune levels show only once they make a digit */
-            if (row_level) *row_level = lv[0];
-            if (col_level) *col_level = lv[1];
-        }
-        if (lv[0] >= threshold && lv[1] >= threshold) {
-            if (offtune || !halves || level < MIN_FRAME_RMS ||
-                offsets_agree(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]],
-                              groups[1][best[1]], lv, level, gain))
-                break;
-            /* A tone more than a bin off reaches its nominal bin only through
-             * the skirt, weakly and with its phase a whole bin wrong: such a
-             * pair is measured again off tune. A strong pair placed as no
-             * sender would is no digit. */
-            if ((lv[0] < lv[1] ? lv[0] : lv[1]) >= SKIRT_LEVEL) return -1;
-        } else if (offtune || level < MIN_FRAME_RMS) {
-            return -1;
-        }
-        /* No digit (or a misplaced one) on the nominal bins: look off tune,
-         * but only in a steady frame (this search is where speech would
-         * otherwise get in). */
-        if (!halves) return -1;
-        double qa = fr->a->sq, qb = fr->b->sq;
-        if ((qa < qb ? qa : qb) < MIN_HALF_BALANCE * (qa < qb ? qb : qa)) return -1;
-        OfftuneTable own;
-        const OfftuneTable *ot = fr->offtune;
-        if (!ot) {
-            offtune_build(&own, fr->n, fr->rate, p->repeater);
-            ot = &own;
-        }
-        float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA], ecross[2 * MAX_EXTRA];
-        offtune_mags(ot, fr->x, em, eha, ehb, ecross);
-        if (!fr->offtune) free(own.tab);
-        for (int t = 0; t < 6; t++)
-            for (int j = 0; j < per * N_OFFTUNE; j++) {
-                int i = t * per * N_OFFTUNE + j;
-                double f = groups[t / 3][t % 3];
-                if (p->repeater)
-                    f = j / N_OFFTUNE == 0 ? REPEATER_CARRIER_HZ + f : REPEATER_CARRIER_HZ - f;
-                take_best(&tm[t], em[i], eha[i], ehb[i], f + OFFTUNE_HZ[j % N_OFFTUNE], -1,
-                          ecross[2 * i], ecross[2 * i + 1]);
-            }
-        offtune = 1;
-    }
-    if (row_level) *row_level = lv[0];
-    if (col_level) *col_level = lv[1];
-    if (level < MIN_FRAME_RMS) return -1;
-    if (offtune && !offsets_agree(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]],
-                                  groups[1][best[1]], lv, level, gain))
-        return -1;
+    Pair pr;
+    pick_pair(&m, &pr);
+    if (row_level) *row_level = pr.lv[0];
+    if (col_level) *col_level = pr.lv[1];
+    if (m.level < MIN_FRAME_RMS) return -1;
 
-    for (int g = 0; offtune && g < 2; g++) {
-        const ToneMeasure *w = &tm[g * 3 + best[g]];
-        for (int i = 0; i < 3; i++)
-            if (i != best[g] && tm[g * 3 + i].v > MAX_RUNNER_UP * w->v) return -1;
-        {
-            double share = 0.5 * ((double)lv[0] * lv[0] + (double)lv[1] * lv[1]);
-            float rest = share < 1.0 ? (float)sqrt(1.0 - share) : 0.0f;
-            float hi = w->ha > w->hb ? w->ha : w->hb, lo = w->ha > w->hb ? w->hb : w->ha;
-            if (hi - lo > HALF_DRIFT * hi + HALF_DRIFT_NOISE * rest * level / gain) return -1;
-        }
+    const NominalVerdict v = nominal_pick(p, fr, &m, &pr, threshold);
+    if (v == NOMINAL_NONE) return -1;
+    const int offtune = v == NOMINAL_LOOK_OFF_TUNE;
+    if (offtune) {
+        if (!offtune_pick(p, fr, &m, &pr, threshold)) return -1;
+        /* off-tune levels show only once they make a digit */
+        if (row_level) *row_level = pr.lv[0];
+        if (col_level) *col_level = pr.lv[1];
+        if (!offsets_agree(p, fr, &m, &pr)) return -1;
     }
-    const float share = 0.5f * (lv[0] * lv[0] + lv[1] * lv[1]);
-    if (share < CLEAN_SHARE) {
-        const double hz[2] = {tm[best[0]].hz, tm[3 + best[1]].hz};
-        const double rest2 = (double)level * level * (1.0 - share);
-        /* A tone that starts or stops inside the frame is shorter than it,
-         * and its main lobe wider: up to three bins for a third of it. */
-        int64_t lobe = 1;
-        if (halves) {
-            double qa = fr->a->sq, qb = fr->b->sq;
-            if ((qa < qb ? qa : qb) < MIN_HALF_BALANCE * (qa < qb ? qb : qa)) lobe = 3;
-        }
-        if (crowding(fr->x, fr->n, fr->rate, hz, rest2, lobe) > MAX_NEIGHBOUR) return -1;
-    }
-    if (tune && halves)
-        pair_tune(p, fr, &tm[best[0]], &tm[3 + best[1]], groups[0][best[0]], groups[1][best[1]], lv,
-                  level, gain, tune);
-    return dtmf_pair_to_digit(groups[0][best[0]], groups[1][best[1]]);
+    if (!speech_guards(fr, &m, &pr, offtune)) return -1;
+    if (tune && fr->b) pair_tune(p, fr, &m, &pr, tune);
+    return dtmf_pair_to_digit((int32_t)pr.rf, (int32_t)pr.cf);
 }
 
 /* Live capture always delivers 2048 samples at 44,100 Hz: the phase rows of
@@ -824,7 +1194,8 @@ static const LivePhases &live_phases() {
 }
 
 static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float threshold,
-                            int repeater, float *row_level, float *col_level, PairTune *tune) {
+                            int repeater, float *row_level, float *col_level, PairTune *tune,
+                            int alone = 0) {
     if (tune) tune_unknown(tune);
     if (!s || count == 0 || rate <= 0) {
         if (row_level) *row_level = 0.0f;
@@ -839,7 +1210,7 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
         memset(&b, 0, sizeof b);
         accumulate(s, 1024, live.tab[repeater], p->nbins, &a);
         accumulate(s + 1024, 1024, live.tab[repeater], p->nbins, &b);
-        FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater)};
+        FrameIn fr = {s, count, rate, &a, &b, live_offtune(repeater), NULL, alone};
         return decide(p, &fr, threshold, row_level, col_level, tune);
     }
     BinPlan p;
@@ -847,7 +1218,7 @@ static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float 
     int owned;
     double *trig = trig_table(count, &owned);
     Sums a, b;
-    FrameIn fr = {s, count, rate, &a, NULL, NULL};
+    FrameIn fr = {s, count, rate, &a, NULL, NULL, NULL, alone};
     if (count % 2 == 0) {
         sum_stretch(&p, trig, s, 0, count / 2, &a);
         sum_stretch(&p, trig, s + count / 2, 0, count / 2, &b);
@@ -908,6 +1279,7 @@ void digit_stream_reset(DigitStream *ds) {
     ds->emitted = 0;
     tune_unknown(&ds->tune);
     tune_unknown(&ds->tune_before);
+    ds->share = 0.0f;
 }
 
 int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tune) {
@@ -940,28 +1312,97 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tu
 
 /* ---- Whole-buffer decoding -------------------------------------------- */
 
+/* A fast sender's tone (40 ms, shorter than a frame) fills a frame well only
+ * where the frame sits nearly centred on it: a stretch of starts narrower
+ * than a hop, so one frame in the hop grid may read it and its neighbours
+ * not. When a digit's run ends after that one frame, and its pair filled
+ * that frame, frames half and three quarters of a hop from it, nearest
+ * first, may show it held; the tone counts if one does, as its second frame
+ * would. Both must pass every speech guard, and a sweep moves less between
+ * frames closer than a hop, so the drift they may show shrinks with their
+ * distance (a quarter hop apart, two sweeps crossing still look held).
+ * Frames a hop apart hold any longer tone twice, so this costs nothing on
+ * them. Only plain tones: dialers send them, and in repeater mode a voice's
+ * sidebands pass the looks too often. */
+static const int LOOK_QUARTERS[4] = {2, -2, 3, -3};
+static const uint64_t MIN_LOOK_HOP = 512; /* finer hops see short tones twice anyway */
+
+/* Whether a frame near the one at `at` (whose detection ds holds), both
+ * checked as frames alone, confirms the digit. */
+static int32_t look_near(const float *s, uint64_t count, uint64_t at, uint64_t frame_len,
+                         uint64_t hop, int32_t rate, float threshold, int rep,
+                         const DigitStream *ds) {
+    const int32_t d = ds->last_digit;
+    if (detect_frame(s + at, frame_len, rate, threshold, rep, NULL, NULL, NULL, 1) != d) return -1;
+    for (int k = 0; k < 4; k++) {
+        const int64_t g = (int64_t)at + LOOK_QUARTERS[k] * (int64_t)(hop / 4);
+        if (g < 0 || (uint64_t)g + frame_len > count) continue;
+        PairTune tune;
+        const int32_t det =
+            detect_frame(s + g, frame_len, rate, threshold, rep, NULL, NULL, &tune, 1);
+        DigitStream trial = *ds;
+        const double drift = DRIFT_HZ * abs(LOOK_QUARTERS[k]) / 4.0;
+        if (det == d && digit_stream_feed(&trial, det, &tune) == det &&
+            tune_held(&ds->tune, &tune, drift))
+            return det;
+    }
+    return -1;
+}
+
+/* A digit sent twice with a short pause (50 ms) may have no frame of its
+ * own in the pause: the frames across it hold the tone before and the tone
+ * after. The half-frame in the pause is this much quieter than the halves
+ * on either side, and ends the run. */
+static const double GAP_DIP = 0.25;
+
+/* Feeds frame `at`'s detection (levels rl, cl) to ds, the frame before
+ * ending its run where `pause` says so; a digit whose run ended after one
+ * frame (the one a hop before) is looked for near that frame first, if its
+ * pair filled that frame: a tone's edge in a frame beside its run holds
+ * little of it. */
+static int32_t feed_frame(const float *s, uint64_t count, uint64_t at, uint64_t frame_len,
+                          uint64_t hop, int32_t rate, float threshold, int rep, DigitStream *ds,
+                          int32_t det, const PairTune *tune, float rl, float cl, int pause) {
+    int32_t looked = -1;
+    if (!rep && hop >= MIN_LOOK_HOP && ds->last_digit >= 0 && ds->run_frames == 1 && !ds->emitted &&
+        ds->share >= CLEAN_SHARE && (det != ds->last_digit || pause) && at >= hop)
+        looked = look_near(s, count, at - hop, frame_len, hop, rate, threshold, rep, ds);
+    if (pause) digit_stream_reset(ds);
+    const int32_t digit = digit_stream_feed(ds, det, tune);
+    ds->share = det >= 0 ? (float)(1.0 - rest_share(rl, cl)) : 0.0f;
+    return looked >= 0 ? looked : digit;
+}
+
 uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t frame_len,
                        uint64_t hop, float threshold, int32_t repeater, DigitStream *ds,
                        FrameVisitor visit, void *ctx) {
+    return detect_frames_from(s, count, 0, rate, frame_len, hop, threshold, repeater, ds, visit,
+                              ctx);
+}
+
+uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int32_t rate,
+                            uint64_t frame_len, uint64_t hop, float threshold, int32_t repeater,
+                            DigitStream *ds, FrameVisitor visit, void *ctx) {
     DigitStream own;
     if (!ds) {
         digit_stream_reset(&own);
         ds = &own;
     }
-    if (!s || frame_len == 0 || hop == 0 || count < frame_len) return 0;
-    const uint64_t frames = (count - frame_len) / hop + 1;
+    if (!s || frame_len == 0 || hop == 0 || first > count || count - first < frame_len) return 0;
+    const uint64_t frames = (count - first - frame_len) / hop + 1;
     const int rep = repeater != 0;
 
     /* Frames that do not overlap by exactly half gain nothing from sharing;
      * huge ones would need a phase table many times the recording's size. */
     if (frame_len % 2 != 0 || hop * 2 != frame_len || hop > 65536 || rate <= 0) {
         for (uint64_t f = 0; f < frames; f++) {
+            const uint64_t at = first + f * hop;
             float rl, cl;
             PairTune tune;
-            int32_t det =
-                detect_frame(s + f * hop, frame_len, rate, threshold, rep, &rl, &cl, &tune);
-            int32_t digit = digit_stream_feed(ds, det, &tune);
-            if (visit && visit(ctx, f * hop, det, digit, rl, cl)) return f + 1;
+            int32_t det = detect_frame(s + at, frame_len, rate, threshold, rep, &rl, &cl, &tune);
+            int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, ds, det,
+                                       &tune, rl, cl, 0);
+            if (visit && visit(ctx, at, det, digit, rl, cl)) return f + 1;
         }
         return frames;
     }
@@ -991,9 +1432,17 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
     }
 
     /* Frame f is halves f and f + 1; the next two halves are summed together. */
+    OfftuneMemo memo;
+    memset(&memo, 0, sizeof memo);
     Sums halves[3];
     memset(&halves[0], 0, sizeof halves[0]);
-    accumulate(s, hop, phases, p.nbins, &halves[0]);
+    const float *x = s + first;
+    /* a stream keeps the half before its next frame: its power, summed as
+     * accumulate sums it */
+    int have_before = first >= hop;
+    double before = 0.0;
+    for (uint64_t i = 0; have_before && i < hop; i++) before += (double)(x - hop)[i] * (x - hop)[i];
+    accumulate(x, hop, phases, p.nbins, &halves[0]);
     uint64_t f = 0, summed = 1;
     for (; f < frames; f++) {
         Sums *a = &halves[f % 3], *b = &halves[(f + 1) % 3];
@@ -1002,24 +1451,30 @@ uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t fr
             if (f + 1 < frames) {
                 Sums *c = &halves[(f + 2) % 3];
                 memset(c, 0, sizeof *c);
-                accumulate_pair(s + (f + 1) * hop, s + (f + 2) * hop, hop, phases, p.nbins, b, c);
+                accumulate_pair(x + (f + 1) * hop, x + (f + 2) * hop, hop, phases, p.nbins, b, c);
                 summed = f + 3;
             } else {
-                accumulate(s + (f + 1) * hop, hop, phases, p.nbins, b);
+                accumulate(x + (f + 1) * hop, hop, phases, p.nbins, b);
                 summed = f + 2;
             }
         }
+        const uint64_t at = first + f * hop;
         float rl, cl;
         PairTune tune;
-        FrameIn fr = {s + f * hop, frame_len, rate, a, b, ot};
+        FrameIn fr = {s + at, frame_len, rate, a, b, ot, &memo, 0};
         int32_t det = decide(&p, &fr, threshold, &rl, &cl, &tune);
-        int32_t digit = digit_stream_feed(ds, det, &tune);
-        if (visit && visit(ctx, f * hop, det, digit, rl, cl)) {
+        /* the half before this frame's first, for the pause between tones */
+        const int pause = have_before && a->sq < GAP_DIP * (before < b->sq ? before : b->sq);
+        before = a->sq;
+        have_before = 1;
+        int32_t digit = feed_frame(s, count, at, frame_len, hop, rate, threshold, rep, ds, det,
+                                   &tune, rl, cl, pause);
+        if (visit && visit(ctx, at, det, digit, rl, cl)) {
             f++;
             break;
         }
     }
     free(tab);
-    if (ot == &own_ot) free(own_ot.tab);
+    if (ot == &own_ot) offtune_free(&own_ot);
     return f;
 }

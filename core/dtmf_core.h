@@ -344,6 +344,7 @@ struct DigitStream {
     int32_t run_frames;
     int32_t emitted;
     PairTune tune, tune_before; /* the last frame's, the one before it */
+    float share;                /* the last frame's pair's share of its power */
 };
 
 float goertzel_mag(const float *s, uint64_t count, int32_t rate, int32_t freq);
@@ -365,13 +366,24 @@ int32_t digit_stream_feed(DigitStream *ds, int32_t detection, const PairTune *tu
  * detection, the digit the stream reported (-1 for none) and both levels.
  * A non-zero return from `visit` stops the walk. Returns the number of
  * frames examined. With frame_len 2048 and hop 1024 it shares the work of
- * each half-frame between the two frames that contain it, and gives exactly
- * what detect_digit_in_frame[_repeater] gives frame by frame. */
+ * each half-frame between the two frames that contain it, and detects
+ * exactly what detect_digit_in_frame[_repeater] detects frame by frame.
+ * Digits are what digit_stream_feed makes of those detections, and for a
+ * fast sender's short tones also: with hops of 512 and more a plain digit
+ * whose run ends after one frame counts if a frame near it (half a hop or
+ * three quarters away) reads it too, and with hop 1024 a half-frame much quieter than
+ * the halves around it (a pause) ends a run. */
 typedef int32_t (*FrameVisitor)(void *ctx, uint64_t start, int32_t detection, int32_t digit,
                                 float row_level, float col_level);
 uint64_t detect_frames(const float *s, uint64_t count, int32_t rate, uint64_t frame_len,
                        uint64_t hop, float threshold, int32_t repeater, DigitStream *ds,
                        FrameVisitor visit, void *ctx);
+/* The same with frames from sample `first` of s on (start offsets still
+ * counted from s[0]): a stream walked a block at a time keeps the samples
+ * before its next frame there, where a short tone is looked for again. */
+uint64_t detect_frames_from(const float *s, uint64_t count, uint64_t first, int32_t rate,
+                            uint64_t frame_len, uint64_t hop, float threshold, int32_t repeater,
+                            DigitStream *ds, FrameVisitor visit, void *ctx);
 
 /* ---- Shared by the program and tessary-cli ---------------------------- */
 
@@ -552,9 +564,10 @@ struct DecodeStream {
     int32_t rate; /* the rate frames are taken at */
     int32_t resampling;
     Resampler rs;
-    SampleBuf pending; /* from the next frame's first sample on */
+    SampleBuf pending; /* from `kept` samples before the next frame's first on */
     SampleBuf scratch;
     uint64_t base; /* index of pending.data[0] at `rate` */
+    uint64_t kept; /* samples before the next frame's first */
     DigitStream digits;
     DigitPacer pacer;
     FrameVisitor on_frame;

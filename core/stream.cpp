@@ -110,18 +110,22 @@ static int32_t stream_visit(void *ctx, uint64_t start, int32_t detection, int32_
     return stop;
 }
 
-/* Every frame that fits, then only what the next frame needs is kept. */
+/* Every frame that fits, then only what the next frame needs is kept, and
+ * a frame's length before it, where a short tone may be looked for again. */
 static void stream_frames(DecodeStream *d) {
     SampleBuf *p = &d->pending;
-    if (d->stopped || p->len < DECODE_FRAME_LEN) return;
-    uint64_t frames = (p->len - DECODE_FRAME_LEN) / d->set.hop + 1;
-    uint64_t seen = detect_frames(p->data, p->len, d->rate, DECODE_FRAME_LEN, d->set.hop,
-                                  d->set.threshold, d->set.repeater, &d->digits, stream_visit, d);
+    if (d->stopped || p->len < d->kept + DECODE_FRAME_LEN) return;
+    uint64_t frames = (p->len - d->kept - DECODE_FRAME_LEN) / d->set.hop + 1;
+    uint64_t seen =
+        detect_frames_from(p->data, p->len, d->kept, d->rate, DECODE_FRAME_LEN, d->set.hop,
+                           d->set.threshold, d->set.repeater, &d->digits, stream_visit, d);
     if (seen < frames) d->stopped = 1;
-    uint64_t used = seen * d->set.hop;
-    memmove(p->data, p->data + used, (size_t)((p->len - used) * sizeof(float)));
-    p->len -= used;
-    d->base += used;
+    uint64_t next = d->kept + seen * d->set.hop;
+    uint64_t drop = next > DECODE_FRAME_LEN ? next - DECODE_FRAME_LEN : 0;
+    memmove(p->data, p->data + drop, (size_t)((p->len - drop) * sizeof(float)));
+    p->len -= drop;
+    d->base += drop;
+    d->kept = next - drop;
 }
 
 void decode_stream_init(DecodeStream *d, const DecodeSettings *set, int32_t in_rate,
