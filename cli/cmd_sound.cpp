@@ -138,16 +138,21 @@ int cli_transmit(const char *cmd, CliTx *tx, const SampleBuf *b, double lead_in_
                   cli_ptt_name(&tx->ptt).c_str(), err.c_str());
         rc = -1;
     }
-    /* Keyed, txtail is the silence after the last tone: the block's own goes. */
+    /* Keyed, the silence that closes the transmission (its last gap and the
+     * block's 150 ms) is held with the key instead of played, so that txtail
+     * counts from the last tone; the key stays down at least as long as that
+     * silence lasts, which the receiving end relies on. */
     uint64_t n = all.len;
     while (keyed && n > 0 && all.data[n - 1] == 0.0f) n--;
+    const double closing_s = (double)(all.len - n) / DTMF_SAMPLE_RATE;
+    const double hold_s = tx->txtail_s > closing_s ? tx->txtail_s : closing_s;
     if (rc == 0) {
         rc = cli_play(tx->device, all.data, n, tx->limit_s, &err);
         if (rc < 0) cli_error(cmd, nullptr, "%s", err.c_str());
         if (rc == CLI_PLAY_CUT)
             cli_error(cmd, nullptr, "transmission cut at the %g s time-out (--tx-limit)",
                       tx->limit_s);
-        if (rc == 0 && keyed) pause_for(tx->txtail_s);
+        if (rc == 0 && keyed) pause_for(hold_s);
     }
     sb_free(&all);
     err.clear();
