@@ -287,7 +287,7 @@ static int too_fast(const char *shown, const Recording *rec, const RxDigits *dig
         bad = (uint64_t)std::count(t.data(), t.data() + n, '?') + digits->count % 2;
     }
     if (!bad) return 0;
-    double speed = 100.0 * 0.27 * rec->rate / (double)rec->pace;
+    double speed = 100.0 * (TONE_S_AT_100 + GAP_S_AT_100) * rec->rate / (double)rec->pace;
     const uint64_t clear = DECODE_FRAME_LEN * 3 / 4; /* what a small hop gets by with */
     uint64_t hop = 64;
     while (hop * 2 + clear <= gap && hop < 256) hop *= 2; /* the pace is measured a hop coarse */
