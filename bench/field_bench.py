@@ -147,8 +147,9 @@ class TessaryDecoder(Decoder):
                                  (['--repeater'] if repeater else []) +
                                  (['--keys', 'all'] if keys else []))
         self._account(cpu, time.monotonic() - t0)
-        # exit 1 is "nothing found" (or too little for a pair): an empty result
-        return out.rstrip('\n') if rc == 0 else ''
+        # exit 1 is "nothing found", or what was found with a warning that it
+        # may be wrong (tones too fast for the hop): scored as printed
+        return out.rstrip('\n') if rc in (0, 1) else ''
 
 
 class MultimonDecoder(Decoder):

@@ -164,12 +164,42 @@ struct Recording {
 /* Reads a recording (cli_open_audio) block by block, brings it to 44100 Hz
  * unless told not to and walks its frames: frames (may be null; its rate
  * is set) and reported digits are added as they are found. on_block (may be null) is
- * called after every block; a non-zero return stops the reading. Reading
+ * called after every block; a non-zero return stops the reading. Each
+ * digit also goes to lines (may be null) with where it was heard. Reading
  * runs on a second thread, a few blocks ahead. Prints the error itself;
  * returns CLI_OK or CLI_BAD_INPUT. */
 int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
                        const DecodeSettings *ds, FrameSketch *frames, RxDigits *digits,
-                       Recording *rec, int (*on_block)(void *ctx) = nullptr, void *ctx = nullptr);
+                       Recording *rec, int (*on_block)(void *ctx) = nullptr, void *ctx = nullptr,
+                       struct TxLines *lines = nullptr);
+
+/* ---- Transmissions as lines (cli_lines.cpp) ---- */
+/* The characters of digits d[from, to) as --as reads them (as: d, t, h, i):
+ * digits (with KEYS_ALL keys) as they are; a letter or hex character for
+ * each pair completed (pairs counted from d[0]); an image row once its
+ * eighth digit is in. */
+void cli_digit_text(const int32_t *d, uint64_t from, uint64_t to, char as, std::string *out,
+                    int32_t keys = KEYS_0_6);
+/* listen's and decode --json's output, transmission by transmission: a
+ * transmission ends after a request's end marker or after a pause no
+ * transmission has inside. Each is a line (a request as its directory and
+ * message) or one JSON object; written to stdout as soon as it is known. */
+struct TxLines {
+    char as = 't';
+    int json = 0, live = 0;
+    int32_t keys = KEYS_0_6; /* KEYS_ALL: keys, and no end marker to look for */
+    uint64_t rate = DTMF_SAMPLE_RATE;
+    std::vector<int32_t> digits; /* of the transmission going on */
+    uint64_t start_at = 0, last_at = 0, shown = 0;
+    int write_errno = 0;
+};
+void lines_init(TxLines *t, char as, int json, uint64_t rate, int32_t keys = KEYS_0_6);
+/* A digit whose frame began at sample `at`. */
+void lines_digit(TxLines *t, int32_t digit, uint64_t at);
+/* Nothing more heard up to sample `now`: ends a transmission that has paused. */
+void lines_tick(TxLines *t, uint64_t now);
+/* Ends the transmission going on, if any. */
+void lines_end(TxLines *t);
 
 /* ---- What to send, shared by encode, play and serve (cmd_encode.cpp) ---- */
 struct EncodeJob {
@@ -197,9 +227,54 @@ int cli_encode_digits(const char *cmd, EncodeJob *job);
 /* The transmission encode writes, into out (cmd_sound.cpp); prints a missing
  * clip itself. CLI_OK or CLI_BAD_INPUT. */
 int cli_build_transmission(const char *cmd, const EncodeJob *job, SampleBuf *out);
-/* Plays lead_in_s of silence, then b, to device (null: the default) and
- * waits until played; prints a failure. */
-int cli_play_samples(const char *cmd, const char *device, const SampleBuf *b, double lead_in_s);
+
+/* ---- Push-to-talk (cli_ptt.cpp) ---- */
+enum { PTT_NONE, PTT_RIGCTLD, PTT_SERIAL };
+struct CliPtt {
+    int kind = PTT_NONE;
+    std::string host = "localhost", port = "4532"; /* rigctld */
+    std::string device;                            /* serial: a tty or COM port */
+    int rts = 1;                                   /* serial: RTS, else DTR */
+    intptr_t fd = -1;                              /* socket, tty or HANDLE */
+    int keyed = 0;
+};
+/* --ptt's text (rigctld[:HOST[:PORT]], serial:DEVICE:rts|dtr, none) into p;
+ * -1 with the reason in why. */
+int cli_ptt_parse(const char *spec, CliPtt *p, std::string *why);
+std::string cli_ptt_name(const CliPtt *p);
+/* Reaches the PTT and releases it, which shows that it answers: 0, or -1
+ * with the reason in why. Nothing to do for PTT_NONE. */
+int cli_ptt_open(CliPtt *p, std::string *why);
+/* Keys (on 1) or releases the transmitter, the rig's reply checked: 0 or -1. */
+int cli_ptt_set(CliPtt *p, int on, std::string *why);
+/* Releases the key if held, and closes. */
+void cli_ptt_close(CliPtt *p);
+/* For a signal handler about to end the process: releases a held key. */
+void cli_ptt_abandon(void);
+
+/* ---- Transmitting (cmd_sound.cpp) ---- */
+struct CliTx {
+    const char *device = nullptr; /* null: the default output */
+    CliPtt ptt;
+    double txdelay_s = 0, txtail_s = 0; /* keyed before the first sample, after the last */
+    double limit_s = 0;                 /* the transmit time-out; 0: none */
+};
+/* Listens to device until the channel has been quiet (no tone, little
+ * energy) for CLI_CLEAR_QUIET_S: 0, with how long it waited beyond that in
+ * waited_s; 1 when still busy after limit_s; 2 after Ctrl-C; -1 when the
+ * device failed (printed). */
+extern const double CLI_CLEAR_QUIET_S;
+int cli_wait_clear(const char *cmd, const char *device, const DecodeSettings *ds, double limit_s,
+                   double *waited_s);
+/* --ptt, --txdelay, --txtail and --tx-limit into tx, added to a table. */
+void cli_radio_options(const char *cmd, std::vector<CliOption> *t, CliTx *tx);
+/* Reaches the PTT tx asks for; prints the error itself. CLI_OK or CLI_BAD_INPUT. */
+int cli_tx_open(const char *cmd, CliTx *tx);
+/* Waits lead_in_s, keys the transmitter, waits txdelay, plays b to its
+ * last sample, holds txtail and releases the key; without a PTT the lead-in
+ * is played as silence. The key is released on every way out; a key that
+ * cannot be had sends nothing. Prints a failure. CLI_OK or CLI_BAD_INPUT. */
+int cli_transmit(const char *cmd, CliTx *tx, const SampleBuf *b, double lead_in_s);
 
 /* ---- A station's command (cli_run.cpp) ---- */
 enum { RUN_DONE, RUN_FAILED, RUN_TIMED_OUT, RUN_INTERRUPTED, RUN_CANNOT };
@@ -210,6 +285,9 @@ enum { RUN_DONE, RUN_FAILED, RUN_TIMED_OUT, RUN_INTERRUPTED, RUN_CANNOT };
  * with exit_status set; RUN_CANNOT with the reason in why. */
 int cli_run(const std::string &command, const std::string &input, double timeout_s, size_t max_out,
             std::string *out, int *exit_status, std::string *why);
+/* Whether a command is running now (for the signal handler: it is ended
+ * within a tenth of a second, and whatever it started with it). */
+int cli_run_active(void);
 
 /* ---- Commands ---- */
 int cmd_encode(int argc, char **argv, const char *argv0);

@@ -16,15 +16,68 @@ static double seconds_since(std::chrono::steady_clock::time_point t0) {
 
 #ifndef _WIN32
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 extern char **environ;
+
+/* The running command's process group, for the signal handler. */
+static volatile pid_t g_group;
+
+int cli_run_active(void) { return g_group > 0; }
+
+/* The pid of every process whose parent is this one. */
+static std::vector<pid_t> our_children(void) {
+    std::vector<pid_t> kids;
+    DIR *d = opendir("/proc");
+    if (!d) return kids;
+    const pid_t self = getpid();
+    while (struct dirent *e = readdir(d)) {
+        pid_t pid = (pid_t)atol(e->d_name);
+        if (pid <= 0) continue;
+        char path[64], stat[512];
+        snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
+        FILE *f = fopen(path, "r");
+        if (!f) continue;
+        size_t n = fread(stat, 1, sizeof stat - 1, f);
+        fclose(f);
+        stat[n] = '\0';
+        const char *name_end = strrchr(stat, ')'); /* the name may hold anything */
+        int ppid = 0;
+        if (name_end && sscanf(name_end + 1, " %*c %d", &ppid) == 1 && ppid == self)
+            kids.push_back(pid);
+    }
+    closedir(d);
+    return kids;
+}
+
+/* Ends the command's process group and, as this process is their
+ * subreaper, whatever of it left the group (setsid, double forks): each
+ * orphan comes back to us, its own orphans after it. The shell is exited
+ * only now, so its group id cannot have been reused. */
+static void end_command(pid_t pid, int *st) {
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+    while (waitpid(pid, st, 0) < 0 && errno == EINTR) {}
+    g_group = 0;
+    for (int round = 0; round < 100; round++) {
+        std::vector<pid_t> kids = our_children();
+        if (kids.empty()) break;
+        for (pid_t k : kids) kill(k, SIGKILL);
+        for (pid_t k : kids)
+            while (waitpid(k, nullptr, 0) < 0 && errno == EINTR) {}
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
 
 /* Reads what the command's output holds now (a bounded share, so a
  * command that never stops printing cannot hold us) into out, kept to
@@ -61,10 +114,11 @@ int cli_run(const std::string &command, const std::string &input, double timeout
     }
     /* A command that exits without reading its input must not end us. */
     signal(SIGPIPE, SIG_IGN);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     const char *argv[] = {"sh", "-c", command.c_str(), nullptr};
     pid_t pid = fork();
     if (pid == 0) {
-        /* A group of its own: a time-out ends the command and all it started. */
+        /* A group of its own: it ends with all it started. */
         setpgid(0, 0);
         signal(SIGPIPE, SIG_DFL);
         dup2(in[0], 0);
@@ -78,9 +132,11 @@ int cli_run(const std::string &command, const std::string &input, double timeout
         *why = strerror(errno);
         close(in[1]);
         close(from[0]);
+        prctl(PR_SET_CHILD_SUBREAPER, 0);
         return RUN_CANNOT;
     }
     setpgid(pid, pid); /* also here: the child may not have run yet */
+    g_group = pid;
     fcntl(in[1], F_SETFL, O_NONBLOCK);
     int to_child = in[1], from_child = from[0];
     size_t sent = 0;
@@ -91,7 +147,7 @@ int cli_run(const std::string &command, const std::string &input, double timeout
     fcntl(from_child, F_SETFL, O_NONBLOCK);
     auto t0 = std::chrono::steady_clock::now();
     double eof_at = -1;
-    int outcome = -1, st = 0, reaped = 0;
+    int outcome = -1, st = 0, exited = 0;
     /* Until it exits, or its output has ended and it does not exit soon
      * after: a child it left in the background holding the output open
      * does not hold the answer back, nor does one that closed it and
@@ -101,8 +157,10 @@ int cli_run(const std::string &command, const std::string &input, double timeout
         double left = timeout_s - seconds_since(t0);
         if (outcome < 0 && left <= 0) outcome = RUN_TIMED_OUT;
         if (outcome >= 0) break;
-        if (waitpid(pid, &st, WNOHANG) == pid) {
-            reaped = 1;
+        siginfo_t info;
+        info.si_pid = 0; /* seen to exit, reaped by end_command */
+        if (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid) {
+            exited = 1;
             break;
         }
         if (eof_at >= 0 && seconds_since(t0) - eof_at > EXIT_GRACE_S) break;
@@ -130,15 +188,13 @@ int cli_run(const std::string &command, const std::string &input, double timeout
             eof_at = seconds_since(t0);
     }
     /* What it printed before it exited is in the pipe already. */
-    if (reaped && from_child >= 0) read_out(&from_child, max_out, out);
-    if (!reaped) {
-        kill(-pid, SIGKILL);
-        while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
-    }
+    if (exited && from_child >= 0) read_out(&from_child, max_out, out);
+    /* Whatever it left running in the background ends with it. */
+    end_command(pid, &st);
     if (to_child >= 0) close(to_child);
     if (from_child >= 0) close(from_child);
     if (outcome >= 0) return outcome;
-    if (!reaped) { /* its output ended long ago: that was its answer */
+    if (!exited) { /* its output ended long ago: that was its answer */
         *exit_status = 0;
         return RUN_DONE;
     }
@@ -151,6 +207,8 @@ int cli_run(const std::string &command, const std::string &input, double timeout
 #include <windows.h>
 #include <atomic>
 #include <thread>
+
+int cli_run_active(void) { return 0; } /* the job's processes end with ours */
 
 int cli_run(const std::string &command, const std::string &input, double timeout_s, size_t max_out,
             std::string *out, int *exit_status, std::string *why) {
@@ -165,11 +223,21 @@ int cli_run(const std::string &command, const std::string &input, double timeout
     }
     SetHandleInformation(in_w, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(out_r, HANDLE_FLAG_INHERIT, 0);
-    /* A job holds the command and all it starts, so a time-out ends them all. */
+    /* A job holds the command and all it starts, so that they all end with
+     * it, and with us; without one nothing is started. */
     HANDLE job = CreateJobObjectA(NULL, NULL);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit = {};
     limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (job) SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limit, sizeof limit);
+    if (!job ||
+        !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limit, sizeof limit)) {
+        *why = "cannot make a job object (error " + std::to_string(GetLastError()) + ")";
+        CloseHandle(in_r);
+        CloseHandle(in_w);
+        CloseHandle(out_r);
+        CloseHandle(out_w);
+        if (job) CloseHandle(job);
+        return RUN_CANNOT;
+    }
 
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -187,10 +255,20 @@ int cli_run(const std::string &command, const std::string &input, double timeout
         *why = "cannot start cmd.exe (error " + std::to_string(GetLastError()) + ")";
         CloseHandle(in_w);
         CloseHandle(out_r);
-        if (job) CloseHandle(job);
+        CloseHandle(job);
         return RUN_CANNOT;
     }
-    if (job) AssignProcessToJobObject(job, pi.hProcess);
+    if (!AssignProcessToJobObject(job, pi.hProcess)) {
+        *why = "cannot hold the command in a job (error " + std::to_string(GetLastError()) + ")";
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, 5000);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        CloseHandle(in_w);
+        CloseHandle(out_r);
+        CloseHandle(job);
+        return RUN_CANNOT;
+    }
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
 
@@ -229,8 +307,9 @@ int cli_run(const std::string &command, const std::string &input, double timeout
             Sleep(20);
     }
     int lingered = outcome < 0 && WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0;
+    /* Whatever it left running in the background ends with it. */
+    TerminateJobObject(job, 1);
     if (outcome >= 0 || !read_done) {
-        if (job) TerminateJobObject(job, 1);
         if (outcome >= 0 || lingered) TerminateProcess(pi.hProcess, 1);
         /* Whatever the job could not reach must not hold the threads. */
         CancelIoEx(out_r, NULL);
@@ -242,7 +321,7 @@ int cli_run(const std::string &command, const std::string &input, double timeout
     if (lingered) code = 0; /* its output ended long ago: that was its answer */
     CloseHandle(pi.hProcess);
     CloseHandle(out_r);
-    if (job) CloseHandle(job);
+    CloseHandle(job);
     if (outcome >= 0) return outcome;
     *exit_status = (int)code;
     return code == 0 ? RUN_DONE : RUN_FAILED;

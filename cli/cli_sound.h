@@ -24,13 +24,17 @@ CliRec *cli_rec_open(const char *device, std::string *err);
 int cli_rec_read(CliRec *r, std::vector<float> *block, std::string *err);
 void cli_rec_close(CliRec *r);
 
-/* Plays the samples and waits until they have been played: 0; 1 when
- * Ctrl-C cut it short; -1 with what went wrong in err ("cannot open the
- * playback device: REASON" or "playback failed: REASON"). */
-int cli_play(const char *device, const float *s, uint64_t n, std::string *err);
+/* Plays the samples and waits until the last has left the sound card: 0;
+ * 1 when Ctrl-C cut it short; CLI_PLAY_CUT when limit_s (0: none) ran out
+ * first, the rest dropped; -1 with what went wrong in err ("cannot open
+ * the playback device: REASON" or "playback failed: REASON"). */
+enum { CLI_PLAY_CUT = 2 };
+int cli_play(const char *device, const float *s, uint64_t n, double limit_s, std::string *err);
 
 /* Ctrl-C (and on Linux SIGTERM) sets a flag the loops look at instead of
- * ending the process; a second Ctrl-C ends it as usual. */
+ * ending the process; a second one ends it as usual, once it has released
+ * a held PTT key, unless a command is running (that ends within a tenth
+ * of a second, and the process after it). */
 void cli_catch_interrupt(void);
 int cli_interrupted(void);
 

@@ -8,6 +8,7 @@
 #include <string.h>
 #include <algorithm>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -30,6 +31,10 @@ void help_decode(void) {
           "  --keys 0-6|all      the digits 0-6 this program sends (default), or all\n"
           "                      sixteen DTMF keys 0-9 * # A-D of any sender (dialers,\n"
           "                      control codes), printed as they are (--as digits)\n"
+          "  --json              one JSON object a line per transmission (told apart\n"
+          "                      by a request's end marker or 2.5 s without a tone):\n"
+          "                      start and end in seconds, digits, text or hex as\n"
+          "                      --as says, lost (tones lost), dir for a request\n"
           "  -o, --output FILE   write there instead of standard output, at the end;\n"
           "                      with --as hex, the decoded bytes themselves\n"
           "  --raw RATE          the input is raw 16-bit little-endian mono PCM at\n"
@@ -98,6 +103,7 @@ struct WalkCtx {
     RxDigits *digits;
     uint64_t rate, frame_at, last_at;
     std::vector<uint32_t> intervals; /* between digits of one transmission */
+    TxLines *lines;
 };
 
 static int32_t walk_frame(void *ctx, uint64_t start, int32_t detection, int32_t digit,
@@ -113,6 +119,7 @@ static int32_t walk_frame(void *ctx, uint64_t start, int32_t detection, int32_t 
 static void walk_digit(void *ctx, int32_t digit) {
     WalkCtx *w = (WalkCtx *)ctx;
     rx_digits_add(w->digits, digit);
+    if (w->lines) lines_digit(w->lines, digit, w->frame_at);
     if (digit == rx_lost_marker(w->digits->keys)) return;
     uint64_t gap = w->frame_at - w->last_at;
     if (w->last_at && gap > 0 && gap < w->rate) w->intervals.push_back((uint32_t)gap);
@@ -150,8 +157,10 @@ CliOption cli_raw_option(long *rate) {
  * busy. */
 static const int READ_AHEAD = 4;
 static const uint64_t BLOCK = 131072;
+/* Shared with the reading thread, which may outlive the walk: see below. */
 struct ReadAhead {
-    CliAudio *audio;
+    CliAudio audio;
+    std::vector<float> store;
     float *blocks[READ_AHEAD];
     uint64_t lens[READ_AHEAD];
     int head = 0, count = 0, ended = 0, stop = 0;
@@ -159,14 +168,14 @@ struct ReadAhead {
     std::condition_variable changed;
 };
 
-static void read_ahead(ReadAhead *ra) {
+static void read_ahead(std::shared_ptr<ReadAhead> ra) {
     for (int tail = 0;; tail = (tail + 1) % READ_AHEAD) {
         {
             std::unique_lock<std::mutex> lock(ra->m);
             ra->changed.wait(lock, [ra] { return ra->count < READ_AHEAD || ra->stop; });
             if (ra->stop) return;
         }
-        uint64_t n = cli_read_audio(ra->audio, ra->blocks[tail], BLOCK);
+        uint64_t n = cli_read_audio(&ra->audio, ra->blocks[tail], BLOCK);
         std::lock_guard<std::mutex> lock(ra->m);
         ra->lens[tail] = n;
         if (n == 0)
@@ -180,24 +189,25 @@ static void read_ahead(ReadAhead *ra) {
 
 int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
                        const DecodeSettings *ds, FrameSketch *frames, RxDigits *digits,
-                       Recording *rec, int (*on_block)(void *ctx), void *ctx) {
-    CliAudio audio;
+                       Recording *rec, int (*on_block)(void *ctx), void *ctx, TxLines *lines) {
+    auto shared = std::make_shared<ReadAhead>();
+    ReadAhead &ra = *shared;
+    CliAudio &audio = ra.audio;
     int status = cli_open_audio(cmd, path, raw_rate, &audio);
     if (status != CLI_OK) return status;
     rec->file_rate = audio.wav.info.rate;
-    WalkCtx w = {frames, digits, 0, 0, 0, {}};
+    WalkCtx w = {frames, digits, 0, 0, 0, {}, lines};
     DecodeStream d;
     decode_stream_init(&d, ds, (int32_t)rec->file_rate, walk_frame, walk_digit, &w);
     w.rate = (uint64_t)d.rate;
+    if (lines) lines->rate = w.rate;
     if (frames) frames->rate = (uint32_t)d.rate;
 
-    ReadAhead ra;
-    ra.audio = &audio;
-    std::vector<float> store((size_t)(READ_AHEAD * BLOCK));
-    for (int i = 0; i < READ_AHEAD; i++) ra.blocks[i] = store.data() + i * BLOCK;
+    ra.store.resize((size_t)(READ_AHEAD * BLOCK));
+    for (int i = 0; i < READ_AHEAD; i++) ra.blocks[i] = ra.store.data() + i * BLOCK;
     std::thread reader;
     try {
-        reader = std::thread(read_ahead, &ra);
+        reader = std::thread(read_ahead, shared);
     } catch (const std::system_error &) { /* no thread to spare: read in turn */
         for (uint64_t n; (n = cli_read_audio(&audio, ra.blocks[0], BLOCK)) > 0;) {
             decode_stream_feed(&d, ra.blocks[0], n);
@@ -218,7 +228,19 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
         ra.changed.notify_all();
         if (stop) break;
     }
-    if (reader.joinable()) reader.join();
+    /* Stopped early (a write error), the reader may wait on a pipe that
+     * never brings more: it is left to it, with its own share of the
+     * input, which stays open until the process ends. */
+    int abandoned = 0;
+    if (reader.joinable()) {
+        std::unique_lock<std::mutex> lock(ra.m);
+        abandoned = ra.stop && !ra.ended;
+        lock.unlock();
+        if (abandoned)
+            reader.detach();
+        else
+            reader.join();
+    }
     decode_stream_finish(&d);
     if (frames) sketch_finish(frames);
     if (on_block) on_block(ctx);
@@ -226,6 +248,7 @@ int cli_read_recording(const char *cmd, const char *path, uint32_t raw_rate,
     rec->n_samples = decode_stream_samples(&d);
     rec->pace = median_pace(&w.intervals);
     decode_stream_free(&d);
+    if (abandoned) return CLI_OK;
     uint64_t bytes = audio.bytes;
     status = cli_close_audio(cmd, &audio);
     if (status == CLI_OK && bytes == 0 && raw_rate) {
@@ -256,21 +279,9 @@ struct LiveOut {
 
 static int live_flush(void *ctx) {
     LiveOut *l = (LiveOut *)ctx;
-    const int32_t *d = l->digits->digits;
-    for (; l->taken < l->digits->count; l->taken++) {
-        uint64_t i = l->taken;
-        if (l->as[0] == 'd') {
-            l->text += rx_value_char(d[i], l->digits->keys);
-        } else if (l->as[0] == 'i') {
-            if (i < 64 && i % 8 == 7) /* a row is complete */
-                for (uint64_t k = i - 7; k <= i; k++) {
-                    l->text += rx_value_char(d[k], KEYS_0_6);
-                    l->text += k == i ? '\n' : ' ';
-                }
-        } else if (i % 2) {
-            l->text += rx_pair_char(d[i - 1], d[i], l->as[0] == 't' ? RX_READ_TEXT : RX_READ_HEX);
-        }
-    }
+    cli_digit_text(l->digits->digits, l->taken, l->digits->count, l->as[0], &l->text,
+                   l->digits->keys);
+    l->taken = l->digits->count;
     if (l->text.empty() || l->write_errno) return l->write_errno;
     errno = 0;
     if (fwrite(l->text.data(), 1, l->text.size(), stdout) != l->text.size() || fflush(stdout) != 0)
@@ -308,7 +319,7 @@ static int too_fast(const char *shown, const Recording *rec, const RxDigits *dig
         bad = (uint64_t)std::count(t.data(), t.data() + n, '?') + digits->count % 2;
     }
     if (!bad) return 0;
-    double speed = 100.0 * 0.27 * rec->rate / (double)rec->pace;
+    double speed = 100.0 * (TONE_S_AT_100 + GAP_S_AT_100) * rec->rate / (double)rec->pace;
     const uint64_t clear = DECODE_FRAME_LEN * 3 / 4; /* what a small hop gets by with */
     uint64_t hop = 64;
     while (hop * 2 + clear <= gap && hop < 256) hop *= 2; /* the pace is measured a hop coarse */
@@ -408,12 +419,15 @@ int cmd_decode(int argc, char **argv) {
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1, KEYS_0_6};
     const char *as = nullptr, *out_path = nullptr, *in_path = nullptr;
     long raw_rate = 0;
-    int status = cli_decode_args(
-        CMD, argc, argv, help_decode, &ds, &in_path, &out_path,
-        {cli_text_opt("--as", nullptr, &as), cli_raw_option(&raw_rate), cli_keys_option(CMD, &ds)});
+    int json = 0;
+    int status = cli_decode_args(CMD, argc, argv, help_decode, &ds, &in_path, &out_path,
+                                 {cli_text_opt("--as", nullptr, &as), cli_raw_option(&raw_rate),
+                                  cli_flag_opt("--json", &json), cli_keys_option(CMD, &ds)});
     if (status >= 0) return status;
     status = cli_keys_check(CMD, &ds, &as);
     if (status >= 0) return status;
+    if (json && out_path)
+        return cli_usage_error(CMD, "--json writes to standard output; -o does not go with it");
     if (strcmp(as, "digits") != 0 && strcmp(as, "text") != 0 && strcmp(as, "hex") != 0 &&
         strcmp(as, "image") != 0)
         return cli_usage_error(CMD, "--as must be digits, text, hex or image, not '%s'", as);
@@ -421,6 +435,25 @@ int cmd_decode(int argc, char **argv) {
     RxDigits digits;
     rx_digits_init(&digits, 0);
     digits.keys = ds.keys;
+    if (json) {
+        TxLines lines;
+        lines_init(&lines, as[0], 1, DTMF_SAMPLE_RATE, ds.keys);
+        Recording rec;
+        status = cli_read_recording(CMD, in_path, (uint32_t)raw_rate, &ds, nullptr, &digits, &rec,
+                                    nullptr, nullptr, &lines);
+        lines_end(&lines);
+        const char *shown = strcmp(in_path, "-") == 0 ? "<stdin>" : in_path;
+        if (status == CLI_OK && lines.write_errno) {
+            cli_error(CMD, "<stdout>", "cannot write: %s", strerror(lines.write_errno));
+            status = CLI_BAD_INPUT;
+        } else if (status == CLI_OK && digits.count == 0) {
+            cli_error(CMD, shown, "no tones detected -- try a lower --threshold%s",
+                      ds.repeater || ds.keys ? "" : ", or --repeater for disguised tones");
+            status = CLI_BAD_INPUT;
+        }
+        rx_digits_free(&digits);
+        return status;
+    }
     /* Hex bytes are written whole at the end, and so is a file. */
     int to_stdout = !out_path || (strcmp(out_path, "-") == 0 && strcmp(as, "hex") != 0);
     LiveOut live = {as, &digits, 0, std::string(), 0};

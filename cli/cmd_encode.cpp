@@ -137,7 +137,7 @@ static int save_transmission(const char *path, const StationTx *tx, uint64_t tot
 }
 
 void cli_tx_options(const char *cmd, std::vector<CliOption> *t, EncodeJob *job, int *repeater) {
-    t->push_back(cli_number_opt("--speed", OPT_PERCENT, 50, 500,
+    t->push_back(cli_number_opt("--speed", OPT_PERCENT, SPEED_MIN_PERCENT, SPEED_MAX_PERCENT,
                                 "--speed must be a whole percent from 50 to 500",
                                 [job](double v) { job->speed = (long)v; }));
     t->push_back(cli_text_opt("--callsign", nullptr, &job->callsign));

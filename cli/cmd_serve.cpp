@@ -62,6 +62,16 @@ void help_serve(void) {
           "Sound:\n"
           "  --device NAME       the PulseAudio source to hear\n"
           "  --out-device NAME   the PulseAudio sink to answer on\n"
+          "  --clear-wait SECONDS\n"
+          "                      before answering, wait up to this long (default 30,\n"
+          "                      0: not at all) for a second without tones or noise;\n"
+          "                      a channel still busy then gets no answer\n"
+          "\n"
+          "Radio (see play --help):\n"
+          "  --ptt rigctld[:HOST[:PORT]] | serial:DEVICE:rts|dtr | none\n"
+          "  --txdelay MS, --txtail MS\n"
+          "  --tx-limit SECONDS  default 120 for serve\n"
+          "\n"
           "  --threshold T, --hop N\n"
           "                      as for decode\n"
           "  --in FILE           hear a WAV recording (\"-\": stdin) instead\n"
@@ -92,8 +102,11 @@ struct Station {
     std::map<std::string, std::string> dirs;
     EncodeJob tx; /* how answers are sent */
     double pause_s = 1, timeout_s = 10;
+    double clear_s = 30; /* the longest wait for a free channel; 0: none */
     long max_answer = 200;
-    const char *out_device = nullptr, *out_path = nullptr;
+    CliTx radio;
+    const DecodeSettings *ds = nullptr;
+    const char *device = nullptr, *out_path = nullptr;
     CliSpool answers; /* for --out */
     Ears ears;
 };
@@ -301,9 +314,9 @@ static void wait_until(std::chrono::steady_clock::time_point until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
-/* Sends the answer after the pause, played as silence (a radio keys up in
- * it); live, it starts when the asking station's last block ends, `tail_s`
- * after heard_end. */
+/* Sends the answer after the pause; live, once the asking station's last
+ * block has ended (`tail_s` after heard_end) and the channel is free, a
+ * quiet second of it counted into the pause. Logs what became of it. */
 static int send_answer(Station *st, const std::string &text, double tail_s,
                        std::chrono::steady_clock::time_point heard_end) {
     uint64_t count = 0;
@@ -321,7 +334,25 @@ static int send_answer(Station *st, const std::string &text, double tail_s,
         cli_spool_add(&st->answers, b.data, b.len);
     } else if (status == CLI_OK) {
         wait_until(heard_end + std::chrono::milliseconds((long)(tail_s * 1000)));
-        if (!cli_interrupted()) status = cli_play_samples(CMD, st->out_device, &b, st->pause_s);
+        double pause = st->pause_s, waited = 0;
+        int clear = st->clear_s > 0 && !cli_interrupted()
+                        ? cli_wait_clear(CMD, st->device, st->ds, st->clear_s, &waited)
+                        : 0;
+        if (st->clear_s > 0 && clear == 0)
+            pause = pause > CLI_CLEAR_QUIET_S ? pause - CLI_CLEAR_QUIET_S : 0;
+        if (clear == 0 && waited >= 0.1)
+            log_line("channel busy: waited %.1f s for it to clear", waited);
+        if (clear == 1) {
+            log_line("channel busy for %g s: answer not sent", st->clear_s);
+        } else if (clear == 0 && !cli_interrupted()) {
+            status = cli_transmit(CMD, &st->radio, &b, pause);
+            double took = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                        heard_end)
+                              .count();
+            log_line("answer %s; %.1f s after the request", status == CLI_OK ? "sent" : "not sent",
+                     took);
+        }
+        if (clear < 0) status = CLI_BAD_INPUT;
     }
     sb_free(&b);
     return status;
@@ -371,8 +402,10 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
     Station st;
     cli_spool_init(&st.answers);
     DecodeSettings ds = {0.3f, 0, CLI_DEFAULT_HOP, 1, KEYS_0_6};
-    const char *device = nullptr, *in_path = nullptr;
+    const char *in_path = nullptr;
     long exchanges = 0;
+    st.radio.limit_s = 120; /* answers are short: a longer one is a fault */
+    st.ds = &ds;
     std::vector<CliOption> table = {
         cli_text_opt("--dir", nullptr, nullptr),
         cli_text_opt("--dirs", nullptr, nullptr, OPT_PATH),
@@ -389,8 +422,11 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
         cli_number_opt("--exchanges", OPT_WHOLE, 1, 2147483647,
                        "--exchanges must be a whole number from 1 to 2147483647",
                        [&](double v) { exchanges = (long)v; }),
-        cli_text_opt("--device", nullptr, &device),
-        cli_text_opt("--out-device", nullptr, &st.out_device),
+        cli_number_opt("--clear-wait", OPT_REAL, 0, 3600,
+                       "--clear-wait must be a number of seconds from 0 to 3600",
+                       [&](double v) { st.clear_s = v; }),
+        cli_text_opt("--device", nullptr, &st.device),
+        cli_text_opt("--out-device", nullptr, &st.radio.device),
         cli_text_opt("--in", nullptr, &in_path, OPT_PATH),
         cli_text_opt("--out", nullptr, &st.out_path, OPT_PATH),
     };
@@ -399,6 +435,7 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
     };
     table[1].take = [&](const char *v, double) { return load_dirs(&st, v) ? CLI_BAD_INPUT : -1; };
     cli_decode_options(&table, &ds);
+    cli_radio_options(CMD, &table, &st.radio);
     /* --repeater also listens for disguised tones */
     cli_tx_options(CMD, &table, &st.tx, &ds.repeater);
     std::vector<const char *> pos;
@@ -409,7 +446,7 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
     if (st.dirs.empty())
         return cli_usage_error(CMD, "give the directories it serves: --dir NNNN=COMMAND or "
                                     "--dirs FILE");
-    if ((device || st.out_device) && !CLI_SOUND_NAMED_DEVICES)
+    if ((st.device || st.radio.device) && !CLI_SOUND_NAMED_DEVICES)
         return cli_usage_error(CMD, "--device and --out-device are not supported on Windows; the "
                                     "default devices are used");
     st.tx.repeater = ds.repeater;
@@ -435,6 +472,11 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
         return CLI_BAD_INPUT;
     }
 
+    /* A PTT that cannot be had is found before anything is heard. */
+    if (!st.out_path && cli_tx_open(CMD, &st.radio) != CLI_OK) {
+        if (in_path) cli_close_audio(CMD, &file);
+        return CLI_BAD_INPUT;
+    }
     cli_catch_interrupt();
     std::string list;
     for (const auto &d : st.dirs) list += (list.empty() ? "" : ", ") + d.first;
@@ -456,7 +498,7 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
             if (n == 0) decode_stream_finish(&d);
             now = n == 0 ? UINT64_MAX : decode_stream_samples(&d);
         } else {
-            if (!rec && !(rec = cli_rec_open(device, &err))) {
+            if (!rec && !(rec = cli_rec_open(st.device, &err))) {
                 cli_error(CMD, nullptr, "cannot open the recording device: %s", err.c_str());
                 status = CLI_BAD_INPUT;
                 break;
@@ -501,6 +543,7 @@ int cmd_serve(int argc, char **argv, const char *argv0) {
         if (in_path && now == UINT64_MAX) break;
     }
     cli_rec_close(rec);
+    cli_ptt_close(&st.radio.ptt);
     decode_stream_free(&d);
     if (in_path && cli_close_audio(CMD, &file) != CLI_OK) status = CLI_BAD_INPUT;
     /* No answer, no file: an empty WAV would pass for a silent answer. */

@@ -1,23 +1,32 @@
 /* Live sound on Linux through PulseAudio's simple API (PipeWire's PulseAudio
  * service does as well). */
 #include "cli/cli_sound.h"
+#include "cli/cli.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <signal.h>
 #include <string.h>
+#include <chrono>
+#include <thread>
 
 const int CLI_SOUND_NAMED_DEVICES = 1;
 
 static volatile sig_atomic_t g_interrupted;
 
-static void on_signal(int) { g_interrupted = 1; }
+static void on_signal(int sig) {
+    if (g_interrupted && !cli_run_active()) {
+        cli_ptt_abandon();
+        signal(sig, SIG_DFL);
+        raise(sig);
+    }
+    g_interrupted = 1;
+}
 
 void cli_catch_interrupt(void) {
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_signal;
-    sa.sa_flags = SA_RESETHAND; /* the second Ctrl-C ends a process stuck in a device */
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
@@ -70,7 +79,7 @@ void cli_rec_close(CliRec *r) {
     delete r;
 }
 
-int cli_play(const char *device, const float *s, uint64_t n, std::string *err) {
+int cli_play(const char *device, const float *s, uint64_t n, double limit_s, std::string *err) {
     int code = 0;
     pa_simple *pa = pa_simple_new(nullptr, "tessary-cli", PA_STREAM_PLAYBACK, device,
                                   "transmission", &FORMAT, nullptr, nullptr, &code);
@@ -78,17 +87,42 @@ int cli_play(const char *device, const float *s, uint64_t n, std::string *err) {
         *err = "cannot open the playback device: " + reason(code, device);
         return -1;
     }
-    /* A tenth of a second at a time, so that Ctrl-C is heard. */
+    const auto t0 = std::chrono::steady_clock::now();
+    auto over = [&] {
+        return limit_s > 0 &&
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() >=
+                   limit_s;
+    };
+    /* A tenth of a second at a time, so that Ctrl-C and the limit are heard. */
     const uint64_t step = 4410;
     int rc = 0;
     for (uint64_t at = 0; at < n && rc == 0; at += step) {
         if (g_interrupted) {
             rc = 1;
+        } else if (over()) {
+            rc = CLI_PLAY_CUT;
         } else if (pa_simple_write(pa, s + at,
                                    (size_t)((n - at < step ? n - at : step) * sizeof(float)),
                                    &code) < 0) {
             *err = "playback failed: " + reason(code, nullptr);
             rc = -1;
+        }
+    }
+    /* The server holds a second or two: wait it out here, where Ctrl-C and
+     * the limit still count, and drain the last few milliseconds. */
+    while (rc == 0) {
+        pa_usec_t left = pa_simple_get_latency(pa, &code);
+        if (left == (pa_usec_t)-1) {
+            *err = "playback failed: " + reason(code, nullptr);
+            rc = -1;
+        } else if (left < 30000) {
+            break;
+        } else if (g_interrupted) {
+            rc = 1;
+        } else if (over()) {
+            rc = CLI_PLAY_CUT;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
     if (rc == 0 && pa_simple_drain(pa, &code) < 0) {

@@ -2,9 +2,11 @@
  * hands 2048-sample frames over on its own thread, so they wait in a queue
  * for the reading loop. */
 #include "cli/cli_sound.h"
+#include "cli/cli.h"
 #include "audio/audio.h"
 
 #include <signal.h>
+#include <unistd.h>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -13,7 +15,16 @@ const int CLI_SOUND_NAMED_DEVICES = 0;
 
 static volatile sig_atomic_t g_interrupted;
 
-static void on_signal(int) { g_interrupted = 1; } /* the runtime restores the default itself */
+/* Runs on a thread of its own; the runtime restores the default before.
+ * A command's processes end with ours (its job). */
+static void on_signal(int sig) {
+    if (g_interrupted) {
+        cli_ptt_abandon();
+        _exit(128 + sig);
+    }
+    g_interrupted = 1;
+    signal(SIGINT, on_signal);
+}
 
 void cli_catch_interrupt(void) { signal(SIGINT, on_signal); }
 
@@ -70,7 +81,7 @@ void cli_rec_close(CliRec *r) {
     delete r;
 }
 
-int cli_play(const char *device, const float *s, uint64_t n, std::string *err) {
+int cli_play(const char *device, const float *s, uint64_t n, double limit_s, std::string *err) {
     if (device) {
         *err = "cannot open the playback device: choosing a device is not supported on Windows";
         return -1;
@@ -80,12 +91,16 @@ int cli_play(const char *device, const float *s, uint64_t n, std::string *err) {
         return -1;
     }
     ULONGLONG start = GetTickCount64();
+    int cut = 0;
     audio_play(s, n);
+    /* The play thread ends once the device has played the whole buffer. */
     while (audio_play_threads_alive() > 0) {
-        if (g_interrupted) audio_stop();
+        cut |= limit_s > 0 && (GetTickCount64() - start) >= (ULONGLONG)(limit_s * 1000);
+        if (g_interrupted || cut) audio_stop();
         Sleep(20);
     }
     if (g_interrupted) return 1;
+    if (cut) return CLI_PLAY_CUT;
     /* The layer reports nothing; a playback that ended long before its
      * length did not sound. */
     if ((GetTickCount64() - start) * 2 < n * 1000 / 44100) {

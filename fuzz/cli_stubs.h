@@ -14,6 +14,6 @@ int cli_rec_read(CliRec *, std::vector<float> *, std::string *err) {
     return -1;
 }
 void cli_rec_close(CliRec *) {}
-int cli_play(const char *, const float *, uint64_t, std::string *) { return 0; }
+int cli_play(const char *, const float *, uint64_t, double, std::string *) { return 0; }
 void cli_catch_interrupt(void) {}
 int cli_interrupted(void) { return 0; }

@@ -12,6 +12,7 @@ PACKAGES=(
   xvfb xauth x11-apps x11-utils imagemagick fonts-inconsolata
   pulseaudio pulseaudio-utils libpulse-dev
   sox espeak-ng
+  libhamlib-utils
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "tests/cli/cli_fixture.h"
 #include <sys/stat.h>
 #include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -101,6 +102,11 @@ TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
         {"transmit", 2, "unknown command"},
         {"serve --dir 0789=date", 2, "'0789=date' is not NNNN=COMMAND"},
         {"listen now", 2, "takes no file"},
+        // A serial PTT is found to be one before any sound (no port to key here).
+        {"play text hi --ptt serial:/dev/null:rts", 1, "/dev/null (RTS): not a serial port"},
+        {"serve --dir 0123=cat --ptt serial:adir:dtr", 1, "adir (DTR): cannot open it"},
+        {"play text hi --ptt serial:/dev/ttyS0", 2, "--ptt 'serial:/dev/ttyS0': it is"},
+        {"decode one.wav --json -o x.txt", 2, "-o does not go with it"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);
@@ -254,6 +260,82 @@ TEST_F(Cli, ServeAnswersEachRequestOrSaysWhyNot) {
     }
     // What was sent is what the log says, each answer after its pause.
     EXPECT_EQ(cli("decode ans.wav").out.rfind("you said hellounknown directory zero", 0), 0u);
+}
+
+TEST_F(Cli, DecodeJsonTellsARequestFromItsAnswer) {
+    // A request and its answer 2 s later: the marker, not the pause, parts them.
+    Buf air, answer;
+    build_server_transmission("0123", "radio", "", "", 0, 0, 0.18, 0.09, &air, nullptr, 0);
+    sb_append_silence(&air, 2 * 44100);
+    std::vector<int32_t> t = text_digits("oidar");
+    std::vector<uint32_t> digits(t.begin(), t.end());
+    build_station_transmission(digits.data(), digits.size(), "", "", 0, 0, 0.18, 0.09, &answer,
+                               nullptr, 0);
+    sb_append_buf(&air, &answer);
+    ASSERT_EQ(save_wav(at("air.wav").c_str(), &air), 0);
+    Outcome r = cli("decode air.wav --json");
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string req, ans, more;
+    std::getline(lines, req);
+    std::getline(lines, ans);
+    EXPECT_NE(req.find("\"digits\": \"012324010412216543210\", \"dir\": \"0123\", "
+                       "\"text\": \"radio\", \"lost\": 0}"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(ans.find("\"text\": \"oidar\""), std::string::npos) << r.out;
+    EXPECT_FALSE(std::getline(lines, more));
+}
+
+// Whether any process whose pid is listed in the file still runs.
+bool any_alive(const std::string &pid_file) {
+    std::istringstream pids(read_file(pid_file));
+    for (long pid; pids >> pid;) {
+        std::string st = read_file("/proc/" + std::to_string(pid) + "/stat");
+        if (!st.empty() && st.find(") Z ") == std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST_F(Cli, ServeLeavesNoProcessOfACommandBehind) {
+    Buf air;
+    build_server_transmission("0123", "hi", "", "", 0, 0, 0.18, 0.09, &air, nullptr, 0);
+    sb_append_silence(&air, 44100);
+    ASSERT_EQ(save_wav(at("air.wav").c_str(), &air), 0);
+    // Started in the background, in its own session too, then done or stuck.
+    const std::string spawn = "sh -c \"sleep 301\" </dev/null >/dev/null 2>&1 & echo $! >>pids; "
+                              "setsid sleep 302 </dev/null >/dev/null 2>&1 & echo $! >>pids; ";
+    struct Case {
+        const char *command, *signals, *says;
+    };
+    for (const Case &c : {Case{"echo done", "", "answered; answer \"done\""},
+                          Case{"sleep 30", "", "no answer in 1 s, stopped"},
+                          Case{"sleep 30", "-INT", "interrupted"},
+                          Case{"sleep 30", "-INT; kill -INT", ""},
+                          Case{"sleep 30", "-TERM", "interrupted"}}) {
+        SCOPED_TRACE(std::string(c.command) + " " + c.signals);
+        unlink(at("pids").c_str());
+        std::string serve = TESSARY_CLI " serve --dir '0123=" + spawn + c.command +
+                            "' --timeout 1 --in air.wav --out ans.wav 2>.err";
+        if (*c.signals)
+            serve += " & s=$!; until [ $(wc -l <pids) -ge 2 ] 2>/dev/null; do sleep 0.05; done; "
+                     "kill " + std::string(c.signals) + " $s; wait $s";
+        time_t t0 = time(nullptr);
+        (void)!system(("cd '" + dir + "' || exit; " + serve).c_str());
+        EXPECT_LT(time(nullptr) - t0, 10);
+        EXPECT_NE(read_file(at(".err")).find(c.says), std::string::npos) << read_file(at(".err"));
+        EXPECT_FALSE(any_alive(at("pids"))) << "left running: " << read_file(at("pids"));
+    }
+}
+
+TEST_F(Cli, DecodeEndsAtAWriteErrorThoughItsInputStaysOpen) {
+    ASSERT_EQ(cli("encode text 'hello world' -o hw.wav").code, 0);
+    // The writer sends half and then holds the pipe open until decode is over.
+    std::string pipeline = "{ head -c $(($(wc -c <hw.wav) / 2)) hw.wav; sleep 60 & echo $! >w; wait; } | { timeout 20 " TESSARY_CLI
+                           " decode - >/dev/full; echo $? >st; until [ -s w ]; do sleep 0.05; "
+                           "done; kill $(cat w); }";
+    ASSERT_EQ(system(("cd '" + dir + "' && " + pipeline).c_str()), 0);
+    EXPECT_EQ(read_file(at("st")), "1\n");
 }
 
 } // namespace
