@@ -198,6 +198,8 @@ TEST_F(Cli, ReadsTheWholeKeypadOfAnySender) {
     EXPECT_EQ(cli("decode pad8k.wav --keys all").out, "0123456789*#ABCD\n");
     EXPECT_EQ(cli("decode dial.wav --keys all --as digits").out, dial + "\n");
     EXPECT_EQ(cli("decode dial.wav --keys 0-6 --as digits").out, "01234560123456\n");
+    EXPECT_NE(cli("decode dial.wav --keys all --json").out.find("\"digits\": \"" + dial + "\""),
+              std::string::npos);
     Outcome r = cli("analyze dial.wav --keys all -o k.svg");
     EXPECT_NE(r.out.find("keys: " + dial + "\n"), std::string::npos) << r.out;
     EXPECT_NE(read_file(at("k.svg")).find(">#</text>"), std::string::npos);
@@ -308,18 +310,19 @@ TEST_F(Cli, ServeLeavesNoProcessOfACommandBehind) {
     struct Case {
         const char *command, *signals, *says;
     };
-    for (const Case &c : {Case{"echo done", "", "answered; answer \"done\""},
-                          Case{"sleep 30", "", "no answer in 1 s, stopped"},
-                          Case{"sleep 30", "-INT", "interrupted"},
-                          Case{"sleep 30", "-INT; kill -INT", ""},
-                          Case{"sleep 30", "-TERM", "interrupted"}}) {
+    for (const Case &c :
+         {Case{"echo done", "", "answered; answer \"done\""},
+          Case{"sleep 30", "", "no answer in 1 s, stopped"},
+          Case{"sleep 30", "-INT", "interrupted"}, Case{"sleep 30", "-INT; kill -INT", ""},
+          Case{"sleep 30", "-TERM", "interrupted"}}) {
         SCOPED_TRACE(std::string(c.command) + " " + c.signals);
         unlink(at("pids").c_str());
         std::string serve = TESSARY_CLI " serve --dir '0123=" + spawn + c.command +
                             "' --timeout 1 --in air.wav --out ans.wav 2>.err";
         if (*c.signals)
             serve += " & s=$!; until [ $(wc -l <pids) -ge 2 ] 2>/dev/null; do sleep 0.05; done; "
-                     "kill " + std::string(c.signals) + " $s; wait $s";
+                     "kill " +
+                     std::string(c.signals) + " $s; wait $s";
         time_t t0 = time(nullptr);
         (void)!system(("cd '" + dir + "' || exit; " + serve).c_str());
         EXPECT_LT(time(nullptr) - t0, 10);
@@ -331,9 +334,10 @@ TEST_F(Cli, ServeLeavesNoProcessOfACommandBehind) {
 TEST_F(Cli, DecodeEndsAtAWriteErrorThoughItsInputStaysOpen) {
     ASSERT_EQ(cli("encode text 'hello world' -o hw.wav").code, 0);
     // The writer sends half and then holds the pipe open until decode is over.
-    std::string pipeline = "{ head -c $(($(wc -c <hw.wav) / 2)) hw.wav; sleep 60 & echo $! >w; wait; } | { timeout 20 " TESSARY_CLI
-                           " decode - >/dev/full; echo $? >st; until [ -s w ]; do sleep 0.05; "
-                           "done; kill $(cat w); }";
+    std::string pipeline =
+        "{ head -c $(($(wc -c <hw.wav) / 2)) hw.wav; sleep 60 & echo $! >w; wait; } | { timeout "
+        "20 " TESSARY_CLI " decode - >/dev/full; echo $? >st; until [ -s w ]; do sleep 0.05; "
+        "done; kill $(cat w); }";
     ASSERT_EQ(system(("cd '" + dir + "' && " + pipeline).c_str()), 0);
     EXPECT_EQ(read_file(at("st")), "1\n");
 }
