@@ -394,9 +394,10 @@ def main():
     rows = []
     tasks = []  # (row, make(path, rng) -> reference, seed, as_what)
 
-    def add(row, make, as_what='digits'):
+    def add(row, make, as_what='digits', seed=None):
         # seeded by row and place in it: adding a row changes no other
-        seed = zlib.crc32(row.label.encode()) * 1000 + sum(t[0] is row for t in tasks)
+        if seed is None:
+            seed = zlib.crc32(row.label.encode()) * 1000 + sum(t[0] is row for t in tasks)
         tasks.append((row, make, seed, as_what))
 
     def digit_row(label, repeats=False, keys=False, **kw):
@@ -486,13 +487,13 @@ def main():
         add(music, make)
 
     # speech and music (other sentences, other chords) heard in repeater mode,
-    # and with the whole keypad
+    # and the very same heard with the whole keypad
     for base in (speech, music):
         for pre, rep_, keys in (('repeater: ', True, False), ('keys: ', False, True)):
             row = Row(pre + base.label, 'false', rep_, keys)
             rows.append(row)
             for t in [t for t in tasks if t[0] is base]:
-                add(row, t[1])
+                add(row, t[1], seed=t[2] if keys else None)
 
     for what, width, label in (('text', 1, 'letters'), ('hex', 2, 'bytes')):
         for damage in ('tone', 'hole'):
