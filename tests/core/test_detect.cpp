@@ -231,8 +231,8 @@ TEST(Detect, TheDigitPlanReadsAsBefore) {
             dg.add((int64_t)detect_frames(
                 b.data, b.len, 44100, 2048, hop, 0.3f, k.rep, &ds,
                 [](void *ctx, uint64_t at, int32_t det, int32_t digit, float rl, float cl) {
-                    for (int64_t v : {(int64_t)at, (int64_t)det, (int64_t)digit, lround(rl * 1e5),
-                                      lround(cl * 1e5)})
+                    for (int64_t v : {(int64_t)at, (int64_t)det, (int64_t)digit,
+                                      (int64_t)llround(rl * 1e5), (int64_t)llround(cl * 1e5)})
                         ((Digest *)ctx)->add(v);
                     return 0;
                 },
