@@ -1211,7 +1211,7 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
  * 0-6, 384 KiB for the whole keypad, when first read) and then only read. */
 template <int NTONES> struct LivePhases {
     BinPlan plan[2];
-    double tab[2][1024 * 2 * 4 * NTONES];
+    alignas(64) double tab[2][1024 * 2 * 4 * NTONES]; /* rows on cache lines: no split loads */
     LivePhases() {
         int owned;
         const double *trig = trig_table(2048, &owned);
