@@ -240,7 +240,7 @@ struct CliPtt {
 };
 /* --ptt's text (rigctld[:HOST[:PORT]], serial:DEVICE:rts|dtr, none) into p;
  * -1 with the reason in why. */
-int cli_ptt_parse(const char *spec, CliPtt *p, std::string *why);
+int cli_ptt_parse(const char *text, CliPtt *p, std::string *why);
 std::string cli_ptt_name(const CliPtt *p);
 /* Reaches the PTT and releases it, which shows that it answers: 0, or -1
  * with the reason in why. Nothing to do for PTT_NONE. */

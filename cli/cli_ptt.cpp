@@ -43,8 +43,8 @@ std::string cli_ptt_name(const CliPtt *p) {
     return "none";
 }
 
-int cli_ptt_parse(const char *spec, CliPtt *p, std::string *why) {
-    std::string s = spec;
+int cli_ptt_parse(const char *text, CliPtt *p, std::string *why) {
+    std::string s = text;
     std::vector<std::string> f;
     for (size_t at = 0;;) {
         size_t c = s.find(':', at);

@@ -146,7 +146,8 @@ int32_t rxpage_decode_wav(const RxPageUi *ui, const char *path, void (*clear)(vo
     return 0;
 }
 
-/* Every digit found so far into the page, then one redraw. */
+/* Every digit found so far into the page, then one redraw; once the decode
+ * has ended, the page's summary. Returns 1 when it has ended. */
 static int32_t take_found(const RxPageUi *ui, int32_t *percent) {
     int32_t batch[512], done = 0;
     uint64_t n, total = 0;
@@ -156,7 +157,16 @@ static int32_t take_found(const RxPageUi *ui, int32_t *percent) {
         total += n;
     } while (n == 512 && !done);
     if (total && ui->show) ui->show();
-    return done;
+    if (!done) return 0;
+    SetWindowTextA(decode_button(ui), DECODE_BUTTON_TEXT);
+    if (ui->decoded) {
+        ui->decoded();
+    } else {
+        char status[128];
+        rxpage_decode_summary(status, sizeof status, &ui->panel->received);
+        SetWindowTextA(ui->status_label, status);
+    }
+    return 1;
 }
 
 void rxpage_file_news(int32_t panel_id) {
@@ -164,11 +174,7 @@ void rxpage_file_news(int32_t panel_id) {
     const RxPageUi *ui = &g_registered[panel_id];
     if (!ui->panel || !rxpanel_decoding_file(ui->panel)) return; /* ended meanwhile */
     int32_t percent = 0;
-    if (take_found(ui, &percent)) {
-        SetWindowTextA(decode_button(ui), DECODE_BUTTON_TEXT);
-        if (ui->decoded) ui->decoded();
-        return;
-    }
+    if (take_found(ui, &percent)) return;
     char status[320];
     snprintf(status, sizeof status, "Decoding %s... %d %%", g_decoding_name[panel_id], percent);
     SetWindowTextA(ui->status_label, status);
@@ -177,11 +183,7 @@ void rxpage_file_news(int32_t panel_id) {
 int32_t rxpage_stop_decode(const RxPageUi *ui) {
     if (!rxpanel_decoding_file(ui->panel)) return 0;
     int32_t percent = 0;
-    if (take_found(ui, &percent)) { /* it ended on its own meanwhile */
-        SetWindowTextA(decode_button(ui), DECODE_BUTTON_TEXT);
-        if (ui->decoded) ui->decoded();
-        return 1;
-    }
+    if (take_found(ui, &percent)) return 1; /* it ended on its own meanwhile */
     rxpanel_decode_file_stop(ui->panel);
     SetWindowTextA(decode_button(ui), DECODE_BUTTON_TEXT);
     char status[320];

@@ -25,7 +25,7 @@
  *     static RxPageUi hex_ui(void) {
  *         RxPageUi u = { g_app.hex.listen_button, g_app.hex.led, g_app.hex.status_label,
  *                        g_app.hex.row_meter, g_app.hex.col_meter, &g_app.hex.panel, NULL,
- *                        hex_take_digit, hex_show_reception, hex_decode_done };
+ *                        hex_take_digit, hex_show_reception, NULL };
  *         return u;
  *     }
  *     void hex_toggle_listen(void) { RxPageUi u = hex_ui(); rxpage_toggle_listen(&u); }
@@ -50,7 +50,7 @@
  *   thread; on the GUI thread (WM_APP_FILE, rxpage_file_news) each digit it
  *   found goes to the page's take, the page's show redraws the readouts once
  *   per batch, the status line says "Decoding <name>... 40 %", and at the end
- *   the page's decoded sets its summary (rxpage_decode_summary). Clear, the
+ *   the page's decoded sets its summary (by default rxpage_decode_summary's). Clear, the
  *   listen button and another file end a decode first.
  *
  *   Digits: a page's take stores each with rxpage_store_digit (which says
@@ -81,7 +81,8 @@ struct RxPageUi {
      * the idle look of the listening block. */
     void (*displaced)(void);
     /* A digit into the reception without redrawing (1 when stored); the
-     * readouts redrawn; the status line once a file decode has ended. */
+     * readouts redrawn; the status line once a file decode has ended (null:
+     * rxpage_decode_summary's text). */
     int32_t (*take)(int32_t digit);
     void (*show)(void);
     void (*decoded)(void);

@@ -12,7 +12,6 @@ static HexTab &H = g_app.hex;
 
 static int32_t take_digit(int32_t digit);
 static void show_reception(void);
-static void decode_done(void);
 
 /* Whole minutes (rounded up) that n digits take at the slowest speed. */
 static int slowest_minutes(uint64_t n) {
@@ -24,7 +23,7 @@ static int slowest_minutes(uint64_t n) {
 
 static RxPageUi hex_ui(void) {
     RxPageUi u = {H.listen_button, H.led, H.status_label, H.row_meter,    H.col_meter,
-                  &H.panel,        NULL,  take_digit,     show_reception, decode_done};
+                  &H.panel,        NULL,  take_digit,     show_reception, NULL};
     return u;
 }
 
@@ -214,12 +213,6 @@ void hex_clear(void) {
     SetWindowTextA(H.rx_digits_label, " ");
     SetWindowTextA(H.hex_label, "");
     EnableWindow(H.save_hex_button, FALSE);
-}
-
-static void decode_done(void) {
-    char text[128];
-    rxpage_decode_summary(text, sizeof text, &H.panel.received);
-    SetWindowTextA(H.status_label, text);
 }
 
 int32_t hex_decode_path(const char *path) {

@@ -7,12 +7,11 @@
 
 static int32_t take_digit(int32_t digit);
 static void show_reception(void);
-static void decode_done(void);
 
 static RxPageUi rx_ui(void) {
     RxTab *t = &g_app.rx;
     RxPageUi u = {t->listen_button, t->led, t->status_label, t->row_meter,   t->col_meter,
-                  &t->panel,        NULL,   take_digit,      show_reception, decode_done};
+                  &t->panel,        NULL,   take_digit,      show_reception, NULL};
     return u;
 }
 
@@ -86,12 +85,6 @@ void rx_on_digit(int32_t digit) {
 void rx_on_meters(int32_t row, int32_t col) {
     RxPageUi u = rx_ui();
     rxpage_set_meters(&u, row, col);
-}
-
-static void decode_done(void) {
-    char status[96];
-    rxpage_decode_summary(status, sizeof status, &g_app.rx.panel.received);
-    SetWindowTextA(g_app.rx.status_label, status);
 }
 
 int32_t rx_decode_path(const char *path) {
