@@ -178,9 +178,10 @@ int32_t digit_pacer_tick(DigitPacer *p, uint64_t now, int32_t *out) {
     // two, not a pace: the third decides, and it may come a whole pace of
     // the slowest sender after the first.
     if (p->held == p->last_digit) {
-        const double slowest = (TONE_S_AT_100 + GAP_S_AT_100) * 100.0 / SPEED_MIN_PERCENT;
+        double tone, gap;
+        speed_to_tone_gap(SPEED_MIN_PERCENT, &tone, &gap);
         const uint64_t third =
-            p->last_onset + (uint64_t)((1.0 + PACE_TOLERANCE) * slowest * p->rate);
+            p->last_onset + (uint64_t)((1.0 + PACE_TOLERANCE) * (tone + gap) * p->rate);
         if (due < third) due = third;
     }
     if (now < due) return 0;
