@@ -255,7 +255,31 @@ __attribute__((target("avx2"))) static void accumulate_pair_nb(const float *x, c
         b[v] = _mm256_loadu_pd(sy->acc + 4 * v);
     }
     double qx = sx->sq, qy = sy->sq;
-    for (uint64_t i = 0; i < count; i++) {
+    /* Four samples are widened and squared at once (both exact) and the
+     * squares still added one by one; each sample is broadcast from memory,
+     * which costs the arithmetic units nothing. */
+    alignas(32) double xs[4], ys[4], xq[4], yq[4];
+    uint64_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m256d x4 = _mm256_cvtps_pd(_mm_loadu_ps(x + i));
+        const __m256d y4 = _mm256_cvtps_pd(_mm_loadu_ps(y + i));
+        _mm256_store_pd(xs, x4);
+        _mm256_store_pd(ys, y4);
+        _mm256_store_pd(xq, _mm256_mul_pd(x4, x4));
+        _mm256_store_pd(yq, _mm256_mul_pd(y4, y4));
+        for (int k = 0; k < 4; k++) {
+            qx += xq[k];
+            qy += yq[k];
+            const __m256d xv = _mm256_broadcast_sd(xs + k), yv = _mm256_broadcast_sd(ys + k);
+            const double *t = tab + (i + k) * 2 * NB;
+            for (int v = 0; v < NV; v++) {
+                const __m256d tv = _mm256_loadu_pd(t + 4 * v);
+                a[v] = _mm256_add_pd(a[v], _mm256_mul_pd(xv, tv));
+                b[v] = _mm256_add_pd(b[v], _mm256_mul_pd(yv, tv));
+            }
+        }
+    }
+    for (; i < count; i++) {
         const double xd = (double)x[i], yd = (double)y[i];
         qx += xd * xd;
         qy += yd * yd;
@@ -339,12 +363,19 @@ static double frame_mags(const BinPlan *p, const Sums *a, const Sums *b, float *
  * the threshold even off tune needs no column measured. Most frames that
  * get here hold noise, and a bound in single precision (the same rows in
  * float) shows that no off-tune tone of theirs can reach it. */
+static const uint64_t ROUGH_ROWS = 128;
+static uint64_t rough_stretches(uint64_t h) { return (h + ROUGH_ROWS - 1) / ROUGH_ROWS; }
+
 struct OfftuneTable {
     int nbins, per_group; /* bins in all, in each group */
     uint64_t n, h1, h2;   /* frame length, first and second half */
     double rot[2 * MAX_EXTRA];
     double *tab[2]; /* per group, h2 rows of per_group {cos, sin} */
-    float *ftab[2]; /* the same in float */
+    /* The rough sums' rows in float, ROUGH_ROWS of them (small enough to
+     * stay in the first-level cache), and per stretch of that many
+     * samples the turn to its first sample. */
+    float *ftab[2];
+    float *fturn[2];
 };
 
 static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeater, int keys) {
@@ -368,8 +399,9 @@ static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeate
     const int pg = t->per_group;
     for (int g = 0; g < 2; g++) {
         t->tab[g] = (double *)malloc((size_t)t->h2 * 2 * pg * sizeof(double));
-        t->ftab[g] = (float *)malloc((size_t)t->h2 * 2 * pg * sizeof(float));
-        if (!t->tab[g] || !t->ftab[g]) core_out_of_memory();
+        t->ftab[g] = (float *)malloc((size_t)ROUGH_ROWS * 2 * pg * sizeof(float));
+        t->fturn[g] = (float *)malloc((size_t)rough_stretches(t->h2) * 2 * pg * sizeof(float));
+        if (!t->tab[g] || !t->ftab[g] || !t->fturn[g]) core_out_of_memory();
     }
     for (int b = 0; b < nb; b++) {
         const double w = CORE_TWO_PI * freqs[b] / (double)rate;
@@ -383,20 +415,34 @@ static void offtune_build(OfftuneTable *t, uint64_t n, int32_t rate, int repeate
         t->rot[2 * b] = cos(ph);
         t->rot[2 * b + 1] = sin(ph);
     }
-    for (int g = 0; g < 2; g++)
-        for (uint64_t i = 0; i < t->h2 * 2 * pg; i++) t->ftab[g][i] = (float)t->tab[g][i];
+    for (int b = 0; b < nb; b++) {
+        const double w = CORE_TWO_PI * freqs[b] / (double)rate;
+        float *col = t->ftab[b / pg] + 2 * (b % pg), *turn = t->fturn[b / pg] + 2 * (b % pg);
+        for (uint64_t i = 0; i < ROUGH_ROWS; i++) {
+            double ph = fmod(w * (double)i, CORE_TWO_PI);
+            col[i * 2 * pg] = (float)cos(ph);
+            col[i * 2 * pg + 1] = (float)sin(ph);
+        }
+        for (uint64_t k = 0; k < rough_stretches(t->h2); k++) {
+            double ph = fmod(w * (double)(k * ROUGH_ROWS), CORE_TWO_PI);
+            turn[k * 2 * pg] = (float)cos(ph);
+            turn[k * 2 * pg + 1] = (float)sin(ph);
+        }
+    }
 }
 
 static void offtune_free(OfftuneTable *t) {
     for (int g = 0; g < 2; g++) {
         free(t->tab[g]);
         free(t->ftab[g]);
+        free(t->fturn[g]);
     }
 }
 
-/* Rough sums in float of NB bins (of rows tab) into acc, 2 NB floats: only
- * a bound is made of them, so the order of the additions is free. Off by
- * far less than ROUGH_SLACK allows for. */
+/* Rough sums in float of NB bins (of rows tab) over count <= ROUGH_ROWS
+ * samples into acc, 2 NB floats: only a bound is made of them, so the
+ * order of the additions is free. Off by far less than ROUGH_SLACK allows
+ * for. */
 template <int NB>
 static void rough_nb(const float *x, uint64_t count, const float *tab, float *acc) {
     for (int b = 0; b < 2 * NB; b++) acc[b] = 0.0f;
@@ -404,50 +450,72 @@ static void rough_nb(const float *x, uint64_t count, const float *tab, float *ac
         for (int b = 0; b < 2 * NB; b++) acc[b] += x[i] * tab[i * 2 * NB + b];
 }
 
-/* Where the processor has AVX2, eight lanes a vector; two sets of sums,
- * even and odd samples, keep the adders busy. */
+/* Where the processor has AVX2 and FMA, eight lanes a vector; S sets of
+ * sums, every S-th sample each, keep both units busy despite the fused
+ * adds' latency. */
 #if CORE_AVX2
 template <int NB>
-__attribute__((target("avx2"))) static void rough_wide_nb(const float *x, uint64_t count,
-                                                          const float *tab, float *acc) {
-    constexpr int NV = NB / 4;
-    __m256 a[NV], b[NV];
-    for (int v = 0; v < NV; v++) a[v] = b[v] = _mm256_setzero_ps();
+__attribute__((target("avx2,fma"))) static void rough_wide_nb(const float *x, uint64_t count,
+                                                              const float *tab, float *acc) {
+    constexpr int NV = NB / 4, S = NV <= 3 ? 4 : 2;
+    __m256 a[S][NV];
+    for (int k = 0; k < S; k++)
+        for (int v = 0; v < NV; v++) a[k][v] = _mm256_setzero_ps();
     uint64_t i = 0;
-    for (; i + 1 < count; i += 2) {
-        const __m256 xa = _mm256_set1_ps(x[i]), xb = _mm256_set1_ps(x[i + 1]);
-        const float *t = tab + i * 2 * NB;
-        for (int v = 0; v < NV; v++) {
-            a[v] = _mm256_add_ps(a[v], _mm256_mul_ps(xa, _mm256_loadu_ps(t + 8 * v)));
-            b[v] = _mm256_add_ps(b[v], _mm256_mul_ps(xb, _mm256_loadu_ps(t + 2 * NB + 8 * v)));
+    for (; i + S <= count; i += S)
+        for (int k = 0; k < S; k++) {
+            const __m256 xv = _mm256_set1_ps(x[i + k]);
+            const float *t = tab + (i + k) * 2 * NB;
+            for (int v = 0; v < NV; v++)
+                a[k][v] = _mm256_fmadd_ps(xv, _mm256_loadu_ps(t + 8 * v), a[k][v]);
         }
-    }
     for (; i < count; i++) {
-        const __m256 xa = _mm256_set1_ps(x[i]);
+        const __m256 xv = _mm256_set1_ps(x[i]);
         for (int v = 0; v < NV; v++)
-            a[v] = _mm256_add_ps(a[v], _mm256_mul_ps(xa, _mm256_loadu_ps(tab + i * 2 * NB + 8 * v)));
+            a[0][v] = _mm256_fmadd_ps(xv, _mm256_loadu_ps(tab + i * 2 * NB + 8 * v), a[0][v]);
     }
-    for (int v = 0; v < NV; v++) _mm256_storeu_ps(acc + 8 * v, _mm256_add_ps(a[v], b[v]));
+    for (int k = 1; k < S; k++)
+        for (int v = 0; v < NV; v++) a[0][v] = _mm256_add_ps(a[0][v], a[k][v]);
+    for (int v = 0; v < NV; v++) _mm256_storeu_ps(acc + 8 * v, a[0][v]);
 }
 #endif
 
-static void rough_sum(const OfftuneTable *t, int g, const float *x, uint64_t count, float *acc) {
+static void rough_rows(int nb, const float *x, uint64_t count, const float *tab, float *acc) {
 #if CORE_AVX2
-    static const int avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
-        switch (t->per_group) {
-        case 12: rough_wide_nb<12>(x, count, t->ftab[g], acc); return;
-        case 16: rough_wide_nb<16>(x, count, t->ftab[g], acc); return;
-        case 24: rough_wide_nb<24>(x, count, t->ftab[g], acc); return;
-        default: rough_wide_nb<32>(x, count, t->ftab[g], acc); return;
+    static const int wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    if (wide) {
+        switch (nb) {
+        case 12: rough_wide_nb<12>(x, count, tab, acc); return;
+        case 16: rough_wide_nb<16>(x, count, tab, acc); return;
+        case 24: rough_wide_nb<24>(x, count, tab, acc); return;
+        default: rough_wide_nb<32>(x, count, tab, acc); return;
         }
     }
 #endif
-    switch (t->per_group) {
-    case 12: rough_nb<12>(x, count, t->ftab[g], acc); break;
-    case 16: rough_nb<16>(x, count, t->ftab[g], acc); break;
-    case 24: rough_nb<24>(x, count, t->ftab[g], acc); break;
-    default: rough_nb<32>(x, count, t->ftab[g], acc); break;
+    switch (nb) {
+    case 12: rough_nb<12>(x, count, tab, acc); break;
+    case 16: rough_nb<16>(x, count, tab, acc); break;
+    case 24: rough_nb<24>(x, count, tab, acc); break;
+    default: rough_nb<32>(x, count, tab, acc); break;
+    }
+}
+
+/* One group's rough sums over count samples of a half, from its sample 0:
+ * a stretch of ROUGH_ROWS at a time, each turned to where it starts. */
+static void rough_sum(const OfftuneTable *t, int g, const float *x, uint64_t count, float *acc) {
+    const int pg = t->per_group;
+    for (int b = 0; b < 2 * pg; b++) acc[b] = 0.0f;
+    float part[2 * MAX_EXTRA];
+    for (uint64_t k = 0; k * ROUGH_ROWS < count; k++) {
+        const uint64_t at = k * ROUGH_ROWS, n = count - at < ROUGH_ROWS ? count - at : ROUGH_ROWS;
+        rough_rows(pg, x + at, n, t->ftab[g], part);
+        const float *turn = t->fturn[g] + k * 2 * pg;
+        for (int j = 0; j < pg; j++) {
+            const float c = turn[2 * j], sn = turn[2 * j + 1], re = part[2 * j],
+                        im = part[2 * j + 1];
+            acc[2 * j] += c * re - sn * im;
+            acc[2 * j + 1] += c * im + sn * re;
+        }
     }
 }
 
@@ -494,21 +562,27 @@ static void offtune_sum(const OfftuneTable *t, int g, const float *x, uint64_t c
     }
 }
 
-/* The live frame's table is made once per mode and plan, then only read. */
+/* The live frame's table is made once per mode and plan, when first
+ * needed, then only read. */
 static const OfftuneTable *live_offtune(int repeater, int keys) {
     struct Live {
-        OfftuneTable t[2];
-        explicit Live(int keys) {
-            offtune_build(&t[0], 2048, DTMF_SAMPLE_RATE, 0, keys);
-            offtune_build(&t[1], 2048, DTMF_SAMPLE_RATE, 1, keys);
-        }
+        OfftuneTable t;
+        Live(int repeater, int keys) { offtune_build(&t, 2048, DTMF_SAMPLE_RATE, repeater, keys); }
     };
-    if (keys) {
-        static const Live all(KEYS_ALL);
-        return &all.t[repeater];
+    if (keys && repeater) {
+        static const Live all_rep(1, KEYS_ALL);
+        return &all_rep.t;
     }
-    static const Live digits(KEYS_0_6);
-    return &digits.t[repeater];
+    if (keys) {
+        static const Live all(0, KEYS_ALL);
+        return &all.t;
+    }
+    if (repeater) {
+        static const Live digits_rep(1, KEYS_0_6);
+        return &digits_rep.t;
+    }
+    static const Live digits(0, KEYS_0_6);
+    return &digits.t;
 }
 
 /* A walk over frames that overlap by half sums each half once: the second
@@ -578,25 +652,29 @@ static const float *rough_half(const OfftuneTable *t, OfftuneMemo *memo, int g, 
  * numbers of at most 1 exceeds: some 40 times what 1024 roundings can do. */
 static const double ROUGH_SLACK = 1e-3;
 
-/* No more than any of group g's off-tune magnitudes over frame x (of
- * halves' sums of squares qa, qb): |A| + |B| <= |A + rot B| bounds it. */
-static double offtune_bound(const OfftuneTable *t, OfftuneMemo *memo, int g, const float *x,
-                            double qa, double qb) {
+/* Per tone of group g (per_tone bins each), no less than any of its
+ * off-tune magnitudes over frame x (of halves' sums of squares qa, qb):
+ * the rough sums joined as the exact ones are, |A + rot B|, and room for
+ * either half's rounding. */
+static void offtune_bounds(const OfftuneTable *t, OfftuneMemo *memo, int g, const float *x,
+                           double qa, double qb, int per_tone, double *bound) {
     float sa[MAX_EXTRA], sb[MAX_EXTRA];
     int slot;
     const float *a = rough_half(t, memo, g, x, t->h1, -1, &slot, sa);
     const float *b =
         t->h1 == t->h2 ? rough_half(t, memo, g, x + t->h1, t->h2, slot, &slot, sb)
                        : rough_half(t, NULL, g, x + t->h1, t->h2, -1, &slot, sb);
-    double top = 0.0;
-    for (int j = 0; j < t->per_group; j++) {
-        const double ma = sqrt((double)a[2 * j] * a[2 * j] + (double)a[2 * j + 1] * a[2 * j + 1]);
-        const double mb = sqrt((double)b[2 * j] * b[2 * j] + (double)b[2 * j + 1] * b[2 * j + 1]);
-        if (ma + mb > top) top = ma + mb;
-    }
     const double slack =
         ROUGH_SLACK * (sqrt((double)t->h1 * qa) + sqrt((double)t->h2 * qb));
-    return (top + slack) / ((double)t->n * 0.5);
+    const double norm = (double)t->n * 0.5;
+    for (int j = 0; j < t->per_group; j++) {
+        const int i = g * t->per_group + j;
+        const double cr = t->rot[2 * i], ci = t->rot[2 * i + 1];
+        const double re = a[2 * j] + (b[2 * j] * cr - b[2 * j + 1] * ci);
+        const double im = a[2 * j + 1] + (b[2 * j] * ci + b[2 * j + 1] * cr);
+        const double v = (sqrt(re * re + im * im) + slack) / norm;
+        if (j % per_tone == 0 || v > bound[j / per_tone]) bound[j / per_tone] = v;
+    }
 }
 
 /* Magnitudes of group g's off-tune bins of frame x (and of either half),
@@ -1095,14 +1173,33 @@ static int offtune_pick(const BinPlan *p, const FrameIn *fr, Measured *m, Pair *
     int reach = 1;
     for (int k = 0; k < 2 && reach; k++) {
         const int g = k == 0 ? first : 1 - first;
-        if (pr->lv[g] < threshold && offtune_bound(ot, fr->memo, g, fr->x, fr->a->sq, fr->b->sq) <
-                                         0.999 * threshold * m->level / m->gain) {
+        const ToneMeasure *tm = m->tm + nt * g;
+        /* The rough sums bound every tone's off-tune bins: a group that
+         * fell short and cannot reach stops the search; where no tone's
+         * off-tune bins can beat what was measured (nor a runner-up rise
+         * to where it counts), the exact sums would change nothing. */
+        double bound[MAX_TONES];
+        offtune_bounds(ot, fr->memo, g, fr->x, fr->a->sq, fr->b->sq, per * N_OFFTUNE, bound);
+        float top = -1.0f;
+        for (int t = 0; t < nt; t++) top = tm[t].v > top ? tm[t].v : top;
+        double most = 0.0;
+        int change = 0;
+        for (int t = 0; t < nt; t++) {
+            most = bound[t] > most ? bound[t] : most;
+            const double matters = tm[t].v > MAX_RUNNER_UP * top ? tm[t].v : MAX_RUNNER_UP * top;
+            change |= !(bound[t] <= 0.999 * matters);
+        }
+        if (pr->lv[g] < threshold && most < 0.999 * threshold * m->level / m->gain) {
             reach = 0;
             break;
         }
+        if (!change) {
+            reach = top / m->level * m->gain >= threshold;
+            continue;
+        }
         float em[MAX_EXTRA], eha[MAX_EXTRA], ehb[MAX_EXTRA], ecross[2 * MAX_EXTRA];
         offtune_mags(ot, fr->memo, g, fr->x, em, eha, ehb, ecross);
-        float top = -1.0f;
+        top = -1.0f;
         for (int t = nt * g; t < nt * g + nt; t++) {
             for (int j = 0; j < per * N_OFFTUNE; j++) {
                 const int i = (t - nt * g) * per * N_OFFTUNE + j;
@@ -1207,18 +1304,17 @@ static int32_t decide(const BinPlan *p, const FrameIn *fr, float threshold, floa
 }
 
 /* Live capture always delivers 2048 samples at 44,100 Hz: the phase rows of
- * a half-frame for both modes are made once per plan (288 KiB for digits
- * 0-6, 384 KiB for the whole keypad, when first read) and then only read. */
-template <int NTONES> struct LivePhases {
-    BinPlan plan[2];
-    alignas(64) double tab[2][1024 * 2 * 4 * NTONES]; /* rows on cache lines: no split loads */
+ * a half-frame are made once per mode and plan (144 KiB for digits 0-6,
+ * 192 KiB for the whole keypad; the repeater's twice that, when first
+ * read) and then only read. */
+template <int NTONES, int REPEATER> struct LivePhases {
+    BinPlan plan;
+    alignas(64) double tab[1024 * 2 * (REPEATER + 1) * 2 * NTONES]; /* rows on cache lines */
     LivePhases() {
         int owned;
         const double *trig = trig_table(2048, &owned);
-        for (int rep = 0; rep < 2; rep++) {
-            plan_detector(&plan[rep], 2048, DTMF_SAMPLE_RATE, rep, NTONES == 4);
-            fill_phases(&plan[rep], trig, 0, 1024, tab[rep]);
-        }
+        plan_detector(&plan, 2048, DTMF_SAMPLE_RATE, REPEATER, NTONES == 4);
+        fill_phases(&plan, trig, 0, 1024, tab);
     }
 };
 struct LivePlan {
@@ -1227,12 +1323,20 @@ struct LivePlan {
 };
 
 static LivePlan live_phases(int repeater, int keys) {
-    if (keys) {
-        static const LivePhases<4> all;
-        return LivePlan{&all.plan[repeater], all.tab[repeater]};
+    if (keys && repeater) {
+        static const LivePhases<4, 1> all_rep;
+        return LivePlan{&all_rep.plan, all_rep.tab};
     }
-    static const LivePhases<3> digits;
-    return LivePlan{&digits.plan[repeater], digits.tab[repeater]};
+    if (keys) {
+        static const LivePhases<4, 0> all;
+        return LivePlan{&all.plan, all.tab};
+    }
+    if (repeater) {
+        static const LivePhases<3, 1> digits_rep;
+        return LivePlan{&digits_rep.plan, digits_rep.tab};
+    }
+    static const LivePhases<3, 0> digits;
+    return LivePlan{&digits.plan, digits.tab};
 }
 
 static int32_t detect_frame(const float *s, uint64_t count, int32_t rate, float threshold,
