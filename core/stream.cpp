@@ -145,16 +145,46 @@ void decode_stream_init(DecodeStream *d, const DecodeSettings *set, int32_t in_r
     d->ctx = ctx;
 }
 
+/* A long block is walked where it lies: pending takes only its first
+ * three frames' length, for the frames that start less than two frames
+ * into the block (they, and the looks back from them, need samples from
+ * before it), and then its tail. Each frame sees what it would see in one
+ * buffer holding it all. */
+static void stream_block(DecodeStream *d, const float *x, uint64_t n) {
+    SampleBuf *p = &d->pending;
+    const uint64_t head = 3 * (uint64_t)DECODE_FRAME_LEN;
+    const uint64_t start = d->base + p->len; /* x[0]'s index */
+    sb_append(p, x, n < head ? n : head);
+    stream_frames(d);
+    if (n <= head || d->stopped) return;
+    /* pending's frames end where the next starts over a frame into x */
+    const uint64_t first = d->base + d->kept - start;
+    const uint64_t frames =
+        n >= first + DECODE_FRAME_LEN ? (n - first - DECODE_FRAME_LEN) / d->set.hop + 1 : 0;
+    d->base = start;
+    const uint64_t seen =
+        frames ? detect_frames_from(x, n, first, d->rate, DECODE_FRAME_LEN, d->set.hop,
+                                    d->set.threshold, d->set.repeater, &d->digits, stream_visit,
+                                    d, d->set.keys)
+               : 0;
+    if (seen < frames) d->stopped = 1;
+    const uint64_t next = first + seen * d->set.hop;
+    const uint64_t from = next - DECODE_FRAME_LEN;
+    p->len = 0;
+    sb_append(p, x + from, n - from);
+    d->base = start + from;
+    d->kept = DECODE_FRAME_LEN;
+}
+
 void decode_stream_feed(DecodeStream *d, const float *x, uint64_t n) {
     if (d->stopped || n == 0) return;
     if (d->resampling) {
         d->scratch.len = 0;
         resampler_feed(&d->rs, x, n, &d->scratch);
-        sb_append_buf(&d->pending, &d->scratch);
+        stream_block(d, d->scratch.data, d->scratch.len);
     } else {
-        sb_append(&d->pending, x, n);
+        stream_block(d, x, n);
     }
-    stream_frames(d);
 }
 
 void decode_stream_finish(DecodeStream *d) {
