@@ -3,6 +3,7 @@
 #include "cli/cli_sound.h"
 #include "cli/cli.h"
 
+#include <dlfcn.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <signal.h>
@@ -34,16 +35,59 @@ void cli_catch_interrupt(void) {
 
 int cli_interrupted(void) { return g_interrupted != 0; }
 
+/* PulseAudio is loaded when sound is first wanted: decoding or writing a
+ * file starts without it and the two dozen libraries it brings along. */
+struct Pulse {
+    decltype(&pa_simple_new) simple_new;
+    decltype(&pa_simple_read) simple_read;
+    decltype(&pa_simple_write) simple_write;
+    decltype(&pa_simple_get_latency) simple_get_latency;
+    decltype(&pa_simple_drain) simple_drain;
+    decltype(&pa_simple_flush) simple_flush;
+    decltype(&pa_simple_free) simple_free;
+    decltype(&pa_strerror) strerror;
+};
+
+template <typename F> static int find(void *lib, const char *name, F *f) {
+    *f = reinterpret_cast<F>(dlsym(lib, name));
+    return *f != nullptr;
+}
+
+static const Pulse *pulse(std::string *err) {
+    static Pulse p;
+    static std::string why;
+    static const int ready = [] {
+        void *lib = dlopen("libpulse-simple.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) {
+            const char *e = dlerror();
+            why = std::string("PulseAudio cannot be loaded: ") + (e ? e : "libpulse-simple.so.0");
+            return 0;
+        }
+        if (find(lib, "pa_simple_new", &p.simple_new) && find(lib, "pa_simple_read", &p.simple_read) &&
+            find(lib, "pa_simple_write", &p.simple_write) &&
+            find(lib, "pa_simple_get_latency", &p.simple_get_latency) &&
+            find(lib, "pa_simple_drain", &p.simple_drain) &&
+            find(lib, "pa_simple_flush", &p.simple_flush) &&
+            find(lib, "pa_simple_free", &p.simple_free) && find(lib, "pa_strerror", &p.strerror))
+            return 1;
+        why = "PulseAudio cannot be loaded: libpulse-simple.so.0 lacks a function it should have";
+        return 0;
+    }();
+    if (!ready) *err = why;
+    return ready ? &p : nullptr;
+}
+
 static const pa_sample_spec FORMAT = {PA_SAMPLE_FLOAT32NE, 44100, 1};
 /* 1024 samples a read: the decoder's hop, 23 ms behind the air. */
 static const uint32_t REC_BLOCK = 1024;
 
 struct CliRec {
+    const Pulse *lib;
     pa_simple *pa;
 };
 
-static std::string reason(int code, const char *device) {
-    std::string r = pa_strerror(code);
+static std::string reason(const Pulse *lib, int code, const char *device) {
+    std::string r = lib->strerror(code);
     if (device) r += std::string(" (device '") + device + "')";
     return r;
 }
@@ -52,22 +96,24 @@ CliRec *cli_rec_open(const char *device, std::string *err) {
     pa_buffer_attr attr;
     memset(&attr, 0xff, sizeof attr);          /* every field: the server's choice ... */
     attr.fragsize = REC_BLOCK * sizeof(float); /* ... but small blocks, for little delay */
+    const Pulse *lib = pulse(err);
+    if (!lib) return nullptr;
     int code = 0;
-    pa_simple *pa = pa_simple_new(nullptr, "tessary-cli", PA_STREAM_RECORD, device, "listening",
-                                  &FORMAT, nullptr, &attr, &code);
+    pa_simple *pa = lib->simple_new(nullptr, "tessary-cli", PA_STREAM_RECORD, device, "listening",
+                                    &FORMAT, nullptr, &attr, &code);
     if (!pa) {
-        *err = reason(code, device);
+        *err = reason(lib, code, device);
         return nullptr;
     }
-    return new CliRec{pa};
+    return new CliRec{lib, pa};
 }
 
 int cli_rec_read(CliRec *r, std::vector<float> *block, std::string *err) {
     block->resize(REC_BLOCK);
     int code = 0;
-    if (pa_simple_read(r->pa, block->data(), REC_BLOCK * sizeof(float), &code) < 0) {
+    if (r->lib->simple_read(r->pa, block->data(), REC_BLOCK * sizeof(float), &code) < 0) {
         block->clear();
-        *err = reason(code, nullptr);
+        *err = reason(r->lib, code, nullptr);
         return -1;
     }
     return g_interrupted ? 1 : 0;
@@ -75,16 +121,18 @@ int cli_rec_read(CliRec *r, std::vector<float> *block, std::string *err) {
 
 void cli_rec_close(CliRec *r) {
     if (!r) return;
-    pa_simple_free(r->pa);
+    r->lib->simple_free(r->pa);
     delete r;
 }
 
 int cli_play(const char *device, const float *s, uint64_t n, double limit_s, std::string *err) {
+    const Pulse *lib = pulse(err);
+    if (!lib) return -1;
     int code = 0;
-    pa_simple *pa = pa_simple_new(nullptr, "tessary-cli", PA_STREAM_PLAYBACK, device,
-                                  "transmission", &FORMAT, nullptr, nullptr, &code);
+    pa_simple *pa = lib->simple_new(nullptr, "tessary-cli", PA_STREAM_PLAYBACK, device,
+                                    "transmission", &FORMAT, nullptr, nullptr, &code);
     if (!pa) {
-        *err = "cannot open the playback device: " + reason(code, device);
+        *err = "cannot open the playback device: " + reason(lib, code, device);
         return -1;
     }
     const auto t0 = std::chrono::steady_clock::now();
@@ -101,19 +149,19 @@ int cli_play(const char *device, const float *s, uint64_t n, double limit_s, std
             rc = 1;
         } else if (over()) {
             rc = CLI_PLAY_CUT;
-        } else if (pa_simple_write(pa, s + at,
-                                   (size_t)((n - at < step ? n - at : step) * sizeof(float)),
-                                   &code) < 0) {
-            *err = "playback failed: " + reason(code, nullptr);
+        } else if (lib->simple_write(pa, s + at,
+                                     (size_t)((n - at < step ? n - at : step) * sizeof(float)),
+                                     &code) < 0) {
+            *err = "playback failed: " + reason(lib, code, nullptr);
             rc = -1;
         }
     }
     /* The server holds a second or two: wait it out here, where Ctrl-C and
      * the limit still count, and drain the last few milliseconds. */
     while (rc == 0) {
-        pa_usec_t left = pa_simple_get_latency(pa, &code);
+        pa_usec_t left = lib->simple_get_latency(pa, &code);
         if (left == (pa_usec_t)-1) {
-            *err = "playback failed: " + reason(code, nullptr);
+            *err = "playback failed: " + reason(lib, code, nullptr);
             rc = -1;
         } else if (left < 30000) {
             break;
@@ -125,12 +173,12 @@ int cli_play(const char *device, const float *s, uint64_t n, double limit_s, std
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
-    if (rc == 0 && pa_simple_drain(pa, &code) < 0) {
-        *err = "playback failed: " + reason(code, nullptr);
+    if (rc == 0 && lib->simple_drain(pa, &code) < 0) {
+        *err = "playback failed: " + reason(lib, code, nullptr);
         rc = -1;
     }
     if (rc == 0 && g_interrupted) rc = 1;
-    if (rc != 0) pa_simple_flush(pa, nullptr);
-    pa_simple_free(pa);
+    if (rc != 0) lib->simple_flush(pa, nullptr);
+    lib->simple_free(pa);
     return rc;
 }
