@@ -667,13 +667,17 @@ static void offtune_bounds(const OfftuneTable *t, OfftuneMemo *memo, int g, cons
     const double slack =
         ROUGH_SLACK * (sqrt((double)t->h1 * qa) + sqrt((double)t->h2 * qb));
     const double norm = (double)t->n * 0.5;
-    for (int j = 0; j < t->per_group; j++) {
-        const int i = g * t->per_group + j;
-        const double cr = t->rot[2 * i], ci = t->rot[2 * i + 1];
-        const double re = a[2 * j] + (b[2 * j] * cr - b[2 * j + 1] * ci);
-        const double im = a[2 * j + 1] + (b[2 * j] * ci + b[2 * j + 1] * cr);
-        const double v = (sqrt(re * re + im * im) + slack) / norm;
-        if (j % per_tone == 0 || v > bound[j / per_tone]) bound[j / per_tone] = v;
+    for (int tone = 0, j = 0; j < t->per_group; tone++) {
+        double top = 0.0;
+        for (int k = 0; k < per_tone; k++, j++) {
+            const int i = g * t->per_group + j;
+            const double cr = t->rot[2 * i], ci = t->rot[2 * i + 1];
+            const double re = a[2 * j] + (b[2 * j] * cr - b[2 * j + 1] * ci);
+            const double im = a[2 * j + 1] + (b[2 * j] * ci + b[2 * j + 1] * cr);
+            const double v = sqrt(re * re + im * im);
+            top = v > top ? v : top;
+        }
+        bound[tone] = (top + slack) / norm;
     }
 }
 
@@ -918,8 +922,8 @@ static float crowding(const float *x, uint64_t n, int32_t rate, const double hz[
         hi[t] = k0[t] + w > (int64_t)(m / 2) - 1 ? (int64_t)(m / 2) - 1 : k0[t] + w;
         first[t] = nk;
         if (k0[t] - 2 < lo[t] || k0[t] + 2 > hi[t]) continue; /* too near 0 or the Nyquist rate */
-        for (int64_t k = lo[t]; k <= hi[t]; k++)
-            c2[nk++] = (float)(2.0 * trig[2 * (((uint64_t)k * d) % n)]);
+        for (int64_t k = lo[t]; k <= hi[t]; k++) /* k d < n / 2 */
+            c2[nk++] = (float)(2.0 * trig[2 * ((uint64_t)k * d)]);
     }
     for (int b = nk; b % 8; b++) c2[b] = 0.0f;
     goertzel_bins(y, m, c2, mag, nk);
