@@ -72,17 +72,21 @@ for a in $audios; do
     tail -c +45 "$work/$a.wav" >"$work/$a.pcm"
 done
 
-# Best wall time of $runs runs, in seconds.
-best() {
-    local b=""
+# Best wall times of $runs runs of the commands in arrays A and B, taken in
+# turn so that a machine whose speed drifts slows both alike: "a b", seconds.
+best_pair() {
+    local ba="" bb=""
     for _ in $(seq "$runs"); do
-        local t0 t1
+        local t0 t1 t2
         t0=$(date +%s%N)
-        "$@" >/dev/null 2>&1 || true
+        "${A[@]}" >/dev/null 2>&1 || true
         t1=$(date +%s%N)
-        if [ -z "$b" ] || [ $((t1 - t0)) -lt "$b" ]; then b=$((t1 - t0)); fi
+        "${B[@]}" >/dev/null 2>&1 || true
+        t2=$(date +%s%N)
+        if [ -z "$ba" ] || [ $((t1 - t0)) -lt "$ba" ]; then ba=$((t1 - t0)); fi
+        if [ -z "$bb" ] || [ $((t2 - t1)) -lt "$bb" ]; then bb=$((t2 - t1)); fi
     done
-    awk -v n="$b" 'BEGIN { printf "%.3f", n / 1e9 }'
+    awk -v a="$ba" -v b="$bb" 'BEGIN { printf "%.3f %.3f\n", a / 1e9, b / 1e9 }'
 }
 # Peak resident memory of one run, in MiB.
 peak() {
@@ -112,14 +116,15 @@ print(prev.get(len(b), big))
 EOF
 }
 
-echo "tessary-cli decode ($cli) beside multimon-ng, 10 minutes, best of $runs:"
+echo "tessary-cli decode ($cli) beside multimon-ng, 10 minutes, best of $runs taken in turn:"
 printf '%-7s %-26s %8s %9s %9s %s\n' audio decoder "wall s" "speed" "peak MiB" "found/sent, errors"
 sent=$(($(wc -c <"$work/sent.txt") - 1))
 for a in $audios; do
     "$cli" decode "$work/$a.wav" --as digits >"$work/t.txt" || true
     multimon-ng -q -a DTMF -t raw "$work/$a.raw" | sed -n 's/^DTMF: //p' >"$work/m.txt" || true
-    tt=$(best "$cli" decode "$work/$a.wav" --as digits)
-    tm=$(best multimon-ng -q -a DTMF -t raw "$work/$a.raw")
+    A=("$cli" decode "$work/$a.wav" --as digits)
+    B=(multimon-ng -q -a DTMF -t raw "$work/$a.raw")
+    read -r tt tm < <(best_pair)
     printf '%-7s %-26s %8s %9s %9s %s\n' "$a" "tessary-cli decode" "$tt" \
         "$(awk -v a="$tm" -v b="$tt" 'BEGIN { printf "%.2fx", a / b }')" \
         "$(peak "$cli" decode "$work/$a.wav" --as digits)" \
