@@ -413,19 +413,8 @@ static uint64_t convert(WavReader *r, float *out, uint64_t max) {
     uint64_t n = 0, used = 0;
     if (r->channels == 1 && kind == KIND_S16) { /* what nearly every input is */
         n = used = avail < max ? avail : max;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-        /* the file's order is the machine's: copied a stretch at a time, the
-         * samples convert as a vector */
-        int16_t v[512];
-        for (uint64_t i = 0; i < n; i += 512) {
-            const uint64_t m = n - i < 512 ? n - i : 512;
-            memcpy(v, p + 2 * i, (size_t)(2 * m));
-            for (uint64_t j = 0; j < m; j++) out[i + j] = (float)v[j] * (1.0f / 32768.0f);
-        }
-#else
         for (uint64_t i = 0; i < n; i++)
             out[i] = (float)(int16_t)(uint16_t)(p[2 * i] | (p[2 * i + 1] << 8)) * (1.0f / 32768.0f);
-#endif
     } else if (r->channels == 1 || kind == KIND_NONE) {
         /* Nothing to decode counts a frame per channel (one when there is none). */
         const uint32_t per = r->channels > 1 ? r->channels : 1;
