@@ -4,6 +4,7 @@
 #define TESSARY_CLI_FIXTURE_H
 
 #include "tests/core/core_test_util.h"
+#include <algorithm>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,13 @@ struct Outcome {
     int code;
     std::string out, err;
 }; // code: exit status, or 128 + signal
+
+// A command the CLI must refuse: its status and what its one line says.
+struct Refusal {
+    const char *args;
+    int code;
+    const char *says;
+};
 
 struct Cli : testing::Test {
     std::string dir;
@@ -36,6 +44,20 @@ struct Cli : testing::Test {
     // Runs `tessary-cli ARGS`; ARGS is shell text.
     Outcome cli(const std::string &args, const std::string &to = ".out") const {
         return sh("$T " + args, to);
+    }
+
+    // Each refused as it should be: the status, and one short line naming
+    // the program and saying why.
+    template <size_t N> void expect_refusals(const Refusal (&cases)[N]) const {
+        for (const Refusal &c : cases) {
+            SCOPED_TRACE(c.args);
+            Outcome r = cli(c.args);
+            EXPECT_EQ(r.code, c.code);
+            EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.rfind("tessary-cli: ", 0), 0u) << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_LT(r.err.size(), 200u) << r.err;
+        }
     }
 
     // Digits as the core sends them, written at another rate (16-bit mono).

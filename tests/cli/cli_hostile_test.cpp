@@ -144,11 +144,7 @@ TEST_F(Cli, OptionsAreStrictAndTheSameEverywhere) {
     tone_file("one.wav", {1}, 44100);
     tone_file("-x.wav", {1}, 44100);
     write_file(at("empty.wav"), riff(chunk("fmt ", fmt_body(1, 44100, 16)) + chunk("data", "")));
-    struct Case {
-        const char *args;
-        int code;
-        const char *says;
-    } cases[] = {
+    const Refusal cases[] = {
         {"decode one.wav --threshold ' 0.3'", 2, "--threshold must be a number from 0.10 to 0.70"},
         {"decode one.wav --threshold 0x0.5p0", 2, "--threshold must be"},
         {"serve --dir 1111=cat --in one.wav --timeout inf", 2, "--timeout must be a number"},
@@ -162,13 +158,7 @@ TEST_F(Cli, OptionsAreStrictAndTheSameEverywhere) {
         {"serve --repeater=1 --dir 1111=cat", 2, "--repeater takes no value"},
         {"encode text hi --speed 100% -o t.wav --callsign", 2, "--callsign needs a value"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.args);
-        Outcome r = cli(c.args);
-        EXPECT_EQ(r.code, c.code);
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-        EXPECT_LT(r.err.size(), 200u) << r.err;
-    }
+    expect_refusals(cases);
     EXPECT_EQ(cli("encode text -- -o -o t.wav").code, 0); // the text "-o -o t.wav", to stdout
     EXPECT_FALSE(exists(at("t.wav")));
     EXPECT_EQ(cli("serve --dir 1111=cat --speed 100% --in one.wav").code, 1); // taken, as by encode

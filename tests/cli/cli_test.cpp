@@ -75,12 +75,7 @@ TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
     ASSERT_EQ(cli("encode image " + std::string(64, '3') + " -o bad.wav").code,
               0); // 3 3 is no nibble
 
-    struct Case {
-        const char *args;
-        int code;
-        const char *says;
-    };
-    const Case cases[] = {
+    const Refusal cases[] = {
         {"analyze nope.wav", 1, "analyze: nope.wav: No such file"},
         {"decode - < empty.wav", 1, "<stdin>: empty file"},
         {"decode adir", 1, "adir: is a directory"},
@@ -108,14 +103,7 @@ TEST_F(Cli, BadInputGetsOneClearLineAndTheRightStatus) {
         {"play text hi --ptt serial:/dev/ttyS0", 2, "--ptt 'serial:/dev/ttyS0': it is"},
         {"decode one.wav --json -o x.txt", 2, "-o does not go with it"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.args);
-        Outcome r = cli(c.args);
-        EXPECT_EQ(r.code, c.code);
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.rfind("tessary-cli: ", 0), 0u) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    }
+    expect_refusals(cases);
     EXPECT_FALSE(access(at("t.wav").c_str(), F_OK) == 0 || access(at("out.bin").c_str(), F_OK) == 0)
         << "a refused command left a file";
     // Without -o the characters are shown as received.
